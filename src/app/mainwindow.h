@@ -1,0 +1,20 @@
+#ifndef RIMEGLASS_MAINWINDOW_H
+#define RIMEGLASS_MAINWINDOW_H
+
+#include <QMainWindow>
+
+class Ui_MainWindow;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private:
+    Ui_MainWindow *ui;
+};
+
+#endif

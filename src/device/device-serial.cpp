@@ -1,0 +1,450 @@
+#include "device-serial.h"
+
+#include "uuids.h"
+
+#include <QDebug>
+#include <QSerialPort>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Highest version code still below 1.4.0.0: such instruments cannot report their
+// hardware revision, and their boot loader speaks the text dialect.
+constexpr quint32 lastVersionBefore1_4 = 0x103ffff;
+// Highest version code still below 1.5.0.0: such instruments know no voltage queries.
+constexpr quint32 lastVersionBefore1_5 = 0x104ffff;
+
+constexpr int calibrationChunkSize = 48;
+constexpr int firmwareChunkSize = 112;
+
+// Bytes without a line feed are kept up to this many; beyond it they are dropped so
+// that a noisy or binary stream cannot make the receive buffer grow without bound.
+constexpr int maxLineLength = 64 * 1024;
+
+const char etx = 0x03;
+
+QByteArray revision1Compat()
+{
+    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1),
+                      sizeof(rimeglass::uuid_compat_stm32g071kb_r1));
+}
+
+// The instrument stores in blocks of 8 bytes; the fill goes after the payload so that
+// every payload byte keeps its offset.
+QByteArray paddedToMultipleOf8(const QByteArray &payload)
+{
+    const int fill = (8 - payload.size() % 8) % 8;
+    return payload + QByteArray(fill, char(0xff));
+}
+
+// a.b.c.d packed as a<<24 | b<<16 | c<<8 | d. Components are not masked: one above 255
+// spills into the next higher one, as the instrument's own comparison does.
+quint32 versionCodeOf(const QString &version)
+{
+    const QStringList parts = version.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    quint32 code = 0;
+    for (int i = 0; i < 4; ++i) {
+        const quint32 component = i < parts.size() ? parts.at(i).toUInt(nullptr, 10) : 0;
+        code |= component << (8 * (3 - i));
+    }
+    return code;
+}
+
+// Truncates toward zero into the signed 32-bit range, saturating at its ends; NaN gives 0.
+qint32 truncatedToInt32(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= double(std::numeric_limits<qint32>::max()))
+        return std::numeric_limits<qint32>::max();
+    if (value <= double(std::numeric_limits<qint32>::min()))
+        return std::numeric_limits<qint32>::min();
+    return qint32(value);
+}
+
+} // namespace
+
+Device::Device(QObject *parent)
+    : QObject(parent)
+{
+}
+
+Device::~Device() = default;
+
+bool Device::openPort(const QString &name)
+{
+    if (port)
+        close();
+
+    port = new QSerialPort(name, this);
+    port->setBaudRate(115200, QSerialPort::AllDirections);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    if (!port->open(QIODevice::ReadWrite))
+        return false;
+
+    port->flush();
+    rxBuffer.clear();
+    connect(port, &QSerialPort::readyRead, this, &Device::serialRead);
+
+    // ETX ends whatever the instrument was in the middle of; the lower-case query is
+    // what the instrument expects right after it.
+    serialSendCommand(QString(QLatin1Char(etx)) + QStringLiteral("\n*idn?\n"));
+    return true;
+}
+
+bool Device::close()
+{
+    if (port) {
+        port->close();
+        port->deleteLater();
+        port = nullptr;
+    }
+    return true;
+}
+
+void Device::serialSendCommand(const QString &command)
+{
+    if (!port || !port->isOpen())
+        return;
+    port->write(command.toUtf8());
+}
+
+void Device::serialRead()
+{
+    if (!port)
+        return;
+    const qint64 available = port->bytesAvailable();
+    if (available < 1)
+        return;
+
+    QByteArray incoming = port->read(available);
+    incoming.replace('\r', '\n');
+    rxBuffer.append(incoming);
+    serialParse();
+}
+
+void Device::serialParse()
+{
+    const int lastLineFeed = rxBuffer.lastIndexOf('\n');
+    if (lastLineFeed >= 0) {
+        // All complete lines leave the buffer in one cut, so framing stays linear in the
+        // bytes received however many lines one read brings.
+        const QByteArray complete = rxBuffer.left(lastLineFeed + 1);
+        rxBuffer.remove(0, lastLineFeed + 1);
+
+        int start = 0;
+        while (start < complete.size()) {
+            const int lineFeed = complete.indexOf('\n', start);
+            const int length = lineFeed - start;
+            if (length > maxLineLength)
+                qDebug() << "serial read: dropped a line of" << length << "bytes";
+            else
+                serialParseLine(complete.mid(start, length));
+            start = lineFeed + 1;
+        }
+    }
+
+    if (rxBuffer.size() > maxLineLength) {
+        qDebug() << "serial read: dropped" << rxBuffer.size() << "bytes without a line feed";
+        rxBuffer.clear();
+    }
+}
+
+void Device::serialParseLine(const QByteArray &line)
+{
+    if (line.isEmpty())
+        return;
+
+    const int nul = line.indexOf('\0');
+    const QString text = QString::fromUtf8(nul < 0 ? line : line.left(nul));
+    qDebug() << "serial read:" << text;
+
+    // The first form that the line starts with decides; the order matters.
+    struct LineForm {
+        const char *prefix;
+        void (Device::*handle)(const QString &text);
+    };
+    static const LineForm forms[] = {
+        {"*RESET ", &Device::handleResetAnnouncement},
+        {"*BOOTSTRAP ", &Device::handleBootstrapAnnouncement},
+        {"*MGMT", &Device::handleManagementAnnouncement},
+        {"*APP ", &Device::handleApplicationAnnouncement},
+        {"*T = ", &Device::handleTemperature},
+        {"MORVA,", &Device::handleIdentification},
+        {"*COMPAT = ", &Device::handleCompat},
+        {"*cal-erase-done", &Device::handleCalibrationAcknowledgement},
+        {"*cal-write-done", &Device::handleCalibrationAcknowledgement},
+        {"*ERASE_OK", &Device::handleFirmwareAcknowledgement},
+        {"*WRITE_OK", &Device::handleFirmwareAcknowledgement},
+    };
+    for (const LineForm &form : forms) {
+        if (text.startsWith(QLatin1String(form.prefix))) {
+            (this->*form.handle)(text);
+            return;
+        }
+    }
+
+    if (text.contains(QLatin1String(" = ")))
+        handleParameter(text);
+    else
+        qDebug() << "message from device: " << text;
+}
+
+void Device::handleResetAnnouncement(const QString &)
+{
+    emit deviceReset();
+}
+
+void Device::handleBootstrapAnnouncement(const QString &)
+{
+    // The boot loader waits a moment for ETX before it starts the application; ETX
+    // keeps it in management mode.
+    if (resetPending)
+        serialSendCommand(QString(QLatin1Char(etx)));
+}
+
+void Device::handleManagementAnnouncement(const QString &)
+{
+    serialSendCommand(QStringLiteral("*IDN?\n"));
+}
+
+void Device::handleApplicationAnnouncement(const QString &)
+{
+    serialSendCommand(QStringLiteral("*IDN?\n"));
+    emit deviceRestarted();
+}
+
+void Device::handleTemperature(const QString &text)
+{
+    // The number sits between "*T = " and a two-character unit suffix (" K").
+    bool ok = false;
+    const double value = text.mid(5, text.length() - 7).toDouble(&ok);
+    if (ok)
+        emit temperatureChanged(value);
+}
+
+void Device::handleIdentification(const QString &text)
+{
+    const QStringList fields = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    if (fields.size() == 4) {
+        vendor = fields.at(0);
+        model = fields.at(1);
+        serialNumber = fields.at(2);
+        version = fields.at(3);
+        versionCode = versionCodeOf(version);
+        identifyRecognisedModel();
+    }
+
+    // Any identification answers a reset into management mode, whatever it holds.
+    if (resetPending) {
+        resetPending = false;
+        if (upgradeState == 0) {
+            upgradeState = 1;
+            upgradeFirmwareStep();
+        } else {
+            emit deviceManagementMode();
+        }
+    }
+}
+
+void Device::identifyRecognisedModel()
+{
+    if (vendor != QLatin1String("MORVA"))
+        return;
+    if (model == QLatin1String("ZURKD550-BS"))
+        bootstrap = true;
+    else if (model == QLatin1String("ZURKD550"))
+        bootstrap = false;
+    else
+        return;
+
+    if (versionCode <= lastVersionBefore1_4) {
+        compat = revision1Compat();
+        emit identified();
+    } else {
+        // The "*COMPAT = " answer completes the identification.
+        serialSendCommand(QStringLiteral("@00\n"));
+    }
+}
+
+void Device::handleCompat(const QString &text)
+{
+    compat = QByteArray::fromHex(text.mid(10).toUtf8());
+    emit identified();
+}
+
+void Device::handleCalibrationAcknowledgement(const QString &)
+{
+    uploadCalibrationStep();
+}
+
+void Device::handleFirmwareAcknowledgement(const QString &)
+{
+    upgradeFirmwareStep();
+}
+
+void Device::handleParameter(const QString &text)
+{
+    const QStringList parts = text.split(QStringLiteral(" = "), Qt::KeepEmptyParts);
+    if (parts.size() == 2)
+        emit parameterReceived(parts.at(0), parts.at(1));
+}
+
+void Device::reset(ResetMode mode)
+{
+    if (!port)
+        return;
+    serialSendCommand(QStringLiteral(":system:reset\n"));
+    if (mode == ResetManagement)
+        resetPending = true;
+}
+
+void Device::provision() { }
+
+void Device::measureRaw()
+{
+    sendMeasurementQuery(QStringLiteral(":volt:raw?\n"));
+}
+
+void Device::measureUncalibrated()
+{
+    sendMeasurementQuery(QStringLiteral(":volt:unc?\n"));
+}
+
+void Device::measureCalibrated()
+{
+    sendMeasurementQuery(QStringLiteral(":volt:cor?\n"));
+}
+
+void Device::sendMeasurementQuery(const QString &query)
+{
+    if (versionCode > lastVersionBefore1_5)
+        serialSendCommand(query);
+}
+
+void Device::sendADCCalibration(double offset, double slope)
+{
+    // Offset in microvolts; slope as a fixed-point number with 24 fraction bits.
+    const qint32 offsetMicrovolts = truncatedToInt32(offset * 1000000.0);
+    const qint32 slopeFixed = truncatedToInt32(slope * 16777216.0);
+    const QString command = QString::asprintf(":volt:cal %08x %08x\n", quint32(offsetMicrovolts),
+                                              quint32(slopeFixed));
+    qDebug() << "calibration command" << command;
+    serialSendCommand(command);
+}
+
+bool Device::uploadCalibration(const QByteArray &payload)
+{
+    if (upgradeState != -1) {
+        qDebug() << "uploadCalibration(): refused, a firmware transfer is in progress";
+        return false;
+    }
+    startTransfer(payload, calibrationChunkSize);
+    calibrationState = 1;
+    uploadCalibrationStep();
+    return true;
+}
+
+void Device::uploadCalibrationStep()
+{
+    switch (calibrationState) {
+    case 1:
+        serialSendCommand(QStringLiteral(":cal:erase\n"));
+        calibrationState = 2;
+        emit progress(0, transferData.size());
+        break;
+    case 2:
+        if (transferOffset < transferData.size()) {
+            const QString command = QString::asprintf(":cal:write %04x %s\n", quint32(transferOffset),
+                                                      nextChunkAsHex().constData());
+            qDebug() << "uploadCalibrationStep(): command is" << command;
+            serialSendCommand(command);
+            advanceTransfer();
+        } else {
+            serialSendCommand(QStringLiteral(":cal:commit\n"));
+            calibrationState = -1;
+            finishTransfer();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+bool Device::upgradeFirmware(const QByteArray &payload)
+{
+    if (calibrationState != -1) {
+        qDebug() << "upgradeFirmware(): refused, a calibration transfer is in progress";
+        return false;
+    }
+    startTransfer(payload, firmwareChunkSize);
+    upgradeState = bootstrap ? 1 : 0;
+    upgradeFirmwareStep();
+    return true;
+}
+
+void Device::upgradeFirmwareStep()
+{
+    // The boot loader's dialect follows the version that identified itself last.
+    const bool shortCodes = versionCode > lastVersionBefore1_4;
+
+    switch (upgradeState) {
+    case 0:
+        qDebug() << "upgradeFirmwareStep: resetting device";
+        reset(ResetManagement);
+        break;
+    case 1:
+        qDebug() << "upgradeFirmwareStep: erasing device";
+        serialSendCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"));
+        upgradeState = 2;
+        emit progress(0, transferData.size());
+        break;
+    case 2:
+        if (transferOffset < transferData.size()) {
+            qDebug("upgradeFirmwareStep: writing device (%d of %d)", transferOffset,
+                   transferData.size());
+            const char *format = shortCodes ? "@03 %06x %s\n" : "flash write %06x %s\n";
+            serialSendCommand(
+                QString::asprintf(format, quint32(transferOffset), nextChunkAsHex().constData()));
+            advanceTransfer();
+        } else {
+            qDebug() << "upgradeFirmwareStep: booting device";
+            serialSendCommand(QStringLiteral("boot\n"));
+            upgradeState = -1;
+            finishTransfer();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void Device::startTransfer(const QByteArray &payload, int chunkSize)
+{
+    transferData = paddedToMultipleOf8(payload);
+    transferOffset = 0;
+    transferChunkSize = chunkSize;
+}
+
+QByteArray Device::nextChunkAsHex() const
+{
+    return transferData.mid(transferOffset, transferChunkSize).toHex();
+}
+
+void Device::advanceTransfer()
+{
+    // After a short last chunk the count passes the total; receivers cope with that.
+    transferOffset += transferChunkSize;
+    emit progress(transferOffset, transferData.size());
+}
+
+void Device::finishTransfer()
+{
+    transferOffset = 0;
+    transferData.clear();
+}

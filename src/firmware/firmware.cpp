@@ -1,0 +1,3 @@
+#include "firmware.h"
+
+Firmware::~Firmware() = default;
