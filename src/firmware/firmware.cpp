@@ -1,3 +1,129 @@
 #include "firmware.h"
 
+#include "firmware-format.h"
+#include "firmware-keys.h"
+#include "uuids.h"
+
+#include <QDebug>
+#include <cstring>
+#include <sodium.h>
+
+namespace {
+
+using namespace rimeglass;
+
+bool isUuid(const QByteArray &bytes, const Uuid &uuid)
+{
+    return bytes.size() >= crp::uuidSize
+        && std::memcmp(bytes.constData(), uuid, crp::uuidSize) == 0;
+}
+
+// The message of a container signed with the compiled-in key, still masked.
+bool openSignedMessage(const QByteArray &fileData, QByteArray *message)
+{
+    if (fileData.size() < crp::signatureSize)
+        return false;
+    message->resize(fileData.size() - crp::signatureSize);
+    unsigned long long messageLength = 0;
+    const int result
+        = crypto_sign_open(reinterpret_cast<unsigned char *>(message->data()), &messageLength,
+                           reinterpret_cast<const unsigned char *>(fileData.constData()),
+                           quint64(fileData.size()), zur_firmware_pk);
+    return result == 0 && messageLength == quint64(message->size());
+}
+
+bool hasSupportedDescriptor(const QByteArray &message)
+{
+    const QByteArray descriptor = message.mid(crp::descriptorOffset, crp::uuidSize);
+    if (isUuid(descriptor, fw_descriptor_uuid1)) {
+        qDebug() << "Firmware image format version 1 is not supported by this program";
+        return false;
+    }
+    return isUuid(descriptor, fw_descriptor_uuid2);
+}
+
+// A text field decoded as UTF-8 over all its bytes, with every NUL removed.
+QString textField(const QByteArray &message, int offset)
+{
+    return QString::fromUtf8(message.constData() + offset, crp::textSize).remove(QChar(0));
+}
+
+void logFoundRevision(const QByteArray &revision)
+{
+    if (isUuid(revision, uuid_compat_stm32g071kb_r1))
+        qDebug() << "Found firmware image for device revision 1";
+    else if (isUuid(revision, uuid_compat_stm32g070kb_r2))
+        qDebug() << "Found firmware image for device revision 2";
+    else
+        qDebug() << "Found firmware image for device with unknown revision";
+}
+
+} // namespace
+
 Firmware::~Firmware() = default;
+
+Firmware *Firmware::fromFileData(const QByteArray &fileData, const QByteArray &compat)
+{
+    return new FirmwareImpl(fileData, compat);
+}
+
+FirmwareImpl::FirmwareImpl(const QByteArray &fileData, const QByteArray &compat)
+    : m_compat(compat)
+{
+    QByteArray message;
+    if (!openSignedMessage(fileData, &message))
+        return;
+    crp::applyMask(message, zur_firmware_mask);
+    if (!hasSupportedDescriptor(message))
+        return;
+
+    QVector<crp::Record> records;
+    int badOffset = 0;
+    if (!crp::readRecords(message, &records, &badOffset)) {
+        qDebug() << "Firmware container has a malformed image record at offset" << badOffset;
+        return;
+    }
+    const QByteArray wanted = m_compat.left(crp::uuidSize);
+    for (const crp::Record &record : qAsConst(records)) {
+        if (record.revision == wanted) {
+            takeImage(message, record.dataStart, record.dataLength);
+            logFoundRevision(record.revision);
+            return;
+        }
+    }
+    qDebug() << "Can't find compatible firmware image, comapt:" << m_compat;
+}
+
+void FirmwareImpl::takeImage(const QByteArray &message, int dataStart, int dataLength)
+{
+    m_valid = true;
+    m_version = textField(message, crp::versionOffset);
+    m_vendor = textField(message, crp::vendorOffset);
+    m_model = textField(message, crp::modelOffset);
+    m_blob = message.mid(dataStart, dataLength);
+}
+
+bool FirmwareImpl::valid() const
+{
+    return m_valid;
+}
+
+QString FirmwareImpl::vendor() const
+{
+    return m_vendor;
+}
+
+QString FirmwareImpl::model() const
+{
+    return m_model;
+}
+
+QString FirmwareImpl::version() const
+{
+    return m_version;
+}
+
+QByteArray FirmwareImpl::blob() const
+{
+    return m_blob;
+}

@@ -21,4 +21,29 @@ public:
     static Firmware *fromFileData(const QByteArray &fileData, const QByteArray &compat);
 };
 
+// Reads a container signed with the compiled-in public key: verifies it, removes the
+// mask and takes the first image record whose revision equals the first 16 bytes of
+// compat. Immutable once constructed.
+class FirmwareImpl : public Firmware
+{
+public:
+    FirmwareImpl(const QByteArray &fileData, const QByteArray &compat);
+
+    bool valid() const override;
+    QString vendor() const override;
+    QString model() const override;
+    QString version() const override;
+    QByteArray blob() const override;
+
+private:
+    void takeImage(const QByteArray &message, int dataStart, int dataLength);
+
+    QString m_vendor;
+    QString m_model;
+    QString m_version;
+    QByteArray m_blob;
+    bool m_valid = false;
+    QByteArray m_compat;
+};
+
 #endif

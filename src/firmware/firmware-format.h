@@ -1,0 +1,86 @@
+#ifndef RIMEGLASS_FIRMWARE_FORMAT_H
+#define RIMEGLASS_FIRMWARE_FORMAT_H
+
+#include <QByteArray>
+#include <QVector>
+#include <QtEndian>
+
+// Layout of a firmware container ("*.crp"), shared by the reader and the packer.
+//
+// File: a 64-byte Ed25519 signature followed by the masked message (libsodium's
+// combined form). Message: descriptor UUID, 16 reserved bytes, the version, vendor
+// and model texts (32 bytes each, NUL padded), then image records back to back.
+// Record: revision UUID, then data offset, data length and data span as unsigned
+// 32-bit little-endian integers; the data starts at record + data offset and the
+// next record at record + data offset + data span. Offsets below are from the first
+// byte of the message or of the record.
+namespace rimeglass::crp {
+
+constexpr int signatureSize = 64;
+constexpr int uuidSize = 16;
+constexpr int maskSize = 32;
+
+constexpr int descriptorOffset = 0;
+constexpr int reservedOffset = 16;
+constexpr int textSize = 32;
+constexpr int versionOffset = 32;
+constexpr int vendorOffset = 64;
+constexpr int modelOffset = 96;
+constexpr int recordsOffset = 128;
+
+constexpr int recordRevisionOffset = 0;
+constexpr int recordDataOffsetField = 16;
+constexpr int recordDataLengthField = 20;
+constexpr int recordDataSpanField = 24;
+constexpr int recordHeaderSize = 28;
+
+// Masking and unmasking are the same operation.
+inline void applyMask(QByteArray &message, const unsigned char (&mask)[maskSize])
+{
+    char *bytes = message.data();
+    for (int i = 0; i < message.size(); ++i)
+        bytes[i] = char(bytes[i] ^ mask[i % maskSize] ^ (i & 0xff));
+}
+
+inline quint32 readLittleEndian32(const QByteArray &bytes, int offset)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + offset);
+}
+
+struct Record
+{
+    int start = 0; // offset of the record in the message
+    QByteArray revision; // its 16-byte compatibility UUID
+    int dataStart = 0; // offset of the image data in the message
+    int dataLength = 0;
+};
+
+// Walks the records of an unmasked message. A record whose header or data reaches past
+// the end of the message, or whose data offset is below the header size (which would
+// also let the walk stand still), makes the whole container malformed: the walk then
+// returns false with the offending record's offset in *badOffset.
+inline bool readRecords(const QByteArray &message, QVector<Record> *records, int *badOffset)
+{
+    const qint64 end = message.size();
+    qint64 start = recordsOffset;
+    while (start < end) {
+        *badOffset = int(start);
+        if (end - start < recordHeaderSize)
+            return false;
+        const quint32 dataOffset = readLittleEndian32(message, int(start) + recordDataOffsetField);
+        const quint32 dataLength = readLittleEndian32(message, int(start) + recordDataLengthField);
+        const quint32 dataSpan = readLittleEndian32(message, int(start) + recordDataSpanField);
+        const qint64 dataStart = start + dataOffset;
+        if (dataOffset < quint32(recordHeaderSize) || dataStart > end
+            || dataLength > quint64(end - dataStart))
+            return false;
+        records->append({int(start), message.mid(int(start) + recordRevisionOffset, uuidSize),
+                         int(dataStart), int(dataLength)});
+        start = dataStart + dataSpan;
+    }
+    return true;
+}
+
+} // namespace rimeglass::crp
+
+#endif
