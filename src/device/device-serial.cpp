@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QSerialPort>
 #include <QStringList>
-
 #include <cmath>
 #include <limits>
 
@@ -69,8 +68,7 @@ qint32 truncatedToInt32(double value)
 
 Device::Device(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 Device::~Device() = default;
 
@@ -165,7 +163,8 @@ void Device::serialParseLine(const QByteArray &line)
     qDebug() << "serial read:" << text;
 
     // The first form that the line starts with decides; the order matters.
-    struct LineForm {
+    struct LineForm
+    {
         const char *prefix;
         void (Device::*handle)(const QString &text);
     };
@@ -360,8 +359,8 @@ void Device::uploadCalibrationStep()
         break;
     case 2:
         if (transferOffset < transferData.size()) {
-            const QString command = QString::asprintf(":cal:write %04x %s\n", quint32(transferOffset),
-                                                      nextChunkAsHex().constData());
+            const QString command = QString::asprintf(
+                ":cal:write %04x %s\n", quint32(transferOffset), nextChunkAsHex().constData());
             qDebug() << "uploadCalibrationStep(): command is" << command;
             serialSendCommand(command);
             advanceTransfer();

@@ -2,13 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,7 +23,7 @@ PtyPeer::PtyPeer(QObject *parent)
     }
     slavePath = QString::fromLocal8Bit(name);
 
-    termios attributes {};
+    termios attributes{};
     tcgetattr(slave, &attributes);
     cfmakeraw(&attributes);
     tcsetattr(slave, TCSANOW, &attributes);
@@ -60,7 +61,7 @@ void PtyPeer::send(const QByteArray &bytes)
             done += n;
         } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
             // The tool has not read yet: let it, then go on.
-            pollfd pending {master, POLLOUT, 0};
+            pollfd pending{master, POLLOUT, 0};
             ::poll(&pending, 1, 10);
             QCoreApplication::processEvents();
         } else {
@@ -82,12 +83,45 @@ QByteArray PtyPeer::takeReceived()
     return all;
 }
 
-QByteArray PtyPeer::collect(QIODevice *writer)
+int PtyPeer::pendingForTool() const
 {
-    const QDeadlineTimer deadline(5000);
-    while (writer && writer->bytesToWrite() > 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QCoreApplication::processEvents();
+    int pending = 0;
+    if (slave >= 0)
+        ::ioctl(slave, FIONREAD, &pending);
+    return pending;
+}
+
+void PtyPeer::settle(QIODevice *tool)
+{
+    // The kernel hands bytes between the two ends of a pty asynchronously, so one
+    // quiet look proves nothing: the exchange counts as settled once it has stayed
+    // quiet for a while.
+    const int quietMs = 25;
+    const auto quiet = [&] {
+        pollfd ends[2] = {{master, POLLIN, 0}, {slave, POLLIN, 0}};
+        const bool pending = master >= 0 && ::poll(ends, 2, 0) > 0;
+        return !pending
+            && (!tool || !tool->isOpen()
+                || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
+    };
+    const QDeadlineTimer deadline(10000);
+    QElapsedTimer quietFor;
+    quietFor.start();
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        readAvailable();
+        if (!quiet())
+            quietFor.restart();
+        else if (quietFor.elapsed() >= quietMs)
+            break;
+        else
+            ::usleep(500);
+    }
+}
+
+QByteArray PtyPeer::collect(QIODevice *tool)
+{
+    settle(tool);
     return takeReceived();
 }
 

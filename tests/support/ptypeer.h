@@ -5,7 +5,6 @@
 #include <QList>
 #include <QObject>
 #include <QString>
-
 #include <functional>
 
 class QIODevice;
@@ -41,9 +40,15 @@ public:
     QByteArray received() const { return receivedBytes; }
     QByteArray takeReceived();
 
-    // Runs the event loop until `writer` has handed all its bytes to the pty, then
-    // returns everything received since the last take: exact, with no sleeping.
-    QByteArray collect(QIODevice *writer);
+    // Runs the event loop until the exchange with `tool` (the port the code under test
+    // opened) has gone quiet: every byte sent to it read and handled, every byte it
+    // wrote received, and every responder reply handled in turn. Exact, with no sleep.
+    void settle(QIODevice *tool);
+    // settle(), then everything received since the last take.
+    QByteArray collect(QIODevice *tool);
+
+    // Bytes written to the tool that its side has not read yet.
+    int pendingForTool() const;
 
     // Runs the event loop until at least `count` bytes have arrived in total since
     // the last take (or the time-out passes); returns whether they did.

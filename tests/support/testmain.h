@@ -3,7 +3,6 @@
 
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cstdlib>
 
 // Every suite runs offscreen and with HOME and XDG_CONFIG_HOME in a fresh temporary
@@ -29,7 +28,7 @@ inline void isolateUserStore(const QString &home)
         rimeglass::test::isolateUserStore(home.path());                                            \
         AppClass app(argc, argv);                                                                  \
         QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));                            \
-        QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));                        \
+        QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));                         \
         TestObject tc;                                                                             \
         return QTest::qExec(&tc, argc, argv);                                                      \
     }
