@@ -2,6 +2,7 @@
 #define RIMEGLASS_FIRMWARE_FORMAT_H
 
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 #include <QtEndian>
 
@@ -40,6 +41,13 @@ inline void applyMask(QByteArray &message, const unsigned char (&mask)[maskSize]
     char *bytes = message.data();
     for (int i = 0; i < message.size(); ++i)
         bytes[i] = char(bytes[i] ^ mask[i % maskSize] ^ (i & 0xff));
+}
+
+// A text field: UTF-8 over all its 32 bytes, with every NUL removed (not only the
+// padding at the end).
+inline QString readText(const QByteArray &message, int offset)
+{
+    return QString::fromUtf8(message.constData() + offset, textSize).remove(QChar(0));
 }
 
 inline quint32 readLittleEndian32(const QByteArray &bytes, int offset)

@@ -42,12 +42,6 @@ bool hasSupportedDescriptor(const QByteArray &message)
     return isUuid(descriptor, fw_descriptor_uuid2);
 }
 
-// A text field decoded as UTF-8 over all its bytes, with every NUL removed.
-QString textField(const QByteArray &message, int offset)
-{
-    return QString::fromUtf8(message.constData() + offset, crp::textSize).remove(QChar(0));
-}
-
 void logFoundRevision(const QByteArray &revision)
 {
     if (isUuid(revision, uuid_compat_stm32g071kb_r1))
@@ -97,9 +91,9 @@ FirmwareImpl::FirmwareImpl(const QByteArray &fileData, const QByteArray &compat)
 void FirmwareImpl::takeImage(const QByteArray &message, int dataStart, int dataLength)
 {
     m_valid = true;
-    m_version = textField(message, crp::versionOffset);
-    m_vendor = textField(message, crp::vendorOffset);
-    m_model = textField(message, crp::modelOffset);
+    m_version = crp::readText(message, crp::versionOffset);
+    m_vendor = crp::readText(message, crp::vendorOffset);
+    m_model = crp::readText(message, crp::modelOffset);
     m_blob = message.mid(dataStart, dataLength);
 }
 

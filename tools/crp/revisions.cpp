@@ -1,0 +1,42 @@
+#include "revisions.h"
+
+#include "uuids.h"
+
+#include <QRegularExpression>
+#include <QUuid>
+
+QByteArray uuidBytes(const unsigned char (&uuid)[16])
+{
+    return QByteArray(reinterpret_cast<const char *>(uuid), sizeof uuid);
+}
+
+QByteArray parseRevision(const QString &text)
+{
+    if (text == QLatin1String("r1"))
+        return uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
+    if (text == QLatin1String("r2"))
+        return uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2);
+
+    static const QRegularExpression uuidForm(QStringLiteral(
+        "^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
+    static const QRegularExpression hexForm(QStringLiteral("^[0-9A-Fa-f]{32}$"));
+    if (uuidForm.match(text).hasMatch())
+        return QUuid::fromString(text).toRfc4122();
+    if (hexForm.match(text).hasMatch())
+        return QByteArray::fromHex(text.toLatin1());
+    return QByteArray();
+}
+
+QString revisionName(const QByteArray &uuid)
+{
+    if (uuid == uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
+        return QStringLiteral("revision 1");
+    if (uuid == uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
+        return QStringLiteral("revision 2");
+    return QStringLiteral("unknown revision");
+}
+
+QString uuidText(const QByteArray &uuid)
+{
+    return QUuid::fromRfc4122(uuid).toString(QUuid::WithoutBraces);
+}
