@@ -53,8 +53,7 @@ CalibrationTable CalibrationTable::fromFileData(const QByteArray &fileData)
 QByteArray CalibrationTable::encodePayload(const QString &name, const QVector<double> &temperatures,
                                            const QVector<double> &voltages)
 {
-    const QByteArray nameField
-        = name.toUtf8().leftJustified(payloadNameSize, '\0', true);
+    const QByteArray nameField = name.toUtf8().leftJustified(payloadNameSize, '\0', true);
     const int count = temperatures.size();
 
     QByteArray payload;

@@ -7,7 +7,8 @@
 
 // A custom sensor's calibration table: temperature (kelvin) and sensor voltage (volts)
 // of each point, in the order of the file. The two columns always have one length.
-struct CalibrationTable {
+struct CalibrationTable
+{
     QVector<double> temperatures;
     QVector<double> voltages;
 

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-
 #include <cmath>
 #include <limits>
 
@@ -54,32 +53,38 @@ void TestCalibrationTable::grammar_data()
     QTest::addColumn<Column>("temperatures");
     QTest::addColumn<Column>("voltages");
 
-    QTest::newRow("Unix line ends") << QByteArray("4.2 1.6243\n300 0.5\n") << Column {4.2, 300}
-                                    << Column {1.6243, 0.5};
-    QTest::newRow("Windows line ends") << QByteArray("4.2 1.6243\r\n300 0.5\r\n") << Column {4.2, 300}
-                                       << Column {1.6243, 0.5};
-    QTest::newRow("lone CR makes one long line") << QByteArray("4.2 1.6243\r300 0.5\r") << Column {}
-                                                 << Column {};
+    QTest::newRow("Unix line ends")
+        << QByteArray("4.2 1.6243\n300 0.5\n") << Column{4.2, 300} << Column{1.6243, 0.5};
+    QTest::newRow("Windows line ends")
+        << QByteArray("4.2 1.6243\r\n300 0.5\r\n") << Column{4.2, 300} << Column{1.6243, 0.5};
+    QTest::newRow("lone CR makes one long line")
+        << QByteArray("4.2 1.6243\r300 0.5\r") << Column{} << Column{};
     QTest::newRow("several spaces and tabs around")
-        << QByteArray("   4.2  \t  1.6243   \n") << Column {4.2} << Column {1.6243};
+        << QByteArray("   4.2  \t  1.6243   \n") << Column{4.2} << Column{1.6243};
     QTest::newRow("header words skipped")
-        << QByteArray("Temperature Voltage\n(K) (V)\n1 2\n") << Column {1} << Column {2};
-    QTest::newRow("three fields skipped") << QByteArray("4.2 1.6243 7\n1 2\n") << Column {1} << Column {2};
-    QTest::newRow("one field skipped") << QByteArray("42\n") << Column {} << Column {};
-    QTest::newRow("comma-joined pair skipped") << QByteArray("4.2,1.6243\n") << Column {} << Column {};
-    QTest::newRow("trailing comma skipped") << QByteArray("4.2, 1.6243\n") << Column {} << Column {};
-    QTest::newRow("decimal comma skipped") << QByteArray("4,2 1,6\n") << Column {} << Column {};
-    QTest::newRow("exponents") << QByteArray("1e2 5E-1\n") << Column {100} << Column {0.5};
-    QTest::newRow("signs") << QByteArray("+1.5 -2\n") << Column {1.5} << Column {-2};
-    QTest::newRow("NUL ends the text") << QByteArray("1 2\n\0" "3 4\n", 9) << Column {1} << Column {2};
-    QTest::newRow("NUL inside a line") << QByteArray("1 2\n3 4\0 5\n", 11) << Column {1, 3} << Column {2, 4};
-    QTest::newRow("empty file") << QByteArray() << Column {} << Column {};
-    QTest::newRow("no final line feed") << QByteArray("1 2") << Column {1} << Column {2};
-    QTest::newRow("blank lines") << QByteArray("\n\n  \n1 2\n\n") << Column {1} << Column {2};
+        << QByteArray("Temperature Voltage\n(K) (V)\n1 2\n") << Column{1} << Column{2};
+    QTest::newRow("three fields skipped")
+        << QByteArray("4.2 1.6243 7\n1 2\n") << Column{1} << Column{2};
+    QTest::newRow("one field skipped") << QByteArray("42\n") << Column{} << Column{};
+    QTest::newRow("comma-joined pair skipped")
+        << QByteArray("4.2,1.6243\n") << Column{} << Column{};
+    QTest::newRow("trailing comma skipped") << QByteArray("4.2, 1.6243\n") << Column{} << Column{};
+    QTest::newRow("decimal comma skipped") << QByteArray("4,2 1,6\n") << Column{} << Column{};
+    QTest::newRow("exponents") << QByteArray("1e2 5E-1\n") << Column{100} << Column{0.5};
+    QTest::newRow("signs") << QByteArray("+1.5 -2\n") << Column{1.5} << Column{-2};
+    QTest::newRow("NUL ends the text") << QByteArray("1 2\n\0"
+                                                     "3 4\n",
+                                                     9)
+                                       << Column{1} << Column{2};
+    QTest::newRow("NUL inside a line")
+        << QByteArray("1 2\n3 4\0 5\n", 11) << Column{1, 3} << Column{2, 4};
+    QTest::newRow("empty file") << QByteArray() << Column{} << Column{};
+    QTest::newRow("no final line feed") << QByteArray("1 2") << Column{1} << Column{2};
+    QTest::newRow("blank lines") << QByteArray("\n\n  \n1 2\n\n") << Column{1} << Column{2};
     QTest::newRow("duplicates and order kept")
-        << QByteArray("5 1\n1 5\n5 1\n") << Column {5, 1, 5} << Column {1, 5, 1};
+        << QByteArray("5 1\n1 5\n5 1\n") << Column{5, 1, 5} << Column{1, 5, 1};
     QTest::newRow("not UTF-8 around a valid line")
-        << QByteArray("\xff\xfe x\n1 2\n") << Column {1} << Column {2};
+        << QByteArray("\xff\xfe x\n1 2\n") << Column{1} << Column{2};
 }
 
 void TestCalibrationTable::grammar()
@@ -130,9 +135,10 @@ void TestCalibrationTable::workedExample()
 {
     const QByteArray payload
         = CalibrationTable::encodePayload(QStringLiteral("Custom"), {300, 4.2}, {0.5, 1.6243});
-    QCOMPARE(payload.toHex(' '), QByteArray("d4 41 de 05 02 00 00 00 43 75 73 74 6f 6d 00 00 "
-                                             "00 00 00 00 00 00 00 00 e0 93 04 00 20 a1 07 00 "
-                                             "68 10 00 00 ec c8 18 00"));
+    QCOMPARE(payload.toHex(' '),
+             QByteArray("d4 41 de 05 02 00 00 00 43 75 73 74 6f 6d 00 00 "
+                        "00 00 00 00 00 00 00 00 e0 93 04 00 20 a1 07 00 "
+                        "68 10 00 00 ec c8 18 00"));
 }
 
 void TestCalibrationTable::nameField_data()
@@ -141,12 +147,13 @@ void TestCalibrationTable::nameField_data()
     QTest::addColumn<QByteArray>("field");
 
     QTest::newRow("empty") << QString() << QByteArray(16, '\0');
-    QTest::newRow("16 bytes, no terminator") << "ABCDEFGHIJKLMNOP" << QByteArray("ABCDEFGHIJKLMNOP");
+    QTest::newRow("16 bytes, no terminator")
+        << "ABCDEFGHIJKLMNOP" << QByteArray("ABCDEFGHIJKLMNOP");
     QTest::newRow("20 bytes cut") << "ABCDEFGHIJKLMNOPQRST" << QByteArray("ABCDEFGHIJKLMNOP");
     QTest::newRow("multi-byte character cut")
         << QString::fromUtf8("abcdefghijklmno\xc3\x84") << QByteArray("abcdefghijklmno\xc3");
-    QTest::newRow("micro sign padded") << QString::fromUtf8("\xc2\xb5V")
-                                       << QByteArray("\xc2\xb5V") + QByteArray(13, '\0');
+    QTest::newRow("micro sign padded")
+        << QString::fromUtf8("\xc2\xb5V") << QByteArray("\xc2\xb5V") + QByteArray(13, '\0');
 }
 
 void TestCalibrationTable::nameField()
@@ -188,8 +195,10 @@ void TestCalibrationTable::scaledValues()
     QFETCH(qint32, millikelvin);
     QFETCH(qint32, microvolts);
 
-    const QByteArray payload = CalibrationTable::encodePayload(QStringLiteral("x"), {temperature}, {voltage});
-    QCOMPARE(payload.mid(24).toHex(), (littleEndian(millikelvin) + littleEndian(microvolts)).toHex());
+    const QByteArray payload
+        = CalibrationTable::encodePayload(QStringLiteral("x"), {temperature}, {voltage});
+    QCOMPARE(payload.mid(24).toHex(),
+             (littleEndian(millikelvin) + littleEndian(microvolts)).toHex());
 }
 
 void TestCalibrationTable::emptyTable()
@@ -209,7 +218,8 @@ void TestCalibrationTable::largeTableKeepsOrder()
         expected += littleEndian(qint32(std::trunc(temperatures.last() * 1000.0)));
         expected += littleEndian(qint32(std::trunc(voltages.last() * 1000000.0)));
     }
-    const QByteArray payload = CalibrationTable::encodePayload(QStringLiteral("DT-670"), temperatures, voltages);
+    const QByteArray payload
+        = CalibrationTable::encodePayload(QStringLiteral("DT-670"), temperatures, voltages);
     QCOMPARE(payload.size(), 24 + 2000 * 8);
     QCOMPARE(payload, expected);
 }
