@@ -120,7 +120,13 @@ void Device::serialRead()
     if (available < 1)
         return;
 
-    QByteArray incoming = port->read(available);
+    serialReceive(port->read(available));
+}
+
+void Device::serialReceive(const QByteArray &bytes)
+{
+    // A CR ends a line as well as LF does; CR LF thus leaves an empty line, ignored.
+    QByteArray incoming = bytes;
     incoming.replace('\r', '\n');
     rxBuffer.append(incoming);
     serialParse();

@@ -25,6 +25,8 @@ public:
     bool openPort(const QString &name);
     bool close();
     void serialSendCommand(const QString &command);
+    // The receive path below the port: takes bytes as a read brings them.
+    void serialReceive(const QByteArray &bytes);
 
     void reset(ResetMode mode);
     void provision();

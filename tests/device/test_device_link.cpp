@@ -188,10 +188,9 @@ void TestDeviceLink::manyLinesInOneRead()
     const int count = 100000;
     QByteArray stream;
     for (int i = 0; i < count; ++i)
-        stream += "k = " + QByteArray::number(i) + "\n";
-    // Handed to the framing directly, so that all of it is one read.
-    link.device.rxBuffer = stream;
-    link.device.serialParse();
+        stream += "k = " + QByteArray::number(i) + "\r\n";
+    // Handed to the receive path directly, so that all of it is one read.
+    link.device.serialReceive(stream);
 
     QCOMPARE(link.events.size(), count);
     for (int i = 0; i < count; i += 9973)
@@ -206,8 +205,7 @@ void TestDeviceLink::overlongLineIsDroppedAndFramingGoesOn()
     DeviceLink link;
     QCOMPARE(link.open(), openingBytes);
 
-    link.device.rxBuffer = QByteArray(70000, 'x') + "\nafter = 1\n";
-    link.device.serialParse();
+    link.device.serialReceive(QByteArray(70000, 'x') + "\r\nafter = 1\r\n");
     QCOMPARE(link.takeEvents(), QStringList{"param after|1"});
     QVERIFY(link.device.rxBuffer.isEmpty());
 }
