@@ -96,7 +96,7 @@ bool ContainerInspector::reportRecords(const QByteArray &message)
                         .arg(badOffset);
     else if (records.isEmpty())
         m_report << QStringLiteral("records: none");
-    return wellFormed;
+    return wellFormed && !records.isEmpty();
 }
 
 bool ContainerInspector::selectFor(const QByteArray &compat)

@@ -12,7 +12,8 @@ class ContainerInspector
 public:
     explicit ContainerInspector(const QByteArray &fileData);
 
-    // False unless the signature holds, the format is 2 and every record is well formed.
+    // False unless the signature holds, the format is 2, and there are records, all well
+    // formed.
     bool valid() const;
     QStringList report() const;
 

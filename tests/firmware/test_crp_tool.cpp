@@ -1,0 +1,442 @@
+// rimeglass-crp run as a maker runs it: packing checked byte for byte against the
+// containers made by vectors/make-vectors.py and read back through the reader, its
+// refusals, and what inspect reports.
+
+#include "firmware.h"
+#include "firmwarevectors.h"
+#include "testmain.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QProcess>
+#include <memory>
+#include <sodium.h>
+
+using rimeglass::test::expectedVectors;
+using rimeglass::test::readVector;
+using rimeglass::test::sha256Hex;
+using rimeglass::test::vectorPath;
+
+namespace {
+
+const QString developmentSeed = QStringLiteral(RIMEGLASS_DEVELOPMENT_SEED);
+const QString revision1Text = QStringLiteral("3cc3a93f-4261-45ff-95bf-653df2686cb0");
+const QString revision2Text = QStringLiteral("21de3ef2-09bf-4a78-83a0-9eb750df2e57");
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out;
+    QString err;
+};
+
+Run runTool(const QStringList &arguments, const QString &directory = QString())
+{
+    QProcess process;
+    process.setWorkingDirectory(directory);
+    process.start(QStringLiteral(RIMEGLASS_CRP), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    if (run.out.constLast().isEmpty())
+        run.out.removeLast();
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QByteArray uuidFromText(const QString &text)
+{
+    return QByteArray::fromHex(text.toLatin1());
+}
+
+// The arguments that pack the reference container, from expected.json.
+QStringList referencePackArguments(const QString &output)
+{
+    const QJsonObject pack = expectedVectors().value(QStringLiteral("pack")).toObject();
+    QStringList arguments{QStringLiteral("pack"),
+                          QStringLiteral("--seed"),
+                          developmentSeed,
+                          QStringLiteral("--version"),
+                          pack.value(QStringLiteral("version")).toString(),
+                          QStringLiteral("--vendor"),
+                          pack.value(QStringLiteral("vendor")).toString(),
+                          QStringLiteral("--model"),
+                          pack.value(QStringLiteral("model")).toString()};
+    for (const QJsonValue &image : pack.value(QStringLiteral("images")).toArray()) {
+        const QJsonArray pair = image.toArray();
+        arguments << QStringLiteral("--image")
+                  << pair.at(0).toString() + QLatin1Char('=') + vectorPath(pair.at(1).toString());
+    }
+    return arguments << QStringLiteral("-o") << output;
+}
+
+QString recordLine(int index, const QString &name, const QString &uuid, const QString &image)
+{
+    const QByteArray data = readVector(image);
+    return QStringLiteral("record %1: %2 %3, %4 bytes, sha256 %5")
+        .arg(index)
+        .arg(name, uuid)
+        .arg(data.size())
+        .arg(QString::fromLatin1(sha256Hex(data)));
+}
+
+QStringList twoRevisionsReport()
+{
+    return {
+        QStringLiteral("signature: good"),
+        QStringLiteral("format: 2"),
+        QStringLiteral("version: 1.5.0.0"),
+        QStringLiteral("vendor: MORVA"),
+        QStringLiteral("model: ZURKD550"),
+        recordLine(1, QStringLiteral("revision 1"), revision1Text, QStringLiteral("image-r1.bin")),
+        recordLine(2, QStringLiteral("revision 2"), revision2Text, QStringLiteral("image-r2.bin"))};
+}
+
+} // namespace
+
+class TestCrpTool : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void packMatchesIndependentContainer();
+    void packedContainerReadsBack_data();
+    void packedContainerReadsBack();
+    void packRefuses_data();
+    void packRefuses();
+    void foreignSeedIsPackedWithWarning();
+    void inspect_data();
+    void inspect();
+    void inspectRefusesBadArguments_data();
+    void inspectRefusesBadArguments();
+    void help_data();
+    void help();
+
+private:
+    QTemporaryDir directory;
+};
+
+void TestCrpTool::initTestCase()
+{
+    QVERIFY(sodium_init() >= 0);
+    QVERIFY(directory.isValid());
+}
+
+void TestCrpTool::packMatchesIndependentContainer()
+{
+    const QString output = directory.filePath(QStringLiteral("reference.crp"));
+    const Run run = runTool(referencePackArguments(output));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.out, QStringList{output + QStringLiteral(": 2 image(s), 760 bytes")});
+
+    QFile file(output);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString reference = expectedVectors()
+                                  .value(QStringLiteral("pack"))
+                                  .toObject()
+                                  .value(QStringLiteral("output"))
+                                  .toString();
+    QCOMPARE(file.readAll(), readVector(reference));
+}
+
+void TestCrpTool::packedContainerReadsBack_data()
+{
+    QTest::addColumn<QString>("revisionArgument");
+    QTest::addColumn<QByteArray>("compat");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("vendor");
+    QTest::addColumn<QString>("model");
+
+    const QString full32 = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+    QTest::newRow("r1") << "r1" << uuidFromText(revision1Text) << "1.5"
+                        << "MORVA"
+                        << "ZURKD550";
+    QTest::newRow("r2") << "r2" << uuidFromText(revision2Text) << "2.0.1.7"
+                        << ""
+                        << "Z";
+    QTest::newRow("uuid text") << "00112233-4455-6677-8899-AABBCCDDEEFF"
+                               << uuidFromText(QStringLiteral("00112233445566778899aabbccddeeff"))
+                               << full32 << full32 << full32;
+    QTest::newRow("hex digits") << "21de3ef209bf4a7883a09eb750df2e57" << uuidFromText(revision2Text)
+                                << "1" << QString::fromUtf8("M\xc3\x98RVA") << "x";
+    QTest::newRow("32 bytes in UTF-8") << "r1" << uuidFromText(revision1Text) << "1.5"
+                                       << QString::fromUtf8("\xc3\x98") + full32.left(30) << full32;
+}
+
+void TestCrpTool::packedContainerReadsBack()
+{
+    QFETCH(QString, revisionArgument);
+    QFETCH(QByteArray, compat);
+    QFETCH(QString, version);
+    QFETCH(QString, vendor);
+    QFETCH(QString, model);
+    const QString output = directory.filePath(QStringLiteral("round-trip.crp"));
+    const QString other
+        = revisionArgument == QLatin1String("r1") ? QStringLiteral("r2") : QStringLiteral("r1");
+
+    const Run run = runTool(
+        {QStringLiteral("pack"), QStringLiteral("--seed"), developmentSeed,
+         QStringLiteral("--version"), version, QStringLiteral("--vendor"), vendor,
+         QStringLiteral("--model"), model, QStringLiteral("--image"),
+         other + QStringLiteral("=") + vectorPath(QStringLiteral("image-r2.bin")),
+         QStringLiteral("--image"),
+         revisionArgument + QStringLiteral("=") + vectorPath(QStringLiteral("image-r1.bin")),
+         QStringLiteral("-o"), output});
+    QCOMPARE(run.exitCode, 0);
+
+    QFile file(output);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const std::unique_ptr<Firmware> firmware(Firmware::fromFileData(file.readAll(), compat));
+    QVERIFY(firmware->valid());
+    QCOMPARE(firmware->version(), version);
+    QCOMPARE(firmware->vendor(), vendor);
+    QCOMPARE(firmware->model(), model);
+    QCOMPARE(firmware->blob(), readVector(QStringLiteral("image-r1.bin")));
+}
+
+void TestCrpTool::packRefuses_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    const QString image = QStringLiteral("r1=") + vectorPath(QStringLiteral("image-r1.bin"));
+    const QStringList texts{QStringLiteral("--version"), QStringLiteral("1.5"),
+                            QStringLiteral("--vendor"),  QStringLiteral("MORVA"),
+                            QStringLiteral("--model"),   QStringLiteral("ZURKD550")};
+    const QStringList seed{QStringLiteral("--seed"), developmentSeed};
+    const QStringList oneImage{QStringLiteral("--image"), image};
+    const QString tooLong = QStringLiteral("123456789012345678901234567890123");
+    const QString seedFile = directory.filePath(QStringLiteral("seed.hex"));
+    const QStringList fileSeed{QStringLiteral("--seed"), seedFile};
+
+    QTest::newRow("missing seed file")
+        << QStringList{"--seed", directory.filePath("absent.hex")} + texts + oneImage
+        << "cannot read seed file \"" + directory.filePath("absent.hex") + "\"";
+    QTest::newRow("seed not hex") << fileSeed + texts + oneImage << "@" + QString(64, 'z');
+    QTest::newRow("seed too short") << fileSeed + texts + oneImage << "@" + QString(62, 'a');
+    QTest::newRow("seed too long") << fileSeed + texts + oneImage << "@" + QString(66, 'a');
+    QTest::newRow("seed with inner space")
+        << fileSeed + texts + oneImage << "@" + QString(32, 'a') + " " + QString(32, 'a');
+    QTest::newRow("unknown revision name")
+        << seed + texts + QStringList{"--image", "r3=" + vectorPath("image-r1.bin")}
+        << "\"r3\" is not a revision";
+    QTest::newRow("short UUID") << seed + texts
+            + QStringList{"--image",
+                          "3cc3a93f-4261-45ff-95bf-653df2686cb=" + vectorPath("image-r1.bin")}
+                                << "\"3cc3a93f-4261-45ff-95bf-653df2686cb\" is not a revision";
+    QTest::newRow("UUID with a bad digit") << seed + texts
+            + QStringList{"--image",
+                          "3cc3a93f-4261-45ff-95bf-653df2686cbg=" + vectorPath("image-r1.bin")}
+                                           << "is not a revision";
+    QTest::newRow("image without revision")
+        << seed + texts + QStringList{"--image", vectorPath("image-r1.bin")}
+        << "--image expects REVISION=FILE";
+    QTest::newRow("missing image file")
+        << seed + texts + QStringList{"--image", "r2=" + directory.filePath("absent.bin")}
+        << "cannot read image file \"" + directory.filePath("absent.bin") + "\"";
+    QTest::newRow("revision given twice")
+        << seed + texts + oneImage
+            + QStringList{"--image", revision1Text + "=" + vectorPath("image-r2.bin")}
+        << "revision 1 (" + revision1Text + ") is given more than once";
+    QTest::newRow("version of 33 bytes")
+        << seed + QStringList{"--version", tooLong, "--vendor", "v", "--model", "m"} + oneImage
+        << "the version text \"" + tooLong + "\" is 33 bytes long in UTF-8; at most 32 fit";
+    QTest::newRow("vendor of 33 bytes in UTF-8") << seed
+            + QStringList{"--version", "1",
+                          "--vendor",  QString::fromUtf8("\xc3\x98") + tooLong.left(31),
+                          "--model",   "m"}
+            + oneImage << "the vendor text";
+    QTest::newRow("model of 33 bytes")
+        << seed + QStringList{"--version", "1", "--vendor", "v", "--model", tooLong} + oneImage
+        << "the model text";
+    QTest::newRow("no seed") << texts + oneImage << "pack needs --seed";
+    QTest::newRow("no image") << seed + texts << "pack needs --image";
+    QTest::newRow("no model") << seed + QStringList{"--version", "1", "--vendor", "v"} + oneImage
+                              << "pack needs --model";
+    QTest::newRow("unknown option")
+        << seed + texts + oneImage + QStringList{"--sign"} << "Unknown option 'sign'";
+    QTest::newRow("stray argument") << seed + texts + oneImage + QStringList{"extra"}
+                                    << "pack expects 0 argument(s) besides its options";
+}
+
+void TestCrpTool::packRefuses()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    // Rows whose error starts with @ put that text into the seed file they name.
+    QFile::remove(directory.filePath(QStringLiteral("seed.hex")));
+    if (error.startsWith(QLatin1Char('@'))) {
+        QFile seed(directory.filePath(QStringLiteral("seed.hex")));
+        QVERIFY(seed.open(QIODevice::WriteOnly));
+        seed.write(error.mid(1).toLatin1() + '\n');
+        error = QStringLiteral("must hold exactly 64 hexadecimal digits");
+    }
+    const QString output = directory.filePath(QStringLiteral("refused.crp"));
+
+    const Run run = runTool(QStringList{QStringLiteral("pack")} + arguments
+                            + QStringList{QStringLiteral("-o"), output});
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QLatin1String("rimeglass-crp: ")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(error), qPrintable(run.err));
+    QCOMPARE(run.out, QStringList());
+    QVERIFY(!QFile::exists(output));
+}
+
+void TestCrpTool::foreignSeedIsPackedWithWarning()
+{
+    const QByteArray foreignSeed(32, '\x55');
+    const QString seedFile = directory.filePath("foreign.hex");
+    QFile seed(seedFile);
+    QVERIFY(seed.open(QIODevice::WriteOnly));
+    seed.write(foreignSeed.toHex() + '\n');
+    seed.close();
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
+    crypto_sign_seed_keypair(publicKey, secretKey,
+                             reinterpret_cast<const unsigned char *>(foreignSeed.constData()));
+    const QString output = directory.filePath("foreign.crp");
+
+    const Run run
+        = runTool({"pack", "--seed", seedFile, "--version", "1", "--vendor", "v", "--model", "m",
+                   "--image", "r1=" + vectorPath("image-r1.bin"), "-o", output});
+
+    QCOMPARE(run.exitCode, 0);
+    const QString foreignKey = QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char *>(publicKey), sizeof publicKey).toHex());
+    QVERIFY2(run.err.contains("warning: the seed's public key " + foreignKey), qPrintable(run.err));
+    QFile file(output);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray container = file.readAll();
+    QCOMPARE(crypto_sign_verify_detached(
+                 reinterpret_cast<const unsigned char *>(container.constData()),
+                 reinterpret_cast<const unsigned char *>(container.constData()) + 64,
+                 quint64(container.size() - 64), publicKey),
+             0);
+    const std::unique_ptr<Firmware> firmware(
+        Firmware::fromFileData(container, uuidFromText(revision1Text)));
+    QVERIFY(!firmware->valid());
+}
+
+void TestCrpTool::inspect_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("report");
+
+    const QStringList good = twoRevisionsReport();
+    const QStringList texts = good.mid(0, 5);
+    QTest::newRow("valid") << QStringList{"two-revisions.crp"} << 0 << good;
+    QTest::newRow("revision 2 selected")
+        << QStringList{"two-revisions.crp", "--compat", "r2"} << 0
+        << good + QStringList{"selected for " + revision2Text + ": record 2"};
+    QTest::newRow("revision 1 by hex digits")
+        << QStringList{"two-revisions.crp", "--compat", "3cc3a93f426145ff95bf653df2686cb0"} << 0
+        << good + QStringList{"selected for " + revision1Text + ": record 1"};
+    QTest::newRow("no record for the revision")
+        << QStringList{"two-revisions.crp", "--compat", "00112233-4455-6677-8899-aabbccddeeff"} << 1
+        << good + QStringList{"selected for 00112233-4455-6677-8899-aabbccddeeff: none"};
+    QTest::newRow("other key")
+        << QStringList{"other-key.crp", "--compat", "r1"} << 1
+        << QStringList{"signature: bad (not signed with the key of this build, "
+                       "4097b10a1999ba74bd2b481d1c10a846ee0a7a2ea2b16ee6b74488c89364a520)",
+                       "selected for " + revision1Text + ": none"};
+    QTest::newRow("format 1") << QStringList{"format1.crp"} << 1
+                              << QStringList{"signature: good", "format: 1 (not supported)"};
+    QTest::newRow("unknown descriptor")
+        << QStringList{"unknown-descriptor.crp"} << 1
+        << QStringList{"signature: good",
+                       "format: unknown (descriptor f084318d-f2f5-4163-bc5c-366f686277fc)"};
+    QTest::newRow("empty message")
+        << QStringList{"empty-message.crp"} << 1
+        << QStringList{"signature: good", "format: unknown (the message is 0 bytes long)"};
+    QTest::newRow("descriptor only")
+        << QStringList{"descriptor-only.crp"} << 1
+        << QStringList{"signature: good", "format: 2",
+                       "texts: missing (the message is 16 bytes long)", "records: none"};
+    QTest::newRow("no records") << QStringList{"header-only.crp"} << 1
+                                << texts + QStringList{"records: none"};
+    QTest::newRow("record that does not advance")
+        << QStringList{"zero-advance.crp", "--compat", "r2"} << 1
+        << texts
+            + QStringList{recordLine(1, "revision 2", revision2Text, "image-r2.bin"),
+                          "record 2: malformed, at message offset 368",
+                          "selected for " + revision2Text + ": none"};
+    QTest::newRow("data past the end")
+        << QStringList{"data-past-end.crp"} << 1
+        << texts + QStringList{"record 1: malformed, at message offset 128"};
+}
+
+void TestCrpTool::inspect()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, report);
+    arguments[0] = vectorPath(arguments.at(0));
+
+    const Run run = runTool(QStringList{"inspect"} + arguments);
+
+    QCOMPARE(run.out, report);
+    QCOMPARE(run.err, QString());
+    QCOMPARE(run.exitCode, exitCode);
+}
+
+void TestCrpTool::inspectRefusesBadArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    const QString container = vectorPath("two-revisions.crp");
+    QTest::newRow("missing file") << QStringList{"inspect", directory.filePath("absent.crp")}
+                                  << "cannot read container \"" + directory.filePath("absent.crp")
+            + "\"";
+    QTest::newRow("no file") << QStringList{"inspect"}
+                             << "inspect expects 1 argument(s) besides its options";
+    QTest::newRow("two files") << QStringList{"inspect", container, container}
+                               << "inspect expects 1 argument(s) besides its options";
+    QTest::newRow("bad identifier")
+        << QStringList{"inspect", container, "--compat", "r9"} << "\"r9\" is not a revision";
+    QTest::newRow("unknown command")
+        << QStringList{"sign", container} << "unknown command \"sign\"";
+}
+
+void TestCrpTool::inspectRefusesBadArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+
+    const Run run = runTool(arguments);
+
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("rimeglass-crp: " + error), qPrintable(run.err));
+    QCOMPARE(run.out, QStringList());
+}
+
+void TestCrpTool::help_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("mentions");
+
+    QTest::newRow("tool") << QStringList{"--help"} << "rimeglass-crp inspect FILE.crp";
+    QTest::newRow("pack") << QStringList{"pack", "--help"} << "--image <REVISION=FILE>";
+    QTest::newRow("inspect") << QStringList{"inspect", "--help"} << "--compat <REVISION>";
+}
+
+void TestCrpTool::help()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, mentions);
+
+    const Run run = runTool(arguments);
+
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.join('\n').contains(mentions), qPrintable(run.out.join('\n')));
+    QCOMPARE(run.err, QString());
+}
+
+RIMEGLASS_TEST_MAIN(QCoreApplication, TestCrpTool)
+#include "test_crp_tool.moc"
