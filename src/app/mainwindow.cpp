@@ -1,20 +1,492 @@
 #include "mainwindow.h"
 
+#include "device-serial.h"
 #include "ui_mainwindow.h"
 
+#include <QBrush>
+#include <QDebug>
+#include <QIcon>
+#include <QPen>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QStringList>
+#include <QVBoxLayout>
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_engine.h>
+
 namespace {
+
 const char applicationVersion[] = "1.7";
+
+const int resetNoticeMs = 2000;
+
+QPen curvePen()
+{
+    return QPen(QBrush(Qt::red, Qt::SolidPattern), 2.0, Qt::SolidLine, Qt::SquareCap,
+                Qt::BevelJoin);
+}
+
+void fillCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
+{
+    combo->clear();
+    for (const auto &item : items)
+        combo->addItem(QIcon(), item.first, item.second);
+}
+
+// The stored sensor identifier is the protocol value; the custom table sits at index 4.
+int sensorComboIndex(int sensorId)
+{
+    switch (sensorId) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        return sensorId;
+    case 16:
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
+QString serialPortItemText(const QString &portName, const QString &manufacturer,
+                           const QString &description, const QString &serialNumber)
+{
+    QStringList details;
+    for (const QString &detail : {manufacturer, description, serialNumber}) {
+        if (!detail.isEmpty())
+            details.append(detail);
+    }
+    if (details.isEmpty())
+        return portName;
+    return portName + QStringLiteral(" (") + details.join(QStringLiteral(", "))
+        + QStringLiteral(")");
 }
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , ui(new Ui_MainWindow)
 {
+    settings = new QSettings(this);
+    ui = new Ui_MainWindow();
     ui->setupUi(this);
-    setWindowTitle(QString::asprintf("Temperature monitor configuration tool (%s)", applicationVersion));
+    setWindowTitle(
+        QString::asprintf("Temperature monitor configuration tool (%s)", applicationVersion));
+
+    setUpTemperaturePlot();
+    setUpSensorPlot();
+
+    // Everything is loaded before any change slot is connected, so loading neither
+    // writes the store back nor sends a command.
+    loadStoredSettings();
+    ui->modelValue->setText(QStringLiteral("-"));
+    ui->versionValue->setText(QStringLiteral("-"));
+    ui->serialNumberValue->setText(QStringLiteral("-"));
+
+    connectWidgets();
+
+    ui->enableSerialOutputButton->hide();
+    device = nullptr;
+    ui->statusBar->showMessage(tr("Port closed"));
+
+    plotClock.start();
+
+    serialPortsRefreshButtonClicked();
+    updateAvailability(false);
 }
 
 MainWindow::~MainWindow()
 {
+    // The port is destroyed with the window's children after this object is gone; it
+    // must not reach back into the window then.
+    if (device && device->port)
+        device->port->disconnect(this);
+
     delete ui;
+    delete settings;
+}
+
+void MainWindow::setUpTemperaturePlot()
+{
+    temperaturePlot = new QwtPlot(this);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(temperaturePlot);
+    ui->plotFrame->setLayout(layout);
+
+    temperaturePlot->setTitle(tr("Temperature"));
+    temperaturePlot->enableAxis(QwtPlot::yLeft);
+    temperaturePlot->setAxisTitle(QwtPlot::yLeft, tr("T, K"));
+    temperaturePlot->setAxisTitle(QwtPlot::xBottom, tr("t"));
+
+    temperatureCurve = new QwtPlotCurve(tr("T"));
+    temperatureCurve->setPen(curvePen());
+    temperatureCurve->setYAxis(QwtPlot::yLeft);
+    temperatureCurve->attach(temperaturePlot);
+
+    temperaturePlot->insertLegend(new QwtLegend(), QwtPlot::RightLegend, -1.0);
+}
+
+void MainWindow::setUpSensorPlot()
+{
+    sensorPlot = new QwtPlot(this);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(sensorPlot);
+    ui->sensorPlotFrame->setLayout(layout);
+
+    sensorCurve = new QwtPlotCurve(tr("Sensor"));
+    sensorCurve->setPen(curvePen());
+    sensorCurve->setYAxis(QwtPlot::yLeft);
+    sensorCurve->attach(sensorPlot);
+
+    sensorPlot->setTitle(tr("Sensor"));
+    sensorPlot->enableAxis(QwtPlot::yLeft);
+    sensorPlot->setAxisTitle(QwtPlot::yLeft, tr("V"));
+    sensorPlot->setAxisTitle(QwtPlot::xBottom, tr("T"));
+
+    sensorPlot->setAxisScaleEngine(QwtPlot::yLeft, new QwtLogScaleEngine(10));
+    sensorPlot->setAxisAutoScale(QwtPlot::yLeft, true);
+    sensorPlot->setAxisAutoScale(QwtPlot::xBottom, true);
+
+    sensorPlot->insertLegend(new QwtLegend(), QwtPlot::RightLegend, -1.0);
+}
+
+void MainWindow::loadStoredSettings()
+{
+    fillCombo(
+        ui->sensorCombo,
+        {{tr("ZUR"), 0}, {tr("DT-400"), 1}, {tr("DT-670"), 2}, {tr("ASC"), 3}, {tr("Custom"), 16}});
+    const int sensorIndex
+        = sensorComboIndex(settings->value(QStringLiteral("/sensor-id"), 0).toInt());
+    if (sensorIndex >= 0)
+        ui->sensorCombo->setCurrentIndex(sensorIndex);
+    ui->sensorNameValue->setText(ui->sensorCombo->currentText());
+
+    const QList<QPair<QString, int>> offOn = {{tr("Off"), 0}, {tr("On"), 1}};
+    const QList<QPair<QString, int>> disabledEnabled = {{tr("Disabled"), 0}, {tr("Enabled"), 1}};
+
+    ui->relay1TempSpin->setValue(
+        settings->value(QStringLiteral("/relay1-temperature"), 100.0).toDouble());
+    ui->relay1HystSpin->setValue(
+        settings->value(QStringLiteral("/relay1-hysteresis"), 10.0).toDouble());
+    fillCombo(ui->relay1DefaultStateCombo, offOn);
+    ui->relay1DefaultStateCombo->setCurrentIndex(
+        settings->value(QStringLiteral("/relay1-default-state"), 0).toInt());
+
+    ui->relay2TempSpin->setValue(
+        settings->value(QStringLiteral("/relay2-temperature"), 150.0).toDouble());
+    ui->relay2HystSpin->setValue(
+        settings->value(QStringLiteral("/relay2-hysteresis"), 10.0).toDouble());
+    fillCombo(ui->relay2DefaultStateCombo, offOn);
+    ui->relay2DefaultStateCombo->setCurrentIndex(
+        settings->value(QStringLiteral("/relay2-default-state"), 0).toInt());
+
+    fillCombo(ui->rs232AutomaticOutputCombo, disabledEnabled);
+    ui->rs232AutomaticOutputCombo->setCurrentIndex(
+        settings->value(QStringLiteral("/rs232-automatic-output"), 0).toInt());
+    ui->rs232OutputPeriodSpin->setValue(
+        settings->value(QStringLiteral("/rs232-automatic-output-period"), 500.0).toDouble());
+
+    fillCombo(ui->rs485AutomaticOutputCombo, disabledEnabled);
+    ui->rs485AutomaticOutputCombo->setCurrentIndex(
+        settings->value(QStringLiteral("/rs485-automatic-output"), 0).toInt());
+    ui->rs485OutputPeriodSpin->setValue(
+        settings->value(QStringLiteral("/rs485-automatic-output-period"), 500.0).toDouble());
+
+    ui->sensorNameEdit->setText(
+        settings->value(QStringLiteral("/custom-sensor-name"), QStringLiteral("Custom"))
+            .toString());
+    ui->sensorFileEdit->setText(
+        settings->value(QStringLiteral("/custom-sensor-file"), QString()).toString());
+}
+
+void MainWindow::connectWidgets()
+{
+    const auto comboIndexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
+    const auto doubleSpinChanged = QOverload<double>::of(&QDoubleSpinBox::valueChanged);
+    const auto intSpinChanged = QOverload<int>::of(&QSpinBox::valueChanged);
+
+    connect(ui->serialPortsRefreshButton, &QPushButton::clicked, this,
+            &MainWindow::serialPortsRefreshButtonClicked);
+    connect(ui->serialPortOpenButton, &QPushButton::clicked, this,
+            &MainWindow::serialPortOpenButtonClicked);
+    connect(ui->serialPortCloseButton, &QPushButton::clicked, this,
+            &MainWindow::serialPortCloseButtonClicked);
+    connect(ui->enableSerialOutputButton, &QPushButton::clicked, this,
+            &MainWindow::enableSerialOutputButtonClicked);
+    connect(ui->plotClearButton, &QPushButton::clicked, this, &MainWindow::plotClearButtonClicked);
+    connect(ui->applyButton, &QPushButton::clicked, this, &MainWindow::applyButtonClicked);
+    connect(ui->saveButton, &QPushButton::clicked, this, &MainWindow::saveButtonClicked);
+    connect(ui->saveButton2, &QPushButton::clicked, this, &MainWindow::saveButtonClicked);
+    connect(ui->sensorFileChooseButton, &QPushButton::clicked, this,
+            &MainWindow::sensorFileChooseButtonClicked);
+    connect(ui->sensorUploadButton, &QPushButton::clicked, this,
+            &MainWindow::sensorUploadButtonClicked);
+    connect(ui->sensorTransposeButton, &QPushButton::clicked, this,
+            &MainWindow::sensorTransposeButtonClicked);
+    connect(ui->upgradeButton, &QPushButton::clicked, this,
+            &MainWindow::firmwareUpgradeButtonClicked);
+    connect(ui->sensorCombo, comboIndexChanged, this, &MainWindow::sensorChanged);
+    connect(ui->relay1TempSpin, doubleSpinChanged, this, &MainWindow::relay1TempSpinChanged);
+    connect(ui->relay2TempSpin, doubleSpinChanged, this, &MainWindow::relay2TempSpinChanged);
+    connect(ui->relay1HystSpin, doubleSpinChanged, this, &MainWindow::relay1HystSpinChanged);
+    connect(ui->relay2HystSpin, doubleSpinChanged, this, &MainWindow::relay2HystSpinChanged);
+    connect(ui->relay1DefaultStateCombo, comboIndexChanged, this,
+            &MainWindow::relay1DefaultStateChanged);
+    connect(ui->relay2DefaultStateCombo, comboIndexChanged, this,
+            &MainWindow::relay2DefaultStateChanged);
+    connect(ui->rs232AutomaticOutputCombo, comboIndexChanged, this,
+            &MainWindow::rs232AutomaticOutputChanged);
+    // The period spin boxes show whole milliseconds; the value arrives truncated.
+    connect(ui->rs232OutputPeriodSpin, doubleSpinChanged, this,
+            &MainWindow::rs232OutputPeriodSpinChanged);
+    connect(ui->rs485AutomaticOutputCombo, comboIndexChanged, this,
+            &MainWindow::rs485AutomaticOutputChanged);
+    connect(ui->rs485OutputPeriodSpin, doubleSpinChanged, this,
+            &MainWindow::rs485OutputPeriodSpinChanged);
+    connect(ui->displayRefreshSpin, intSpinChanged, this, &MainWindow::displayRefreshSpinChanged);
+    connect(ui->adcCalibrationR1MeasureButton, &QPushButton::clicked, this,
+            &MainWindow::adcCalibrationR1MeasureButtonClicked);
+    connect(ui->adcCalibrationR2MeasureButton, &QPushButton::clicked, this,
+            &MainWindow::adcCalibrationR2MeasureButtonClicked);
+    connect(ui->adcCalibrationRealMasureButton, &QPushButton::clicked, this,
+            &MainWindow::adcCalibrationRealMasureButtonClicked);
+    connect(ui->adcCalibrationButton, &QPushButton::clicked, this,
+            &MainWindow::adcCalibrationButtonClicked);
+    connect(ui->adcCalibrationResetButton, &QPushButton::clicked, this,
+            &MainWindow::adcCalibrationResetButtonClicked);
+    connect(ui->adcCalibrationV1, doubleSpinChanged, this, &MainWindow::adcCalibrationValueChanged);
+    connect(ui->adcCalibrationV2, doubleSpinChanged, this, &MainWindow::adcCalibrationValueChanged);
+    connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
+    connect(ui->actionCheckForUpdates, &QAction::triggered, this,
+            &MainWindow::checkForUpdatesTriggered);
+}
+
+void MainWindow::quitTriggered()
+{
+    serialPortCloseButtonClicked();
+    close();
+}
+
+void MainWindow::checkForUpdatesTriggered() { }
+
+void MainWindow::sensorChanged(int) { }
+
+void MainWindow::relay1TempSpinChanged(double) { }
+
+void MainWindow::relay2TempSpinChanged(double) { }
+
+void MainWindow::relay1HystSpinChanged(double) { }
+
+void MainWindow::relay2HystSpinChanged(double) { }
+
+void MainWindow::relay1DefaultStateChanged(int) { }
+
+void MainWindow::relay2DefaultStateChanged(int) { }
+
+void MainWindow::rs232AutomaticOutputChanged(int) { }
+
+void MainWindow::rs232OutputPeriodSpinChanged(int) { }
+
+void MainWindow::rs485AutomaticOutputChanged(int) { }
+
+void MainWindow::rs485OutputPeriodSpinChanged(int) { }
+
+void MainWindow::displayRefreshSpinChanged(int) { }
+
+void MainWindow::serialPortsRefreshButtonClicked()
+{
+    const QString remembered
+        = settings->value(QStringLiteral("/serial/port-name"), QStringLiteral("COM1")).toString();
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+
+    QComboBox *combo = ui->serialPortCombo;
+    combo->clear();
+    for (const QSerialPortInfo &port : ports) {
+        const QString text = serialPortItemText(port.portName(), port.manufacturer(),
+                                                port.description(), port.serialNumber());
+        combo->insertItem(combo->count(), text, port.portName());
+        if (port.portName() == remembered)
+            combo->setCurrentIndex(combo->count() - 1);
+    }
+}
+
+void MainWindow::serialPortOpenButtonClicked()
+{
+    if (device)
+        return;
+    const QString name = ui->serialPortCombo->currentData(Qt::UserRole).toString();
+    if (name.isEmpty())
+        return;
+
+    qDebug() << "Opening port" << name << "...";
+    device = new Device(this);
+    if (!device->openPort(name)) {
+        device->close();
+        device->deleteLater();
+        device = nullptr;
+        return;
+    }
+
+    updateAvailability(true);
+    settings->setValue(QStringLiteral("/serial/port-name"), name);
+    ui->statusBar->showMessage(tr("Ready"));
+
+    connect(device, &Device::deviceReset, this, &MainWindow::deviceReset);
+    connect(device, &Device::deviceRestarted, this, &MainWindow::deviceRestarted);
+    connect(device, &Device::identified, this, &MainWindow::deviceIdentified);
+    connect(device, &Device::temperatureChanged, this, &MainWindow::temperatureChanged);
+    connect(device, &Device::progress, this, &MainWindow::deviceProgress);
+    connect(device, &Device::parameterReceived, this, &MainWindow::deviceParameterReceived);
+    connect(device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
+}
+
+void MainWindow::serialPortCloseButtonClicked()
+{
+    if (!device)
+        return;
+
+    qDebug() << "Closing port ...";
+    // The member is cleared first and the port's errors are let go, so that an error the
+    // port reports while closing cannot come back here for the same device.
+    Device *closing = device;
+    device = nullptr;
+    if (closing->port)
+        closing->port->disconnect(this);
+    closing->close();
+    closing->deleteLater();
+
+    updateAvailability(false);
+    ui->statusBar->showMessage(tr("Port closed"));
+}
+
+void MainWindow::portErrorOccurred(QSerialPort::SerialPortError error)
+{
+    // A resource error means the port went away under us (the adapter was unplugged):
+    // nothing more can be read or written, so the connection is closed as by Close.
+    if (error == QSerialPort::ResourceError)
+        serialPortCloseButtonClicked();
+}
+
+void MainWindow::enableSerialOutputButtonClicked()
+{
+    ui->rs232AutomaticOutputCombo->setCurrentIndex(1);
+}
+
+void MainWindow::plotClearButtonClicked()
+{
+    pointTimes.clear();
+    pointAges.clear();
+    pointTemperatures.clear();
+    showTemperatureHistory();
+}
+
+void MainWindow::applyButtonClicked() { }
+
+void MainWindow::saveButtonClicked() { }
+
+void MainWindow::sensorFileChooseButtonClicked() { }
+
+void MainWindow::sensorUploadButtonClicked() { }
+
+void MainWindow::sensorTransposeButtonClicked() { }
+
+void MainWindow::firmwareUpgradeButtonClicked() { }
+
+void MainWindow::adcCalibrationR1MeasureButtonClicked() { }
+
+void MainWindow::adcCalibrationR2MeasureButtonClicked() { }
+
+void MainWindow::adcCalibrationValueChanged(double) { }
+
+void MainWindow::adcCalibrationRealMasureButtonClicked() { }
+
+void MainWindow::adcCalibrationButtonClicked() { }
+
+void MainWindow::adcCalibrationResetButtonClicked() { }
+
+void MainWindow::deviceIdentified()
+{
+    if (!device)
+        return;
+
+    ui->modelValue->setText(device->model);
+    ui->serialNumberValue->setText(device->serialNumber);
+    ui->versionValue->setText(device->version);
+    qDebug() << "Device model" << device->model << "version" << device->version << "serial number"
+             << device->serialNumber;
+
+    // The boot loader has no settings to read back.
+    if (!device->bootstrap) {
+        getParametersStage = 0;
+        getParameters();
+    }
+}
+
+void MainWindow::deviceReset()
+{
+    ui->statusBar->showMessage(tr("Device reset"), resetNoticeMs);
+}
+
+void MainWindow::deviceRestarted() { }
+
+void MainWindow::temperatureChanged(double value)
+{
+    lastTemperature = value;
+    ui->temperatureValue->setText(QString::asprintf("%5.3lf K", value));
+    pushPoint();
+}
+
+void MainWindow::deviceProgress(int state, int stateMax)
+{
+    // Widened so that a large transfer cannot overflow the percentage; a total of zero
+    // or less counts as done rather than dividing by it.
+    int percent = 100;
+    if (stateMax > 0)
+        percent = int(qMin<qint64>((qint64(state) + 1) * 100 / stateMax, 100));
+    ui->progressBar->setValue(percent);
+}
+
+void MainWindow::deviceParameterReceived(const QString &, const QString &) { }
+
+void MainWindow::updateAvailability(bool connected)
+{
+    ui->serialPortCombo->setEnabled(!connected);
+    ui->serialPortOpenButton->setEnabled(!connected);
+    ui->serialPortCloseButton->setEnabled(connected);
+    ui->applyButton->setEnabled(connected);
+    ui->sensorUploadButton->setEnabled(connected);
+    ui->upgradeButton->setEnabled(connected);
+}
+
+void MainWindow::getParameters() { }
+
+void MainWindow::pushPoint()
+{
+    const double now = plotClock.elapsed() / 1000.0;
+
+    if (pointTimes.size() >= maxPoints)
+        pointTimes.removeFirst();
+    if (pointAges.size() >= maxPoints)
+        pointAges.removeFirst();
+    if (pointTemperatures.size() >= maxPoints)
+        pointTemperatures.removeFirst();
+
+    pointTimes.append(now);
+    pointAges.append(now);
+    pointTemperatures.append(lastTemperature);
+
+    for (int i = 0; i < pointTimes.size(); ++i)
+        pointAges[i] = pointTimes.at(i) - now;
+
+    showTemperatureHistory();
+}
+
+void MainWindow::showTemperatureHistory()
+{
+    temperatureCurve->setSamples(pointAges.constData(), pointTemperatures.constData(),
+                                 pointTemperatures.size());
+    temperaturePlot->replot();
 }

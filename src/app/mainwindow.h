@@ -1,9 +1,22 @@
 #ifndef RIMEGLASS_MAINWINDOW_H
 #define RIMEGLASS_MAINWINDOW_H
 
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+#include <QVector>
 
+class Device;
+class QSettings;
+class QwtPlot;
+class QwtPlotCurve;
 class Ui_MainWindow;
+
+// Text of one entry of the port list: the system name, followed by the non-empty ones
+// of manufacturer, description and serial number in parentheses.
+QString serialPortItemText(const QString &portName, const QString &manufacturer,
+                           const QString &description, const QString &serialNumber);
 
 class MainWindow : public QMainWindow
 {
@@ -13,8 +26,80 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+public slots:
+    void quitTriggered();
+    void checkForUpdatesTriggered();
+    void sensorChanged(int index);
+    void relay1TempSpinChanged(double value);
+    void relay2TempSpinChanged(double value);
+    void relay1HystSpinChanged(double value);
+    void relay2HystSpinChanged(double value);
+    void relay1DefaultStateChanged(int index);
+    void relay2DefaultStateChanged(int index);
+    void rs232AutomaticOutputChanged(int index);
+    void rs232OutputPeriodSpinChanged(int value);
+    void rs485AutomaticOutputChanged(int index);
+    void rs485OutputPeriodSpinChanged(int value);
+    void displayRefreshSpinChanged(int value);
+    void serialPortsRefreshButtonClicked();
+    void serialPortOpenButtonClicked();
+    void serialPortCloseButtonClicked();
+    void enableSerialOutputButtonClicked();
+    void plotClearButtonClicked();
+    void applyButtonClicked();
+    void saveButtonClicked();
+    void sensorFileChooseButtonClicked();
+    void sensorUploadButtonClicked();
+    void sensorTransposeButtonClicked();
+    void firmwareUpgradeButtonClicked();
+    void adcCalibrationR1MeasureButtonClicked();
+    void adcCalibrationR2MeasureButtonClicked();
+    void adcCalibrationValueChanged(double value);
+    void adcCalibrationRealMasureButtonClicked();
+    void adcCalibrationButtonClicked();
+    void adcCalibrationResetButtonClicked();
+    void deviceIdentified();
+    void deviceReset();
+    void deviceRestarted();
+    void temperatureChanged(double value);
+    void deviceProgress(int state, int stateMax);
+    void deviceParameterReceived(const QString &key, const QString &value);
+
 private:
-    Ui_MainWindow *ui;
+    void setUpTemperaturePlot();
+    void setUpSensorPlot();
+    void loadStoredSettings();
+    void connectWidgets();
+    void updateAvailability(bool connected);
+    void getParameters();
+    void pushPoint();
+    void showTemperatureHistory();
+    void portErrorOccurred(QSerialPort::SerialPortError error);
+
+    Ui_MainWindow *ui = nullptr;
+    QwtPlot *temperaturePlot = nullptr;
+    QwtPlotCurve *temperatureCurve = nullptr;
+    QwtPlot *sensorPlot = nullptr;
+    QwtPlotCurve *sensorCurve = nullptr;
+    QSettings *settings = nullptr;
+    Device *device = nullptr;
+    int getParametersStage = -1;
+    bool updatingFromDevice = false;
+    double lastTemperature = 0.0;
+    int adcMeasureTarget = -1;
+    double adcVoltage1 = 0.0;
+    double adcVoltage2 = 0.0;
+    double realVoltage1 = 0.0;
+    double realVoltage2 = 0.0;
+    double adcOffset = 0.0;
+    double adcSlope = 0.0;
+    int maxPoints = 300;
+    QElapsedTimer plotClock;
+    QVector<double> pointTimes;
+    QVector<double> pointAges;
+    QVector<double> pointTemperatures;
+    QVector<double> calibrationTemperatures;
+    QVector<double> calibrationVoltages;
 };
 
 #endif
