@@ -3,7 +3,11 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run check clean format
+.PHONY: all deps configure build run check check-asan fuzz clean format
+
+ASAN_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
 all: build
 
@@ -24,6 +28,25 @@ run: build
 
 check: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer; any
+# report fails the test it came from.
+check-asan: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DRIMEGLASS_SANITIZE=address,undefined
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan-suppressions.txt:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+# Every libFuzzer program for FUZZ_SECONDS each, from the committed corpora; new
+# inputs land in $(FUZZ_DIR)/corpus, not in the tree.
+fuzz: deps
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DRIMEGLASS_FUZZ=ON -DRIMEGLASS_BUILD_TESTS=OFF -DRIMEGLASS_SANITIZE=address,undefined
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target rimeglass_fuzzers
+	scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
