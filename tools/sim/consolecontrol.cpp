@@ -1,0 +1,54 @@
+#include "consolecontrol.h"
+
+#include "instrument.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cmath>
+#include <unistd.h>
+
+ConsoleControl::ConsoleControl(Instrument *instrument, QObject *parent)
+    : QObject(parent)
+    , m_instrument(instrument)
+    , m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+{
+    connect(m_notifier, &QSocketNotifier::activated, this, &ConsoleControl::readInput);
+}
+
+void ConsoleControl::readInput()
+{
+    char buffer[1024];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+        return;
+    if (n <= 0) {
+        m_notifier->setEnabled(false); // end of input: nothing more will come
+        return;
+    }
+    m_buffer.append(buffer, int(n));
+    int lineFeed;
+    while ((lineFeed = m_buffer.indexOf('\n')) >= 0) {
+        handleCommand(m_buffer.left(lineFeed).trimmed());
+        m_buffer.remove(0, lineFeed + 1);
+    }
+    if (m_buffer.size() > 4096)
+        m_buffer.clear();
+}
+
+void ConsoleControl::handleCommand(const QByteArray &line)
+{
+    if (line.isEmpty())
+        return;
+    const QList<QByteArray> words = line.simplified().split(' ');
+    if (words.size() == 2 && words.at(0) == "input") {
+        bool ok = false;
+        const double volts = words.at(1).toDouble(&ok);
+        if (ok && std::isfinite(volts) && std::fabs(volts) <= 10.0) {
+            m_instrument->setInputVoltage(volts);
+            emit reply(QStringLiteral("input voltage %1 V").arg(volts, 0, 'f', 6));
+            return;
+        }
+    }
+    emit reply(QStringLiteral("unknown control \"%1\"; try \"input <volts>\" (-10 to 10)")
+                   .arg(QString::fromLocal8Bit(line)));
+}

@@ -1,0 +1,33 @@
+#ifndef RIMEGLASS_SIM_CONSOLECONTROL_H
+#define RIMEGLASS_SIM_CONSOLECONTROL_H
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class Instrument;
+class QSocketNotifier;
+
+// Lines typed on standard input that change the world around the instrument:
+// "input <volts>" puts a voltage on its voltage input. Standard input ending (or being
+// /dev/null) changes nothing.
+class ConsoleControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    ConsoleControl(Instrument *instrument, QObject *parent = nullptr);
+
+signals:
+    void reply(const QString &text);
+
+private:
+    void readInput();
+    void handleCommand(const QByteArray &line);
+
+    Instrument *m_instrument;
+    QSocketNotifier *m_notifier;
+    QByteArray m_buffer;
+};
+
+#endif

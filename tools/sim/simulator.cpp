@@ -1,0 +1,118 @@
+#include "simulator.h"
+
+#include "instrument.h"
+#include "pseudoterminal.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+namespace {
+
+// Automatic output waits while the tool lags this far behind (or nobody has the port
+// open): a temperature missed is harmless, a pile of stale ones is not.
+constexpr int maxUnreadForOutput = 64;
+
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    for (const char byte : bytes) {
+        const uchar c = uchar(byte);
+        if (c >= 0x20 && c < 0x7f)
+            text += QLatin1Char(byte);
+        else if (c == '\n')
+            text += QLatin1String("\\n");
+        else if (c == '\r')
+            text += QLatin1String("\\r");
+        else
+            text += QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'));
+    }
+    return text;
+}
+
+} // namespace
+
+Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_instrument(new Instrument(config, this))
+    , m_terminal(new PseudoTerminal(this))
+    , m_outputTimer(new QTimer(this))
+{
+    connect(m_terminal, &PseudoTerminal::received, this, &Simulator::logReceived);
+    connect(m_terminal, &PseudoTerminal::received, m_instrument, &Instrument::handleBytes);
+    connect(m_instrument, &Instrument::transmit, this, &Simulator::logSent);
+    connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::write);
+    connect(m_instrument, &Instrument::note, this, &Simulator::log);
+    connect(m_terminal, &PseudoTerminal::note, this, &Simulator::log);
+    connect(m_instrument, &Instrument::automaticOutputPeriodChanged, this,
+            &Simulator::updateOutputTimer);
+    connect(m_outputTimer, &QTimer::timeout, this, &Simulator::sendAutomaticOutput);
+}
+
+Simulator::~Simulator()
+{
+    if (!m_linkPath.isEmpty() && QFileInfo(m_linkPath).symLinkTarget() == portName())
+        QFile::remove(m_linkPath);
+}
+
+bool Simulator::start(QString *error)
+{
+    return m_instrument->powerUp(error) && m_terminal->open(error);
+}
+
+bool Simulator::createLink(const QString &path, QString *error)
+{
+    const QFileInfo existing(path);
+    if (existing.isSymLink()) {
+        QFile::remove(path);
+    } else if (existing.exists()) {
+        if (error)
+            *error = QStringLiteral("%1 exists and is not a symbolic link; not replacing it")
+                         .arg(path);
+        return false;
+    }
+    if (!QFile::link(portName(), path)) {
+        if (error)
+            *error = QStringLiteral("cannot create the link %1").arg(path);
+        return false;
+    }
+    m_linkPath = path;
+    return true;
+}
+
+QString Simulator::portName() const
+{
+    return m_terminal->path();
+}
+
+void Simulator::setAutomaticOutputEnabled(bool enabled)
+{
+    m_automaticOutput = enabled;
+    updateOutputTimer(m_instrument->automaticOutputPeriod());
+}
+
+void Simulator::updateOutputTimer(int milliseconds)
+{
+    if (m_automaticOutput && milliseconds > 0)
+        m_outputTimer->start(milliseconds);
+    else
+        m_outputTimer->stop();
+}
+
+void Simulator::sendAutomaticOutput()
+{
+    if (m_terminal->unreadByTool() <= maxUnreadForOutput)
+        m_instrument->sendTemperature();
+}
+
+void Simulator::logReceived(const QByteArray &bytes)
+{
+    if (m_trafficLogged)
+        emit log(QStringLiteral("<- ") + printable(bytes));
+}
+
+void Simulator::logSent(const QByteArray &bytes)
+{
+    if (m_trafficLogged)
+        emit log(QStringLiteral("-> ") + printable(bytes));
+}
