@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 #include <QtEndian>
+#include <sodium.h>
 
 // Layout of a firmware container ("*.crp"), shared by the reader and the packer.
 //
@@ -34,6 +35,22 @@ constexpr int recordDataOffsetField = 16;
 constexpr int recordDataLengthField = 20;
 constexpr int recordDataSpanField = 24;
 constexpr int recordHeaderSize = 28;
+
+// Checks the signature of a container with publicKey; on success *message holds the
+// signed message, still masked. A file shorter than a signature never verifies.
+inline bool openSignedMessage(const QByteArray &fileData, const unsigned char *publicKey,
+                              QByteArray *message)
+{
+    if (fileData.size() < signatureSize)
+        return false;
+    message->resize(fileData.size() - signatureSize);
+    unsigned long long messageLength = 0;
+    const int result
+        = crypto_sign_open(reinterpret_cast<unsigned char *>(message->data()), &messageLength,
+                           reinterpret_cast<const unsigned char *>(fileData.constData()),
+                           quint64(fileData.size()), publicKey);
+    return result == 0 && messageLength == quint64(message->size());
+}
 
 // Masking and unmasking are the same operation.
 inline void applyMask(QByteArray &message, const unsigned char (&mask)[maskSize])

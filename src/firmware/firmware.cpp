@@ -6,7 +6,6 @@
 
 #include <QDebug>
 #include <cstring>
-#include <sodium.h>
 
 namespace {
 
@@ -16,20 +15,6 @@ bool isUuid(const QByteArray &bytes, const Uuid &uuid)
 {
     return bytes.size() >= crp::uuidSize
         && std::memcmp(bytes.constData(), uuid, crp::uuidSize) == 0;
-}
-
-// The message of a container signed with the compiled-in key, still masked.
-bool openSignedMessage(const QByteArray &fileData, QByteArray *message)
-{
-    if (fileData.size() < crp::signatureSize)
-        return false;
-    message->resize(fileData.size() - crp::signatureSize);
-    unsigned long long messageLength = 0;
-    const int result
-        = crypto_sign_open(reinterpret_cast<unsigned char *>(message->data()), &messageLength,
-                           reinterpret_cast<const unsigned char *>(fileData.constData()),
-                           quint64(fileData.size()), zur_firmware_pk);
-    return result == 0 && messageLength == quint64(message->size());
 }
 
 bool hasSupportedDescriptor(const QByteArray &message)
@@ -65,7 +50,7 @@ FirmwareImpl::FirmwareImpl(const QByteArray &fileData, const QByteArray &compat)
     : m_compat(compat)
 {
     QByteArray message;
-    if (!openSignedMessage(fileData, &message))
+    if (!crp::openSignedMessage(fileData, zur_firmware_pk, &message))
         return;
     crp::applyMask(message, zur_firmware_mask);
     if (!hasSupportedDescriptor(message))

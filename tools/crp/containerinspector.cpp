@@ -7,7 +7,6 @@
 #include "uuids.h"
 
 #include <QCryptographicHash>
-#include <sodium.h>
 
 namespace crp = rimeglass::crp;
 
@@ -28,12 +27,8 @@ QStringList ContainerInspector::report() const
 
 bool ContainerInspector::inspect(const QByteArray &fileData)
 {
-    QByteArray message(qMax(0, fileData.size() - crp::signatureSize), Qt::Uninitialized);
-    if (fileData.size() < crp::signatureSize
-        || crypto_sign_open(reinterpret_cast<unsigned char *>(message.data()), nullptr,
-                            reinterpret_cast<const unsigned char *>(fileData.constData()),
-                            quint64(fileData.size()), rimeglass::zur_firmware_pk)
-            != 0) {
+    QByteArray message;
+    if (!crp::openSignedMessage(fileData, rimeglass::zur_firmware_pk, &message)) {
         m_report << QStringLiteral("signature: bad (not signed with the key of this build, %1)")
                         .arg(QString::fromLatin1(compiledPublicKey().toHex()));
         return false;
