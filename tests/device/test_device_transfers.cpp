@@ -3,6 +3,7 @@
 // reassembled from the hex chunks byte for byte.
 
 #include "devicelink.h"
+#include "scriptedinstrument.h"
 #include "testmain.h"
 
 #include <QCoreApplication>
@@ -55,55 +56,6 @@ QStringList expectedProgress(int size, int chunk)
     return progress;
 }
 
-// The instrument's side of both transfers. It runs the application firmware or the
-// boot loader, answers every command the way the real one does, and writes down
-// every token it receives.
-struct Instrument
-{
-    QByteArray applicationVersion = "1.7";
-    QByteArray bootLoaderVersion = "1.4";
-    bool inBootLoader = false;
-    bool heldInManagement = false;
-    QList<QByteArray> commands;
-
-    QList<QByteArray> respond(const QByteArray &token)
-    {
-        if (token == "\n")
-            return {};
-        commands << token;
-        if (token == ":system:reset\n") {
-            inBootLoader = true;
-            heldInManagement = false;
-            return {"*RESET ", "*BOOTSTRAP " + bootLoaderVersion};
-        }
-        if (token == "\x03") {
-            if (!inBootLoader)
-                return {};
-            heldInManagement = true;
-            return {"*MGMT"};
-        }
-        if (token == "*IDN?\n" || token == "*idn?\n") {
-            return {inBootLoader ? "MORVA,ZURKD550-BS,SN42," + bootLoaderVersion
-                                 : "MORVA,ZURKD550,SN42," + applicationVersion};
-        }
-        if (token == "@00\n")
-            return {"*COMPAT = 3cc3a93f426145ff95bf653df2686cb0"};
-        if (token == ":cal:erase\n")
-            return {"*cal-erase-done"};
-        if (token.startsWith(":cal:write "))
-            return {"*cal-write-done"};
-        if (token == "@02\n" || token == "flash erase\n")
-            return {"*ERASE_OK"};
-        if (token.startsWith("@03 ") || token.startsWith("flash write "))
-            return {"*WRITE_OK"};
-        if (token == "boot\n") {
-            inBootLoader = false;
-            return {"*APP " + applicationVersion};
-        }
-        return {};
-    }
-};
-
 } // namespace
 
 class TestDeviceTransfers : public QObject
@@ -143,7 +95,7 @@ void TestDeviceTransfers::calibrationUpload()
     const QByteArray stored = paddedWithFill(payload);
 
     DeviceLink link;
-    Instrument instrument;
+    ScriptedInstrument instrument;
     QCOMPARE(link.open(), openingBytes);
     link.peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
 
@@ -252,7 +204,7 @@ void TestDeviceTransfers::firmwareUpgrade()
     const bool shortCodes = bootLoaderVersion == "1.4";
 
     DeviceLink link;
-    Instrument instrument;
+    ScriptedInstrument instrument;
     instrument.bootLoaderVersion = bootLoaderVersion;
     instrument.inBootLoader = fromBootLoader;
     link.peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
