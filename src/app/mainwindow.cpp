@@ -1,10 +1,13 @@
 #include "mainwindow.h"
 
+#include "calibrationtable.h"
 #include "device-serial.h"
 #include "ui_mainwindow.h"
 
 #include <QBrush>
 #include <QDebug>
+#include <QFile>
+#include <QFileDialog>
 #include <QIcon>
 #include <QPen>
 #include <QSerialPortInfo>
@@ -21,6 +24,7 @@ namespace {
 const char applicationVersion[] = "1.7";
 
 const int resetNoticeMs = 2000;
+const int transferRefusedNoticeMs = 5000;
 
 QPen curvePen()
 {
@@ -49,6 +53,14 @@ int sensorComboIndex(int sensorId)
     default:
         return -1;
     }
+}
+
+QByteArray readWholeFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
 }
 
 } // namespace
@@ -387,11 +399,72 @@ void MainWindow::applyButtonClicked() { }
 
 void MainWindow::saveButtonClicked() { }
 
-void MainWindow::sensorFileChooseButtonClicked() { }
+void MainWindow::sensorFileChooseButtonClicked()
+{
+    const QString path
+        = chooseFileToOpen(QStringLiteral("/ui/sensor-file-last-path"),
+                           tr("Data files (*.cal *.dat *.tab *.txt);;All files (*.*)"));
+    if (path.isEmpty())
+        return;
+    ui->sensorFileEdit->setText(path);
 
-void MainWindow::sensorUploadButtonClicked() { }
+    const CalibrationTable table = CalibrationTable::fromFileData(readWholeFile(path));
+    calibrationTemperatures = table.temperatures;
+    calibrationVoltages = table.voltages;
+    for (int i = 0; i < calibrationTemperatures.size(); ++i)
+        qDebug("calibration data: %lf, %lf", calibrationTemperatures.at(i),
+               calibrationVoltages.at(i));
+    showCalibrationTable();
+}
 
-void MainWindow::sensorTransposeButtonClicked() { }
+void MainWindow::sensorUploadButtonClicked()
+{
+    if (!device)
+        return;
+    const QByteArray payload = CalibrationTable::encodePayload(
+        ui->sensorNameEdit->text(), calibrationTemperatures, calibrationVoltages);
+    if (!device->uploadCalibration(payload))
+        showTransferRefused();
+}
+
+void MainWindow::sensorTransposeButtonClicked()
+{
+    if (calibrationTemperatures.isEmpty())
+        return;
+    calibrationTemperatures.swap(calibrationVoltages);
+    showCalibrationTable();
+}
+
+void MainWindow::showCalibrationTable()
+{
+    sensorCurve->setSamples(calibrationTemperatures.constData(), calibrationVoltages.constData(),
+                            calibrationTemperatures.size());
+    sensorPlot->replot();
+}
+
+QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter)
+{
+    const QString lastPath = settings->value(lastPathKey, QString()).toString();
+    QFileDialog dialog;
+    if (!lastPath.isEmpty())
+        dialog.setDirectory(lastPath);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(nameFilter);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+
+    // The directory the operator ended up in, not the one the dialog started from.
+    settings->setValue(lastPathKey, dialog.directory().path());
+    return dialog.selectedFiles().value(0);
+}
+
+void MainWindow::showTransferRefused()
+{
+    // The calibration upload and the firmware upgrade share the link's transfer buffer;
+    // one must finish (or the port be reopened) before the other may start.
+    ui->statusBar->showMessage(tr("Another transfer is in progress"), transferRefusedNoticeMs);
+}
 
 void MainWindow::firmwareUpgradeButtonClicked() { }
 

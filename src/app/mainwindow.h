@@ -74,6 +74,9 @@ private:
     void getParameters();
     void pushPoint();
     void showTemperatureHistory();
+    void showCalibrationTable();
+    QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
+    void showTransferRefused();
     void portErrorOccurred(QSerialPort::SerialPortError error);
 
     Ui_MainWindow *ui = nullptr;

@@ -1,0 +1,334 @@
+// The custom sensor tab: importing a calibration file through the real file dialog,
+// the preview, Transpose, and the upload of the encoded table at the wire.
+
+#include "ptypeer.h"
+#include "scriptedinstrument.h"
+#include "testmain.h"
+#include "windowdriver.h"
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <cmath>
+
+using namespace windowdriver;
+
+namespace {
+
+QByteArray littleEndian(qint32 value)
+{
+    const quint32 bits = quint32(value);
+    QByteArray bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char((bits >> shift) & 0xff));
+    return bytes;
+}
+
+// The payload as the instrument reads it, put together here independently of the tool.
+QByteArray expectedPayload(const QByteArray &nameField, const QVector<QPointF> &points)
+{
+    QByteArray payload = QByteArray::fromHex("d441de05") + littleEndian(points.size()) + nameField;
+    for (const QPointF &point : points) {
+        payload += littleEndian(qint32(std::trunc(point.x() * 1000.0)));
+        payload += littleEndian(qint32(std::trunc(point.y() * 1000000.0)));
+    }
+    return payload;
+}
+
+QByteArray tableFile(const QVector<QPointF> &points)
+{
+    QByteArray text = "Temperature Voltage\r\n";
+    for (const QPointF &point : points)
+        text += QByteArray::number(point.x(), 'g', 17) + "\t"
+            + QByteArray::number(point.y(), 'g', 17) + "\r\n";
+    return text;
+}
+
+// Puts the hex of every ":cal:write" line at its offset.
+QByteArray reassembleCalibrationWrites(const QList<QByteArray> &commands)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^:cal:write ([0-9a-f]{4}) ([0-9a-f]*)\n$"));
+    QByteArray stored;
+    for (const QByteArray &command : commands) {
+        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(1).toInt(nullptr, 16) != stored.size())
+            return QByteArray("chunk out of place");
+        stored += QByteArray::fromHex(match.captured(2).toLatin1());
+    }
+    return stored;
+}
+
+QVector<QPointF> rampTable(int count)
+{
+    QVector<QPointF> points;
+    for (int i = 0; i < count; ++i)
+        points.append(QPointF(1.4 + i * 0.1625, 1.69 - i * 0.000731));
+    return points;
+}
+
+} // namespace
+
+class TestCustomSensor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void importShowsTableAndRemembersDirectory();
+    void importOfRealDt670Table();
+    void cancelledImportChangesNothing();
+    void secondImportReplacesTheFirst();
+    void importOfFileWithoutPoints();
+    void transposeTwiceRestores();
+    void transposeOfEmptyTableDoesNothing();
+
+    void upload_data();
+    void upload();
+    void uploadAfterTranspose();
+    void uploadWithoutPortDoesNothing();
+    void uploadRefusedDuringFirmwareTransfer();
+
+private:
+    QString writeFile(const QString &name, const QByteArray &contents);
+    QVector<QPointF> importFile(MainWindow &window, const QString &path);
+
+    QTemporaryDir files;
+};
+
+void TestCustomSensor::init()
+{
+    QSettings().clear();
+}
+
+void TestCustomSensor::cleanup()
+{
+    QSettings().clear();
+}
+
+QString TestCustomSensor::writeFile(const QString &name, const QByteArray &contents)
+{
+    const QString path = files.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(contents) != contents.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QVector<QPointF> TestCustomSensor::importFile(MainWindow &window, const QString &path)
+{
+    const auto seen = answerNextFileDialog(path);
+    click(window, "sensorFileChooseButton");
+    if (!seen->shown)
+        qWarning("no file dialog was shown");
+    return curvePoints(window, "sensorPlotFrame");
+}
+
+void TestCustomSensor::importShowsTableAndRemembersDirectory()
+{
+    MainWindow window;
+    const QString path = writeFile(QStringLiteral("two.cal"), "4.2 1.6243\r\n300 0.5\r\n");
+    QTest::ignoreMessage(QtDebugMsg, "calibration data: 4.200000, 1.624300");
+    QTest::ignoreMessage(QtDebugMsg, "calibration data: 300.000000, 0.500000");
+
+    const auto seen = answerNextFileDialog(path);
+    click(window, "sensorFileChooseButton");
+    QVERIFY(seen->shown);
+    QCOMPARE(seen->nameFilters,
+             (QStringList{"Data files (*.cal *.dat *.tab *.txt)", "All files (*.*)"}));
+
+    QCOMPARE(child<QLineEdit>(&window, "sensorFileEdit")->text(), path);
+    QCOMPARE(curvePoints(window, "sensorPlotFrame"),
+             (QVector<QPointF>{QPointF(4.2, 1.6243), QPointF(300, 0.5)}));
+    QSettings settings;
+    QCOMPARE(settings.value("/ui/sensor-file-last-path").toString(), files.path());
+    // The import never writes the sensor's file or name.
+    QVERIFY(!settings.contains("/custom-sensor-file"));
+    QVERIFY(!settings.contains("/custom-sensor-name"));
+
+    // The next dialog starts where the last one ended.
+    const auto again = answerNextFileDialog(QString());
+    click(window, "sensorFileChooseButton");
+    QCOMPARE(again->startDirectory, files.path());
+}
+
+void TestCustomSensor::importOfRealDt670Table()
+{
+    MainWindow window;
+    QFile published(QStringLiteral(RIMEGLASS_TEST_DATA_DIR "/dt670-D6068043.dat"));
+    QVERIFY(published.open(QIODevice::ReadOnly));
+    const QString path = writeFile(QStringLiteral("D6068043.dat"), published.readAll());
+
+    const QVector<QPointF> points = importFile(window, path);
+    QCOMPARE(points.size(), 71);
+    QCOMPARE(points.first(), QPointF(1.20068073114752, 1.63725));
+    QCOMPARE(points.last(), QPointF(330.154300827973, 0.48735));
+}
+
+void TestCustomSensor::cancelledImportChangesNothing()
+{
+    MainWindow window;
+    const QString path = writeFile(QStringLiteral("one.txt"), "1 2\n");
+    importFile(window, path);
+    QSettings().setValue("/ui/sensor-file-last-path", QStringLiteral("/nonexistent-start"));
+
+    const auto seen = answerNextFileDialog(QString());
+    click(window, "sensorFileChooseButton");
+    QVERIFY(seen->shown);
+    QCOMPARE(QSettings().value("/ui/sensor-file-last-path").toString(),
+             QStringLiteral("/nonexistent-start"));
+    QCOMPARE(child<QLineEdit>(&window, "sensorFileEdit")->text(), path);
+    QCOMPARE(curvePoints(window, "sensorPlotFrame"), (QVector<QPointF>{QPointF(1, 2)}));
+}
+
+void TestCustomSensor::secondImportReplacesTheFirst()
+{
+    MainWindow window;
+    importFile(window, writeFile(QStringLiteral("first.tab"), "1 2\n3 4\n5 6\n"));
+    const QVector<QPointF> points
+        = importFile(window, writeFile(QStringLiteral("second.tab"), "7 8\n"));
+    QCOMPARE(points, (QVector<QPointF>{QPointF(7, 8)}));
+}
+
+void TestCustomSensor::importOfFileWithoutPoints()
+{
+    MainWindow window;
+    importFile(window, writeFile(QStringLiteral("first.dat"), "1 2\n"));
+    const QString path = writeFile(QStringLiteral("empty.dat"), QByteArray());
+    QVERIFY(importFile(window, path).isEmpty());
+    // The path is shown and the directory remembered all the same.
+    QCOMPARE(child<QLineEdit>(&window, "sensorFileEdit")->text(), path);
+    QCOMPARE(QSettings().value("/ui/sensor-file-last-path").toString(), files.path());
+}
+
+void TestCustomSensor::transposeTwiceRestores()
+{
+    MainWindow window;
+    const QVector<QPointF> original
+        = importFile(window, writeFile(QStringLiteral("t.txt"), "4.2 1.6\n77 1.02\n"));
+
+    click(window, "sensorTransposeButton");
+    QCOMPARE(curvePoints(window, "sensorPlotFrame"),
+             (QVector<QPointF>{QPointF(1.6, 4.2), QPointF(1.02, 77)}));
+    click(window, "sensorTransposeButton");
+    QCOMPARE(curvePoints(window, "sensorPlotFrame"), original);
+}
+
+void TestCustomSensor::transposeOfEmptyTableDoesNothing()
+{
+    MainWindow window;
+    click(window, "sensorTransposeButton");
+    QVERIFY(curvePoints(window, "sensorPlotFrame").isEmpty());
+}
+
+void TestCustomSensor::upload_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("nameField");
+    QTest::addColumn<QVector<QPointF>>("points");
+
+    const QVector<QPointF> example{QPointF(300, 0.5), QPointF(4.2, 1.6243)};
+    QTest::newRow("stored name, two points")
+        << QStringLiteral("Custom") << QByteArray("Custom").leftJustified(16, '\0') << example;
+    QTest::newRow("empty name") << QString() << QByteArray(16, '\0') << example;
+    QTest::newRow("16-byte name, no terminator")
+        << QString::fromUtf8("\xc3\x84\xc3\x96\xc3\x9c\xc3\x84\xc3\x96\xc3\x9c\xc3\x84\xc3\x96")
+        << QByteArray("\xc3\x84\xc3\x96\xc3\x9c\xc3\x84\xc3\x96\xc3\x9c\xc3\x84\xc3\x96")
+        << example;
+    QTest::newRow("20-byte name cut inside a character") << QString::fromUtf8(
+        "\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac"
+        "ab") << QByteArray("\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2\x82\xac\xe2")
+                                                         << example;
+    QTest::newRow("truncated, not rounded")
+        << QStringLiteral("x") << QByteArray("x").leftJustified(16, '\0')
+        << QVector<QPointF>{QPointF(1.005, 4.1), QPointF(0.5, -0.0000015)};
+    QTest::newRow("2,000 points over many chunks")
+        << QStringLiteral("DT-670") << QByteArray("DT-670").leftJustified(16, '\0')
+        << rampTable(2000);
+}
+
+void TestCustomSensor::upload()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, nameField);
+    QFETCH(QVector<QPointF>, points);
+
+    MainWindow window;
+    PtyPeer peer;
+    ScriptedInstrument instrument;
+    peer.setResponder([&](const QByteArray &token) {
+        // The calibration store only; the rest of the conversation is not looked at here.
+        return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
+    });
+    openOn(window, peer);
+    QCOMPARE(importFile(window, writeFile(QStringLiteral("table.txt"), tableFile(points))), points);
+    child<QLineEdit>(&window, "sensorNameEdit")->setText(name);
+
+    click(window, "sensorUploadButton");
+    peer.settle(toolPort(window));
+
+    const QByteArray payload = expectedPayload(nameField, points);
+    QCOMPARE(reassembleCalibrationWrites(instrument.commands).toHex(), payload.toHex());
+    QCOMPARE(instrument.commands.first(), QByteArray(":cal:erase\n"));
+    QCOMPARE(instrument.commands.last(), QByteArray(":cal:commit\n"));
+    QCOMPARE(instrument.commands.size(), 2 + (payload.size() + 47) / 48);
+    QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), 100);
+}
+
+void TestCustomSensor::uploadAfterTranspose()
+{
+    MainWindow window;
+    PtyPeer peer;
+    ScriptedInstrument instrument;
+    peer.setResponder([&](const QByteArray &token) {
+        return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
+    });
+    openOn(window, peer);
+    importFile(window, writeFile(QStringLiteral("volts-first.txt"), "1.6243 4.2\n0.5 300\n"));
+    click(window, "sensorTransposeButton");
+
+    click(window, "sensorUploadButton");
+    peer.settle(toolPort(window));
+    QCOMPARE(reassembleCalibrationWrites(instrument.commands).toHex(),
+             expectedPayload(QByteArray("Custom").leftJustified(16, '\0'),
+                             {QPointF(4.2, 1.6243), QPointF(300, 0.5)})
+                 .toHex());
+}
+
+void TestCustomSensor::uploadWithoutPortDoesNothing()
+{
+    MainWindow window;
+    importFile(window, writeFile(QStringLiteral("one.txt"), "1 2\n"));
+    QVERIFY(!child<QPushButton>(&window, "sensorUploadButton")->isEnabled());
+    window.sensorUploadButtonClicked();
+    QVERIFY(liveDevice(window) == nullptr);
+    QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), 0);
+}
+
+void TestCustomSensor::uploadRefusedDuringFirmwareTransfer()
+{
+    MainWindow window;
+    PtyPeer peer;
+    openOn(window, peer);
+    importFile(window, writeFile(QStringLiteral("one.txt"), "1 2\n"));
+
+    // A firmware transfer waits for the instrument to come back from its reset.
+    Device *device = liveDevice(window);
+    QVERIFY(device->upgradeFirmware(QByteArray(64, 'f')));
+    QCOMPARE(peer.collect(toolPort(window)), QByteArray(":system:reset\n"));
+
+    click(window, "sensorUploadButton");
+    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
+    QCOMPARE(statusText(window), QStringLiteral("Another transfer is in progress"));
+    QCOMPARE(device->calibrationState, -1);
+}
+
+RIMEGLASS_TEST_MAIN(QApplication, TestCustomSensor)
+#include "test_custom_sensor.moc"
