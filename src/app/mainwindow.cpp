@@ -2,6 +2,7 @@
 
 #include "calibrationtable.h"
 #include "device-serial.h"
+#include "firmware.h"
 #include "ui_mainwindow.h"
 
 #include <QBrush>
@@ -9,11 +10,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QIcon>
+#include <QMessageBox>
 #include <QPen>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <memory>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
@@ -61,6 +64,27 @@ QByteArray readWholeFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
     return file.readAll();
+}
+
+// Compares dot-separated versions part by part as numbers; the shorter one counts as
+// padded with zeros, and a part that is not a number counts as 0. Equal versions are
+// offered as an upgrade, so the same firmware can be written again.
+bool isDowngrade(const QString &installed, const QString &offered)
+{
+    QStringList installedParts = installed.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    QStringList offeredParts = offered.split(QLatin1Char('.'), Qt::KeepEmptyParts);
+    while (installedParts.size() < offeredParts.size())
+        installedParts.append(QStringLiteral("0"));
+    while (offeredParts.size() < installedParts.size())
+        offeredParts.append(QStringLiteral("0"));
+
+    for (int i = 0; i < installedParts.size(); ++i) {
+        const qlonglong installedPart = installedParts.at(i).toLongLong(nullptr, 10);
+        const qlonglong offeredPart = offeredParts.at(i).toLongLong(nullptr, 10);
+        if (installedPart != offeredPart)
+            return installedPart > offeredPart;
+    }
+    return false;
 }
 
 } // namespace
@@ -466,7 +490,43 @@ void MainWindow::showTransferRefused()
     ui->statusBar->showMessage(tr("Another transfer is in progress"), transferRefusedNoticeMs);
 }
 
-void MainWindow::firmwareUpgradeButtonClicked() { }
+void MainWindow::firmwareUpgradeButtonClicked()
+{
+    if (!device)
+        return;
+    const QString path = chooseFileToOpen(QStringLiteral("/ui/firmware-upgrade-last-path"),
+                                          tr("Firmware files (*.crp)"));
+    // The port may have gone away while the dialog was open.
+    if (path.isEmpty() || !device)
+        return;
+
+    const std::unique_ptr<Firmware> firmware(
+        Firmware::fromFileData(readWholeFile(path), device->compat));
+    if (!firmware->valid()) {
+        QMessageBox::critical(this, tr("Firmware upgrade"),
+                              tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
+                              QMessageBox::Ok);
+        return;
+    }
+
+    qDebug() << "firmware vendor:" << firmware->vendor();
+    qDebug() << "firmware model:" << firmware->model();
+    qDebug() << "firmware version:" << firmware->version();
+    qDebug() << "firmware blob size:" << firmware->blob().size();
+
+    const QString installed = device->version;
+    const QString verb
+        = isDowngrade(installed, firmware->version()) ? tr("Downgrade") : tr("Upgrade");
+    const QString question = verb + tr(" firmware from version ") + installed + tr(" to version ")
+        + firmware->version() + QStringLiteral("?");
+    const QMessageBox::StandardButton answer
+        = QMessageBox::question(this, tr("Firmware upgrade"), question,
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes || !device)
+        return;
+    if (!device->upgradeFirmware(firmware->blob()))
+        showTransferRefused();
+}
 
 void MainWindow::adcCalibrationR1MeasureButtonClicked() { }
 

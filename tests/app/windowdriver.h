@@ -39,6 +39,11 @@ inline void click(const MainWindow &window, const char *name)
     child<QAbstractButton>(&window, name)->click();
 }
 
+inline QString text(const MainWindow &window, const char *name)
+{
+    return child<QObject>(&window, name)->property("text").toString();
+}
+
 inline QString statusText(const MainWindow &window)
 {
     return child<QStatusBar>(&window, "statusBar")->currentMessage();
@@ -86,7 +91,8 @@ template<typename T>
 std::shared_ptr<bool> answerNextModal(const std::function<void(T *)> &answer)
 {
     auto shown = std::make_shared<bool>(false);
-    auto *poll = new QTimer;
+    auto *poll = new QTimer(qApp);
+    poll->setObjectName(QStringLiteral("windowdriver-answer"));
     const QDeadlineTimer deadline(10000);
     QObject::connect(poll, &QTimer::timeout, [=] {
         if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
@@ -101,6 +107,16 @@ std::shared_ptr<bool> answerNextModal(const std::function<void(T *)> &answer)
     });
     poll->start(5);
     return shown;
+}
+
+// Drops the answers still waiting for a dialog that never came, so that they cannot
+// answer one of a later test.
+inline void cancelPendingAnswers()
+{
+    const auto pending = qApp->findChildren<QTimer *>(QStringLiteral("windowdriver-answer"),
+                                                      Qt::FindDirectChildrenOnly);
+    for (QTimer *poll : pending)
+        delete poll;
 }
 
 struct FileDialogSeen
