@@ -5,34 +5,27 @@
 #include "scriptedinstrument.h"
 #include "testmain.h"
 #include "windowdriver.h"
+#include "wirebytes.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cmath>
 
 using namespace windowdriver;
+using namespace wirebytes;
 
 namespace {
-
-QByteArray littleEndian(qint32 value)
-{
-    const quint32 bits = quint32(value);
-    QByteArray bytes;
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.append(char((bits >> shift) & 0xff));
-    return bytes;
-}
 
 // The payload as the instrument reads it, put together here independently of the tool.
 QByteArray expectedPayload(const QByteArray &nameField, const QVector<QPointF> &points)
 {
-    QByteArray payload = QByteArray::fromHex("d441de05") + littleEndian(points.size()) + nameField;
+    QByteArray payload
+        = QByteArray::fromHex("d441de05") + littleEndian32(points.size()) + nameField;
     for (const QPointF &point : points) {
-        payload += littleEndian(qint32(std::trunc(point.x() * 1000.0)));
-        payload += littleEndian(qint32(std::trunc(point.y() * 1000000.0)));
+        payload += littleEndian32(qint32(std::trunc(point.x() * 1000.0)));
+        payload += littleEndian32(qint32(std::trunc(point.y() * 1000000.0)));
     }
     return payload;
 }
@@ -46,21 +39,13 @@ QByteArray tableFile(const QVector<QPointF> &points)
     return text;
 }
 
-// Puts the hex of every ":cal:write" line at its offset.
-QByteArray reassembleCalibrationWrites(const QList<QByteArray> &commands)
+// The instrument's calibration store answers; the rest of the conversation is not
+// looked at here.
+void answerCalibrationStore(PtyPeer &peer, ScriptedInstrument &instrument)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^:cal:write ([0-9a-f]{4}) ([0-9a-f]*)\n$"));
-    QByteArray stored;
-    for (const QByteArray &command : commands) {
-        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
-        if (!match.hasMatch())
-            continue;
-        if (match.captured(1).toInt(nullptr, 16) != stored.size())
-            return QByteArray("chunk out of place");
-        stored += QByteArray::fromHex(match.captured(2).toLatin1());
-    }
-    return stored;
+    peer.setResponder([&instrument](const QByteArray &token) {
+        return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
+    });
 }
 
 QVector<QPointF> rampTable(int count)
@@ -263,10 +248,7 @@ void TestCustomSensor::upload()
     MainWindow window;
     PtyPeer peer;
     ScriptedInstrument instrument;
-    peer.setResponder([&](const QByteArray &token) {
-        // The calibration store only; the rest of the conversation is not looked at here.
-        return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
-    });
+    answerCalibrationStore(peer, instrument);
     openOn(window, peer);
     QCOMPARE(importFile(window, writeFile(QStringLiteral("table.txt"), tableFile(points))), points);
     child<QLineEdit>(&window, "sensorNameEdit")->setText(name);
@@ -287,9 +269,7 @@ void TestCustomSensor::uploadAfterTranspose()
     MainWindow window;
     PtyPeer peer;
     ScriptedInstrument instrument;
-    peer.setResponder([&](const QByteArray &token) {
-        return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
-    });
+    answerCalibrationStore(peer, instrument);
     openOn(window, peer);
     importFile(window, writeFile(QStringLiteral("volts-first.txt"), "1.6243 4.2\n0.5 300\n"));
     click(window, "sensorTransposeButton");

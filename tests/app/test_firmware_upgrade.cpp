@@ -9,6 +9,7 @@
 #include "testmain.h"
 #include "uuids.h"
 #include "windowdriver.h"
+#include "wirebytes.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,6 +19,7 @@
 #include <sodium.h>
 
 using namespace windowdriver;
+using namespace wirebytes;
 
 namespace {
 
@@ -32,28 +34,6 @@ QByteArray patterned(int size, int seed)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 31 + seed) & 0xff);
     return bytes;
-}
-
-QByteArray paddedWithFill(const QByteArray &image)
-{
-    return image + QByteArray((8 - image.size() % 8) % 8, char(0xff));
-}
-
-// The image as the boot loader stored it, from its write lines in either dialect.
-QByteArray reassembleFlashWrites(const QList<QByteArray> &commands)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(?:@03|flash write) ([0-9a-f]{6}) ([0-9a-f]*)\n$"));
-    QByteArray flash;
-    for (const QByteArray &command : commands) {
-        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
-        if (!match.hasMatch())
-            continue;
-        if (match.captured(1).toInt(nullptr, 16) != flash.size())
-            return QByteArray("chunk out of place");
-        flash += QByteArray::fromHex(match.captured(2).toLatin1());
-    }
-    return flash;
 }
 
 // What the transfer put on the wire, without the settings read-back that follows each

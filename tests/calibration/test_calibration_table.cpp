@@ -2,6 +2,7 @@
 
 #include "calibrationtable.h"
 #include "testmain.h"
+#include "wirebytes.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -9,21 +10,13 @@
 #include <limits>
 
 using Column = QVector<double>;
+using wirebytes::littleEndian32;
 
 namespace {
 
-QByteArray littleEndian(qint32 value)
-{
-    const quint32 bits = quint32(value);
-    QByteArray bytes;
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.append(char((bits >> shift) & 0xff));
-    return bytes;
-}
-
 QByteArray header(qint32 count, const QByteArray &nameField)
 {
-    return QByteArray::fromHex("d441de05") + littleEndian(count) + nameField;
+    return QByteArray::fromHex("d441de05") + littleEndian32(count) + nameField;
 }
 
 } // namespace
@@ -164,7 +157,7 @@ void TestCalibrationTable::nameField()
     const QByteArray payload = CalibrationTable::encodePayload(name, {1}, {2});
     QCOMPARE(payload.size(), 32);
     QCOMPARE(payload.left(24), header(1, field));
-    QCOMPARE(payload.mid(24), littleEndian(1000) + littleEndian(2000000));
+    QCOMPARE(payload.mid(24), littleEndian32(1000) + littleEndian32(2000000));
 }
 
 void TestCalibrationTable::scaledValues_data()
@@ -198,7 +191,7 @@ void TestCalibrationTable::scaledValues()
     const QByteArray payload
         = CalibrationTable::encodePayload(QStringLiteral("x"), {temperature}, {voltage});
     QCOMPARE(payload.mid(24).toHex(),
-             (littleEndian(millikelvin) + littleEndian(microvolts)).toHex());
+             (littleEndian32(millikelvin) + littleEndian32(microvolts)).toHex());
 }
 
 void TestCalibrationTable::emptyTable()
@@ -215,8 +208,8 @@ void TestCalibrationTable::largeTableKeepsOrder()
     for (int i = 0; i < 2000; ++i) {
         temperatures << 1.5 + i * 0.25;
         voltages << 1.7 - i * 0.0005;
-        expected += littleEndian(qint32(std::trunc(temperatures.last() * 1000.0)));
-        expected += littleEndian(qint32(std::trunc(voltages.last() * 1000000.0)));
+        expected += littleEndian32(qint32(std::trunc(temperatures.last() * 1000.0)));
+        expected += littleEndian32(qint32(std::trunc(voltages.last() * 1000000.0)));
     }
     const QByteArray payload
         = CalibrationTable::encodePayload(QStringLiteral("DT-670"), temperatures, voltages);

@@ -2,6 +2,7 @@
 #define RIMEGLASS_TESTS_DEVICELINK_H
 
 #include "device-serial.h"
+#include "deviceevents.h"
 #include "ptypeer.h"
 
 #include <QSerialPort>
@@ -15,23 +16,7 @@ struct DeviceLink
     Device device{nullptr};
     QStringList events;
 
-    DeviceLink()
-    {
-        QObject::connect(&device, &Device::identified, [this] { events << "identified"; });
-        QObject::connect(&device, &Device::deviceReset, [this] { events << "reset"; });
-        QObject::connect(&device, &Device::deviceRestarted, [this] { events << "restarted"; });
-        QObject::connect(&device, &Device::deviceManagementMode,
-                         [this] { events << "management"; });
-        QObject::connect(&device, &Device::temperatureChanged,
-                         [this](double t) { events << "T " + QString::number(t, 'g', 12); });
-        QObject::connect(&device, &Device::progress, [this](int state, int maxState) {
-            events << QStringLiteral("progress %1/%2").arg(state).arg(maxState);
-        });
-        QObject::connect(&device, &Device::parameterReceived,
-                         [this](const QString &key, const QString &value) {
-                             events << "param " + key + "|" + value;
-                         });
-    }
+    DeviceLink() { recordDeviceEvents(device, &events); }
 
     // Opens the port and takes the identification query off the wire; returns the
     // bytes that the opening wrote.

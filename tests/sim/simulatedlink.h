@@ -2,6 +2,7 @@
 #define RIMEGLASS_TESTS_SIMULATEDLINK_H
 
 #include "device-serial.h"
+#include "deviceevents.h"
 #include "instrument.h"
 #include "simulator.h"
 
@@ -26,20 +27,9 @@ struct SimulatedLink
     explicit SimulatedLink(const InstrumentConfig &config)
         : simulator(config)
     {
-        QObject::connect(&device, &Device::identified, [this] { events << "identified"; });
-        QObject::connect(&device, &Device::deviceReset, [this] { events << "reset"; });
-        QObject::connect(&device, &Device::deviceRestarted, [this] { events << "restarted"; });
-        QObject::connect(&device, &Device::deviceManagementMode,
-                         [this] { events << "management"; });
+        recordDeviceEvents(device, &events, false);
         QObject::connect(&device, &Device::temperatureChanged,
                          [this](double t) { temperatures << t; });
-        QObject::connect(&device, &Device::progress, [this](int state, int maxState) {
-            events << QStringLiteral("progress %1/%2").arg(state).arg(maxState);
-        });
-        QObject::connect(&device, &Device::parameterReceived,
-                         [this](const QString &key, const QString &value) {
-                             events << "param " + key + "|" + value;
-                         });
         QObject::connect(simulator.instrument(), &Instrument::transmit,
                          [this](const QByteArray &bytes) { sent += bytes; });
         QObject::connect(&simulator, &Simulator::log, [this](const QString &text) { log << text; });

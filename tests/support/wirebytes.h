@@ -1,0 +1,63 @@
+#ifndef RIMEGLASS_TESTS_WIREBYTES_H
+#define RIMEGLASS_TESTS_WIREBYTES_H
+
+// What the instrument ends up storing, worked out here independently of the tool:
+// little-endian fields, 0xFF fill, and payloads put back together from write lines.
+
+#include <QByteArray>
+#include <QList>
+#include <QRegularExpression>
+
+namespace wirebytes {
+
+inline QByteArray littleEndian32(qint32 value)
+{
+    const quint32 bits = quint32(value);
+    QByteArray bytes;
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.append(char((bits >> shift) & 0xff));
+    return bytes;
+}
+
+// The instrument stores in blocks of 8 bytes; fill bytes follow the payload.
+inline QByteArray paddedWithFill(const QByteArray &payload)
+{
+    return payload + QByteArray((8 - payload.size() % 8) % 8, char(0xff));
+}
+
+// Puts the hex of every command matching `form` (offset in capture 1, hex in capture 2)
+// at its offset. Other commands are passed over. A chunk that does not follow the one
+// before it makes the result "chunk out of place".
+inline QByteArray reassembleWrites(const QList<QByteArray> &commands,
+                                   const QRegularExpression &form)
+{
+    QByteArray stored;
+    for (const QByteArray &command : commands) {
+        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
+        if (!match.hasMatch())
+            continue;
+        if (match.captured(1).toInt(nullptr, 16) != stored.size())
+            return QByteArray("chunk out of place");
+        stored += QByteArray::fromHex(match.captured(2).toLatin1());
+    }
+    return stored;
+}
+
+inline QByteArray reassembleCalibrationWrites(const QList<QByteArray> &commands)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^:cal:write ([0-9a-f]{4}) ([0-9a-f]*)\n$"));
+    return reassembleWrites(commands, form);
+}
+
+// Either boot-loader dialect.
+inline QByteArray reassembleFlashWrites(const QList<QByteArray> &commands)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(?:@03|flash write) ([0-9a-f]{6}) ([0-9a-f]*)\n$"));
+    return reassembleWrites(commands, form);
+}
+
+} // namespace wirebytes
+
+#endif
