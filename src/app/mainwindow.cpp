@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <cmath>
 #include <memory>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
@@ -85,6 +86,68 @@ bool isDowngrade(const QString &installed, const QString &offered)
             return installedPart > offeredPart;
     }
     return false;
+}
+
+// The read-back queries, one per stage. Each is sent once the instrument has answered
+// the one before with a parameter report.
+const char *const readBackQueries[] = {
+    ":cal?\n",         ":rs232:period?\n",   ":rs485:period?\n",   ":relay1:default?\n",
+    ":relay1:temp?\n", ":relay1:hyst?\n",    ":relay2:default?\n", ":relay2:temp?\n",
+    ":relay2:hyst?\n", ":display:period?\n",
+};
+const int readBackStageCount = int(sizeof(readBackQueries) / sizeof(readBackQueries[0]));
+
+// The instrument's names of the sensor curves, in the order of the sensor combo.
+const char *const sensorKeywords[] = {"zur", "dt-400", "dt-670", "asc", "user"};
+
+// Keyword of a sensor identifier (the combo's item data); empty for an unknown one.
+QString sensorKeyword(int sensorId)
+{
+    const int index = sensorComboIndex(sensorId);
+    return index < 0 ? QString() : QString::fromLatin1(sensorKeywords[index]);
+}
+
+bool toInteger(const QString &text, int *number)
+{
+    bool ok = false;
+    *number = text.toInt(&ok, 10);
+    return ok;
+}
+
+// "nan" and "inf" convert as numbers but are no setting a spin box can hold.
+bool toFiniteDouble(const QString &text, double *number)
+{
+    bool ok = false;
+    *number = text.toDouble(&ok);
+    return ok && std::isfinite(*number);
+}
+
+// The period the instrument is told for one of its serial outputs: the period chosen
+// while the output is enabled, 0 while it is disabled.
+int outputPeriod(const QComboBox *outputCombo, const QDoubleSpinBox *periodSpin)
+{
+    if (outputCombo->currentData(Qt::UserRole).toInt() == 0)
+        return 0;
+    return int(periodSpin->value());
+}
+
+void showOutputPeriod(QComboBox *outputCombo, QDoubleSpinBox *periodSpin, int period)
+{
+    if (period != 0) {
+        outputCombo->setCurrentIndex(1);
+        periodSpin->setValue(period);
+    } else {
+        outputCombo->setCurrentIndex(0);
+    }
+}
+
+const double microvoltsPerVolt = 1000000.0;
+// Closer points than this give no usable slope.
+const double adcPointTolerance = 1e-7;
+
+QString voltsText(double volts)
+{
+    return QString::asprintf("%8.6lf V", volts);
 }
 
 } // namespace
@@ -308,29 +371,136 @@ void MainWindow::quitTriggered()
 
 void MainWindow::checkForUpdatesTriggered() { }
 
-void MainWindow::sensorChanged(int) { }
+// The settings slots store first and send second, and stay silent while values read
+// back from the instrument are written into the widgets.
 
-void MainWindow::relay1TempSpinChanged(double) { }
+void MainWindow::sensorChanged(int)
+{
+    if (updatingFromDevice)
+        return;
+    const int sensorId = ui->sensorCombo->currentData(Qt::UserRole).toInt();
+    settings->setValue(QStringLiteral("/sensor-id"), sensorId);
+    ui->sensorNameValue->setText(ui->sensorCombo->currentText());
+    const QString keyword = sensorKeyword(sensorId);
+    if (!keyword.isEmpty())
+        sendToDevice(QStringLiteral(":cal ") + keyword + QLatin1Char('\n'));
+}
 
-void MainWindow::relay2TempSpinChanged(double) { }
+void MainWindow::relay1TempSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay1-temperature"), ":relay1:temp %5.3lf\n", value);
+}
 
-void MainWindow::relay1HystSpinChanged(double) { }
+void MainWindow::relay2TempSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay2-temperature"), ":relay2:temp %5.3lf\n", value);
+}
 
-void MainWindow::relay2HystSpinChanged(double) { }
+void MainWindow::relay1HystSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay1-hysteresis"), ":relay1:hyst %5.3lf\n", value);
+}
 
-void MainWindow::relay1DefaultStateChanged(int) { }
+void MainWindow::relay2HystSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay2-hysteresis"), ":relay2:hyst %5.3lf\n", value);
+}
 
-void MainWindow::relay2DefaultStateChanged(int) { }
+void MainWindow::relay1DefaultStateChanged(int)
+{
+    changeRelayDefaultState(QStringLiteral("/relay1-default-state"), ":relay1:default %d\n",
+                            ui->relay1DefaultStateCombo);
+}
 
-void MainWindow::rs232AutomaticOutputChanged(int) { }
+void MainWindow::relay2DefaultStateChanged(int)
+{
+    changeRelayDefaultState(QStringLiteral("/relay2-default-state"), ":relay2:default %d\n",
+                            ui->relay2DefaultStateCombo);
+}
 
-void MainWindow::rs232OutputPeriodSpinChanged(int) { }
+void MainWindow::rs232AutomaticOutputChanged(int)
+{
+    if (updatingFromDevice)
+        return;
+    const int enabled = ui->rs232AutomaticOutputCombo->currentData(Qt::UserRole).toInt();
+    settings->setValue(QStringLiteral("/rs232-automatic-output"), enabled);
+    // The shortcut on the Status tab is offered only while the output is off.
+    ui->enableSerialOutputButton->setVisible(enabled == 0);
+    sendRs232Period();
+}
 
-void MainWindow::rs485AutomaticOutputChanged(int) { }
+void MainWindow::rs232OutputPeriodSpinChanged(int)
+{
+    if (updatingFromDevice)
+        return;
+    settings->setValue(QStringLiteral("/rs232-automatic-output-period"),
+                       ui->rs232OutputPeriodSpin->value());
+    sendRs232Period();
+}
 
-void MainWindow::rs485OutputPeriodSpinChanged(int) { }
+void MainWindow::rs485AutomaticOutputChanged(int)
+{
+    if (updatingFromDevice)
+        return;
+    settings->setValue(QStringLiteral("/rs485-automatic-output"),
+                       ui->rs485AutomaticOutputCombo->currentData(Qt::UserRole).toInt());
+    sendRs485Period();
+}
 
-void MainWindow::displayRefreshSpinChanged(int) { }
+void MainWindow::rs485OutputPeriodSpinChanged(int)
+{
+    if (updatingFromDevice)
+        return;
+    settings->setValue(QStringLiteral("/rs485-automatic-output-period"),
+                       ui->rs485OutputPeriodSpin->value());
+    sendRs485Period();
+}
+
+void MainWindow::displayRefreshSpinChanged(int value)
+{
+    // Stored also when the value comes from the instrument; only the command is held back.
+    settings->setValue(QStringLiteral("/display-refresh-period"), value);
+    if (!updatingFromDevice)
+        sendToDevice(QString::asprintf(":display:period %d\n", value));
+}
+
+void MainWindow::changeRelayValue(const QString &key, const char *commandFormat, double value)
+{
+    if (updatingFromDevice)
+        return;
+    settings->setValue(key, value);
+    sendToDevice(QString::asprintf(commandFormat, value));
+}
+
+void MainWindow::changeRelayDefaultState(const QString &key, const char *commandFormat,
+                                         const QComboBox *combo)
+{
+    if (updatingFromDevice)
+        return;
+    const int state = combo->currentData(Qt::UserRole).toInt();
+    settings->setValue(key, state);
+    sendToDevice(QString::asprintf(commandFormat, state));
+}
+
+void MainWindow::sendRs232Period()
+{
+    sendToDevice(
+        QString::asprintf(":rs232:period %d\n",
+                          outputPeriod(ui->rs232AutomaticOutputCombo, ui->rs232OutputPeriodSpin)));
+}
+
+void MainWindow::sendRs485Period()
+{
+    sendToDevice(
+        QString::asprintf(":rs485:period %d\n",
+                          outputPeriod(ui->rs485AutomaticOutputCombo, ui->rs485OutputPeriodSpin)));
+}
+
+void MainWindow::sendToDevice(const QString &command)
+{
+    if (device)
+        device->serialSendCommand(command);
+}
 
 void MainWindow::serialPortsRefreshButtonClicked()
 {
@@ -421,7 +591,10 @@ void MainWindow::plotClearButtonClicked()
 
 void MainWindow::applyButtonClicked() { }
 
-void MainWindow::saveButtonClicked() { }
+void MainWindow::saveButtonClicked()
+{
+    sendToDevice(QStringLiteral(":save\n"));
+}
 
 void MainWindow::sensorFileChooseButtonClicked()
 {
@@ -528,17 +701,97 @@ void MainWindow::firmwareUpgradeButtonClicked()
         showTransferRefused();
 }
 
-void MainWindow::adcCalibrationR1MeasureButtonClicked() { }
+void MainWindow::adcCalibrationR1MeasureButtonClicked()
+{
+    if (!device)
+        return;
+    adcMeasureTarget = 0;
+    device->measureUncalibrated();
+}
 
-void MainWindow::adcCalibrationR2MeasureButtonClicked() { }
+void MainWindow::adcCalibrationR2MeasureButtonClicked()
+{
+    if (!device)
+        return;
+    adcMeasureTarget = 1;
+    device->measureUncalibrated();
+}
 
-void MainWindow::adcCalibrationValueChanged(double) { }
+// Fits real = slope * (adc + offset) through the two points; points too close
+// together leave the previous result in place.
+void MainWindow::adcCalibrationValueChanged(double)
+{
+    realVoltage1 = ui->adcCalibrationV1->value();
+    realVoltage2 = ui->adcCalibrationV2->value();
 
-void MainWindow::adcCalibrationRealMasureButtonClicked() { }
+    const double adcDifference = adcVoltage1 - adcVoltage2;
+    if (std::fabs(adcDifference) < adcPointTolerance)
+        return;
+    const double realDifference = realVoltage1 - realVoltage2;
+    if (std::fabs(realDifference) < adcPointTolerance)
+        return;
 
-void MainWindow::adcCalibrationButtonClicked() { }
+    adcSlope = realDifference / adcDifference;
+    adcOffset = realVoltage1 / adcSlope - adcVoltage1;
+    ui->adcCalibrationSlope->setText(QString::asprintf("%11.9lf", adcSlope));
+    ui->adcCalibrationOffset->setText(voltsText(adcOffset));
+}
 
-void MainWindow::adcCalibrationResetButtonClicked() { }
+void MainWindow::adcCalibrationRealMasureButtonClicked()
+{
+    if (device)
+        device->measureCalibrated();
+}
+
+void MainWindow::adcCalibrationButtonClicked()
+{
+    if (device)
+        device->sendADCCalibration(adcOffset, adcSlope);
+}
+
+void MainWindow::adcCalibrationResetButtonClicked()
+{
+    if (device)
+        device->sendADCCalibration(0.0, 0.0);
+}
+
+// An uncalibrated reading, in microvolts, for the point whose Measure was pressed last.
+void MainWindow::adcVoltageReceived(const QString &value)
+{
+    int microvolts = 0;
+    if (!toInteger(value, &microvolts))
+        return;
+    const double volts = microvolts / microvoltsPerVolt;
+    if (adcMeasureTarget == 0) {
+        adcVoltage1 = volts;
+        ui->adcCalibrationR1->setText(voltsText(volts));
+        adcCalibrationValueChanged(volts);
+    } else if (adcMeasureTarget == 1) {
+        adcVoltage2 = volts;
+        ui->adcCalibrationR2->setText(voltsText(volts));
+        adcCalibrationValueChanged(volts);
+    }
+    adcMeasureTarget = -1;
+}
+
+// A calibrated reading in microvolts, followed by " C" when the instrument holds a
+// calibration and by " U" (or nothing) when it does not.
+void MainWindow::calibratedVoltageReceived(const QString &value)
+{
+    QString number = value;
+    const char *state = "uncalibrated";
+    if (value.endsWith(QLatin1String(" C"))) {
+        number.chop(2);
+        state = "calibrated";
+    } else if (value.endsWith(QLatin1String(" U"))) {
+        number.chop(2);
+    }
+    int microvolts = 0;
+    if (!toInteger(number, &microvolts))
+        return;
+    ui->adcCalibrationRealValue->setText(
+        QString::asprintf("%8.6lf V (%s)", microvolts / microvoltsPerVolt, state));
+}
 
 void MainWindow::deviceIdentified()
 {
@@ -551,11 +804,14 @@ void MainWindow::deviceIdentified()
     qDebug() << "Device model" << device->model << "version" << device->version << "serial number"
              << device->serialNumber;
 
-    // The boot loader has no settings to read back.
-    if (!device->bootstrap) {
-        getParametersStage = 0;
-        getParameters();
+    // The boot loader has no settings to read back; a read-back left unfinished by the
+    // application firmware ends here, so that no settings query reaches the boot loader.
+    if (device->bootstrap) {
+        getParametersStage = -1;
+        return;
     }
+    getParametersStage = 0;
+    getParameters();
 }
 
 void MainWindow::deviceReset()
@@ -582,7 +838,85 @@ void MainWindow::deviceProgress(int state, int stateMax)
     ui->progressBar->setValue(percent);
 }
 
-void MainWindow::deviceParameterReceived(const QString &, const QString &) { }
+void MainWindow::deviceParameterReceived(const QString &key, const QString &value)
+{
+    qDebug() << "deviceParameterReceived(): key =" << key << ", value = " << value;
+
+    // The widgets' change slots see the flag and neither store nor send these values.
+    updatingFromDevice = true;
+    applyParameter(key, value);
+    updatingFromDevice = false;
+
+    // Any report answers the query in flight, whatever its key.
+    if (getParametersStage != -1) {
+        ++getParametersStage;
+        getParameters();
+    }
+}
+
+void MainWindow::applyParameter(const QString &key, const QString &value)
+{
+    int number = 0;
+    double real = 0.0;
+    if (key == QLatin1String("cal")) {
+        applySensorKeyword(value);
+    } else if (key == QLatin1String("rs232:period")) {
+        applyRs232Period(value);
+    } else if (key == QLatin1String("rs485:period")) {
+        applyRs485Period(value);
+    } else if (key == QLatin1String("relay1:default")) {
+        if (toInteger(value, &number))
+            ui->relay1DefaultStateCombo->setCurrentIndex(number);
+    } else if (key == QLatin1String("relay2:default")) {
+        if (toInteger(value, &number))
+            ui->relay2DefaultStateCombo->setCurrentIndex(number);
+    } else if (key == QLatin1String("relay1:temp")) {
+        if (toFiniteDouble(value, &real))
+            ui->relay1TempSpin->setValue(real);
+    } else if (key == QLatin1String("relay1:hyst")) {
+        if (toFiniteDouble(value, &real))
+            ui->relay1HystSpin->setValue(real);
+    } else if (key == QLatin1String("relay2:temp")) {
+        if (toFiniteDouble(value, &real))
+            ui->relay2TempSpin->setValue(real);
+    } else if (key == QLatin1String("relay2:hyst")) {
+        if (toFiniteDouble(value, &real))
+            ui->relay2HystSpin->setValue(real);
+    } else if (key == QLatin1String("display:period")) {
+        if (toInteger(value, &number))
+            ui->displayRefreshSpin->setValue(number);
+    } else if (key == QLatin1String("Vunc")) {
+        adcVoltageReceived(value);
+    } else if (key == QLatin1String("Vcor")) {
+        calibratedVoltageReceived(value);
+    }
+}
+
+void MainWindow::applySensorKeyword(const QString &keyword)
+{
+    for (int index = 0; index < int(sizeof(sensorKeywords) / sizeof(sensorKeywords[0])); ++index) {
+        if (keyword == QLatin1String(sensorKeywords[index]))
+            ui->sensorCombo->setCurrentIndex(index);
+    }
+    // sensorChanged is silent during a read-back, so the name is refreshed here.
+    ui->sensorNameValue->setText(ui->sensorCombo->currentText());
+}
+
+void MainWindow::applyRs232Period(const QString &value)
+{
+    int period = 0;
+    if (!toInteger(value, &period))
+        return;
+    showOutputPeriod(ui->rs232AutomaticOutputCombo, ui->rs232OutputPeriodSpin, period);
+    ui->enableSerialOutputButton->setVisible(period == 0);
+}
+
+void MainWindow::applyRs485Period(const QString &value)
+{
+    int period = 0;
+    if (toInteger(value, &period))
+        showOutputPeriod(ui->rs485AutomaticOutputCombo, ui->rs485OutputPeriodSpin, period);
+}
 
 void MainWindow::updateAvailability(bool connected)
 {
@@ -594,7 +928,15 @@ void MainWindow::updateAvailability(bool connected)
     ui->upgradeButton->setEnabled(connected);
 }
 
-void MainWindow::getParameters() { }
+void MainWindow::getParameters()
+{
+    qDebug() << "getParameters(): getParametersStage =" << getParametersStage;
+    if (getParametersStage < 0 || getParametersStage >= readBackStageCount) {
+        getParametersStage = -1;
+        return;
+    }
+    sendToDevice(QString::fromLatin1(readBackQueries[getParametersStage]));
+}
 
 void MainWindow::pushPoint()
 {

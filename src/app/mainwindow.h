@@ -8,6 +8,8 @@
 #include <QVector>
 
 class Device;
+class QComboBox;
+class QDoubleSpinBox;
 class QSettings;
 class QwtPlot;
 class QwtPlotCurve;
@@ -72,6 +74,18 @@ private:
     void connectWidgets();
     void updateAvailability(bool connected);
     void getParameters();
+    void applyParameter(const QString &key, const QString &value);
+    void applySensorKeyword(const QString &keyword);
+    void applyRs232Period(const QString &value);
+    void applyRs485Period(const QString &value);
+    void adcVoltageReceived(const QString &value);
+    void calibratedVoltageReceived(const QString &value);
+    void sendToDevice(const QString &command);
+    void changeRelayValue(const QString &key, const char *commandFormat, double value);
+    void changeRelayDefaultState(const QString &key, const char *commandFormat,
+                                 const QComboBox *combo);
+    void sendRs232Period();
+    void sendRs485Period();
     void pushPoint();
     void showTemperatureHistory();
     void showCalibrationTable();
