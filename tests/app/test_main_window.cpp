@@ -1,10 +1,8 @@
 // The main window driven through its widgets, offscreen, with the settings store in a
 // temporary directory and the instrument on a pseudo-terminal.
 
-#include "device-serial.h"
-#include "mainwindow.h"
-#include "ptypeer.h"
 #include "testmain.h"
+#include "windowdriver.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,34 +32,16 @@
 #include <qwt_plot_layout.h>
 #include <qwt_scale_engine.h>
 
+using namespace windowdriver;
+
 namespace {
 
-const QByteArray openingBytes("\x03\n*idn?\n", 8);
 const QByteArray revision1CompatLine("*COMPAT = 3cc3a93f426145ff95bf653df2686cb0");
 
-template<typename T>
-T *child(const QObject *parent, const char *name)
+QByteArray storeFileBytes()
 {
-    T *found = parent->findChild<T *>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no %s named %s", T::staticMetaObject.className(), name);
-    return found;
-}
-
-QString text(const MainWindow &window, const char *name)
-{
-    const QObject *object = child<QObject>(&window, name);
-    return object->property("text").toString();
-}
-
-QString statusText(const MainWindow &window)
-{
-    return child<QStatusBar>(&window, "statusBar")->currentMessage();
-}
-
-void click(const MainWindow &window, const char *name)
-{
-    child<QPushButton>(&window, name)->click();
+    QFile file(QSettings().fileName());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QwtPlot *plotIn(const MainWindow &window, const char *frameName)
@@ -87,34 +67,6 @@ QVector<QPointF> temperaturePoints(const MainWindow &window)
     return points;
 }
 
-// Deletes what deleteLater left behind, so that a closed Device is really gone.
-Device *liveDevice(const MainWindow &window)
-{
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return window.findChild<Device *>();
-}
-
-QSerialPort *toolPort(const MainWindow &window)
-{
-    return window.findChild<QSerialPort *>();
-}
-
-void choosePort(const MainWindow &window, const QString &path)
-{
-    auto *combo = child<QComboBox>(&window, "serialPortCombo");
-    combo->addItem(path, path);
-    combo->setCurrentIndex(combo->count() - 1);
-}
-
-// Opens the peer's pty through the port list and takes the identification request.
-QByteArray openOn(const MainWindow &window, PtyPeer &peer)
-{
-    choosePort(window, peer.portName());
-    click(window, "serialPortOpenButton");
-    QSerialPort *port = toolPort(window);
-    return port ? peer.collect(port) : QByteArray();
-}
-
 QMap<QString, bool> enabledStates(const MainWindow &window)
 {
     QMap<QString, bool> states;
@@ -138,12 +90,6 @@ QMap<QString, bool> expectedStates(bool connected)
                              "relay1TempSpin", "adcCalibrationButton"})
         states.insert(QString::fromLatin1(name), true);
     return states;
-}
-
-QByteArray storeFileBytes()
-{
-    QFile file(QSettings().fileName());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -25,6 +25,9 @@
 
 namespace windowdriver {
 
+// What the tool writes the moment a port opens: ETX, then the identification request.
+inline const QByteArray openingBytes("\x03\n*idn?\n", 8);
+
 template<typename T>
 T *child(const QObject *parent, const char *name)
 {
@@ -60,12 +63,18 @@ inline Device *liveDevice(const MainWindow &window)
     return window.findChild<Device *>();
 }
 
+// Adds a port of that system name to the port list and selects it.
+inline void choosePort(const MainWindow &window, const QString &path)
+{
+    auto *combo = child<QComboBox>(&window, "serialPortCombo");
+    combo->addItem(path, path);
+    combo->setCurrentIndex(combo->count() - 1);
+}
+
 // Opens the peer's pty through the port list; returns what the opening wrote.
 inline QByteArray openOn(const MainWindow &window, PtyPeer &peer)
 {
-    auto *combo = child<QComboBox>(&window, "serialPortCombo");
-    combo->addItem(peer.portName(), peer.portName());
-    combo->setCurrentIndex(combo->count() - 1);
+    choosePort(window, peer.portName());
     click(window, "serialPortOpenButton");
     QSerialPort *port = toolPort(window);
     return port ? peer.collect(port) : QByteArray();
