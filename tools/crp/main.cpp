@@ -1,8 +1,8 @@
 // rimeglass-crp: packs firmware images into signed, masked containers and inspects
 // containers with the key and mask this build was configured with.
 
-#include "containerinspector.h"
 #include "containerpacker.h"
+#include "containerreport.h"
 #include "revisions.h"
 #include "signingkeys.h"
 
@@ -233,7 +233,7 @@ int inspect(const QStringList &arguments)
                   &error))
         return fail(error);
 
-    ContainerInspector inspector(fileData);
+    ContainerReport inspector(fileData);
     bool valid = inspector.valid();
     if (!compat.isEmpty())
         valid = inspector.selectFor(compat) && valid;

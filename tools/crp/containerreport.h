@@ -1,5 +1,5 @@
-#ifndef RIMEGLASS_CRP_CONTAINERINSPECTOR_H
-#define RIMEGLASS_CRP_CONTAINERINSPECTOR_H
+#ifndef RIMEGLASS_CRP_CONTAINERREPORT_H
+#define RIMEGLASS_CRP_CONTAINERREPORT_H
 
 #include <QByteArray>
 #include <QStringList>
@@ -7,10 +7,10 @@
 // Reads a container the way the instrument tool does, with the key and mask compiled
 // into this build, and describes what it finds: the signature, the format, the texts
 // and every record; with an identifier, also the record the tool would take for it.
-class ContainerInspector
+class ContainerReport
 {
 public:
-    explicit ContainerInspector(const QByteArray &fileData);
+    explicit ContainerReport(const QByteArray &fileData);
 
     // False unless the signature holds, the format is 2, and there are records, all well
     // formed.

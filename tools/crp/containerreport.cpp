@@ -1,4 +1,4 @@
-#include "containerinspector.h"
+#include "containerreport.h"
 
 #include "firmware-format.h"
 #include "firmware-keys.h"
@@ -10,22 +10,22 @@
 
 namespace crp = rimeglass::crp;
 
-ContainerInspector::ContainerInspector(const QByteArray &fileData)
+ContainerReport::ContainerReport(const QByteArray &fileData)
 {
     m_valid = inspect(fileData);
 }
 
-bool ContainerInspector::valid() const
+bool ContainerReport::valid() const
 {
     return m_valid;
 }
 
-QStringList ContainerInspector::report() const
+QStringList ContainerReport::report() const
 {
     return m_report;
 }
 
-bool ContainerInspector::inspect(const QByteArray &fileData)
+bool ContainerReport::inspect(const QByteArray &fileData)
 {
     QByteArray message;
     if (!crp::openSignedMessage(fileData, rimeglass::zur_firmware_pk, &message)) {
@@ -41,7 +41,7 @@ bool ContainerInspector::inspect(const QByteArray &fileData)
     return reportRecords(message);
 }
 
-bool ContainerInspector::inspectDescriptor(const QByteArray &message)
+bool ContainerReport::inspectDescriptor(const QByteArray &message)
 {
     const QByteArray descriptor = message.left(crp::uuidSize);
     if (descriptor == uuidBytes(rimeglass::fw_descriptor_uuid2)) {
@@ -58,7 +58,7 @@ bool ContainerInspector::inspectDescriptor(const QByteArray &message)
     return false;
 }
 
-void ContainerInspector::reportTexts(const QByteArray &message)
+void ContainerReport::reportTexts(const QByteArray &message)
 {
     if (message.size() < crp::recordsOffset) {
         m_report
@@ -70,7 +70,7 @@ void ContainerInspector::reportTexts(const QByteArray &message)
              << QStringLiteral("model: %1").arg(crp::readText(message, crp::modelOffset));
 }
 
-bool ContainerInspector::reportRecords(const QByteArray &message)
+bool ContainerReport::reportRecords(const QByteArray &message)
 {
     QVector<crp::Record> records;
     int badOffset = 0;
@@ -94,7 +94,7 @@ bool ContainerInspector::reportRecords(const QByteArray &message)
     return wellFormed && !records.isEmpty();
 }
 
-bool ContainerInspector::selectFor(const QByteArray &compat)
+bool ContainerReport::selectFor(const QByteArray &compat)
 {
     const int index = m_valid ? m_revisions.indexOf(compat.left(crp::uuidSize)) : -1;
     if (index < 0) {
