@@ -3,11 +3,12 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run check check-asan fuzz clean format
+.PHONY: all deps configure build run check check-asan fuzz bench clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
+BENCH_DIR ?= build-bench
 
 all: build
 
@@ -47,6 +48,13 @@ fuzz: deps
 		-DRIMEGLASS_FUZZ=ON -DRIMEGLASS_BUILD_TESTS=OFF -DRIMEGLASS_SANITIZE=address,undefined
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target rimeglass_fuzzers
 	scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+# The benchmark programs of bench/, built in Release, run, and their one table printed.
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DRIMEGLASS_BUILD_BENCH=ON \
+		-DRIMEGLASS_BUILD_TESTS=OFF
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target rimeglass_benchmarks
+	bench/run-bench $(BENCH_DIR)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

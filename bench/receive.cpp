@@ -1,0 +1,114 @@
+// Receive path: framing and parsing of a realistic mixed stream in one Device, fed
+// the way reads of the port bring it, against the bytes the wire can carry.
+
+#include "benchsupport.h"
+#include "device-serial.h"
+
+#include <QCoreApplication>
+#include <QVector>
+#include <cstdio>
+
+namespace {
+
+// Bytes handed to the Device per read: about two lines, as a serial port delivers them
+// at 115200 baud.
+constexpr int readSize = 32;
+constexpr int linesPerRun = 200000;
+constexpr int runs = 5;
+
+struct Stream
+{
+    QByteArray bytes;
+    int lines = 0;
+    int temperatures = 0;
+    int parameters = 0;
+};
+
+// In every hundred lines: 88 temperatures of a cool-down, 6 parameter reports,
+// 3 acknowledgements and 3 lines of free text, all ending in CR LF as the
+// instrument ends them.
+Stream mixedStream(int lines)
+{
+    static const char *const parameters[]
+        = {"cal = dt-670",        "rs232:period = 1000",  "relay1:temp = 25.000",
+           "relay2:hyst = 0.500", "display:period = 500", "Vunc = 1234567"};
+    static const char *const acknowledgements[]
+        = {"*cal-write-done", "*WRITE_OK", "*cal-erase-done"};
+    static const char *const texts[]
+        = {"*ERROR unknown command", "ZURKD550 self test passed", "sensor open"};
+    Stream stream;
+    stream.bytes.reserve(lines * 18);
+    for (int i = 0; i < lines; ++i) {
+        const int slot = i % 100;
+        QByteArray line;
+        if (slot < 88) {
+            const double kelvin = 77.35 + 217.65 * double((i * 7919) % 10007) / 10007.0;
+            line = QByteArray("*T = ") + QByteArray::number(kelvin, 'f', 3) + " K";
+            ++stream.temperatures;
+        } else if (slot < 94) {
+            line = parameters[slot - 88];
+            ++stream.parameters;
+        } else if (slot < 97) {
+            line = acknowledgements[slot - 94];
+        } else {
+            line = texts[slot - 97];
+        }
+        stream.bytes += line + "\r\n";
+        ++stream.lines;
+    }
+    return stream;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    bench::discardDebugLog();
+
+    const Stream stream = mixedStream(linesPerRun);
+    QVector<double> bytesPerSecond;
+    QVector<double> linesPerSecond;
+    bool countsRight = true;
+
+    for (int run = 0; run < runs; ++run) {
+        Device device(nullptr);
+        int temperatures = 0;
+        int parameters = 0;
+        QObject::connect(&device, &Device::temperatureChanged, [&](double) { ++temperatures; });
+        QObject::connect(&device, &Device::parameterReceived,
+                         [&](const QString &, const QString &) { ++parameters; });
+
+        const double start = bench::processCpuSeconds();
+        for (int offset = 0; offset < stream.bytes.size(); offset += readSize)
+            device.serialReceive(stream.bytes.mid(offset, readSize));
+        const double seconds = bench::processCpuSeconds() - start;
+
+        if (temperatures != stream.temperatures || parameters != stream.parameters) {
+            std::fprintf(stderr, "receive: %d temperatures and %d reports, expected %d and %d\n",
+                         temperatures, parameters, stream.temperatures, stream.parameters);
+            countsRight = false;
+        }
+        bytesPerSecond.append(stream.bytes.size() / seconds);
+        linesPerSecond.append(stream.lines / seconds);
+    }
+
+    const double bytesRate = bench::median(bytesPerSecond);
+    const double linesRate = bench::median(linesPerSecond);
+    const double ratio = bytesRate / bench::wireBytesPerSecond;
+    const double averageLine = double(stream.bytes.size()) / stream.lines;
+    const double wireLines = bench::wireBytesPerSecond / averageLine;
+    const QString figure = QStringLiteral("1 receive path");
+    bench::printRow(figure, QStringLiteral("bytes/s, mixed stream, %1-byte reads").arg(readSize),
+                    bench::grouped(bytesRate),
+                    QStringLiteral("%1 × wire").arg(bench::grouped(ratio)),
+                    QStringLiteral("≥ 1,000 × wire"),
+                    countsRight ? bench::verdict(ratio >= 1000.0) : QStringLiteral("WRONG"));
+    bench::printRow(
+        figure,
+        QStringLiteral("lines/s (%1 B a line on average)").arg(bench::grouped(averageLine, 1)),
+        bench::grouped(linesRate),
+        QStringLiteral("%1 × wire").arg(bench::grouped(linesRate / wireLines)), QStringLiteral("-"),
+        QStringLiteral("-"));
+    return countsRight ? 0 : 1;
+}

@@ -1,0 +1,216 @@
+// Transfers: a 128 KiB firmware image and a 2,000-point calibration table sent by the
+// real Device through a pseudo-terminal to an instrument that acknowledges at once.
+// The tool's CPU time (this process only; the instrument is another process) is set
+// against the time the bytes it sends take on the wire.
+
+#include "benchsupport.h"
+#include "calibrationtable.h"
+#include "containerpacker.h"
+#include "device-serial.h"
+#include "firmware.h"
+#include "instantpeer.h"
+#include "uuids.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSerialPort>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <sodium.h>
+
+namespace {
+
+constexpr int firmwareBytes = 128 * 1024;
+constexpr int calibrationPoints = 2000;
+constexpr int runs = 5;
+
+struct Transfer
+{
+    double cpuSeconds = 0.0;
+    double wallSeconds = 0.0;
+    qint64 bytesSent = 0;
+    int chunks = 0;
+};
+
+void waitUntil(const std::function<bool()> &done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// Runs one transfer from its start call until its last command has left the port.
+Transfer measure(Device &device, const std::function<bool()> &start,
+                 const std::function<bool()> &finished)
+{
+    Transfer transfer;
+    int lastOffset = -1;
+    const auto progress = QObject::connect(&device, &Device::progress, [&](int state, int) {
+        if (state > lastOffset && state > 0)
+            ++transfer.chunks;
+        lastOffset = state;
+    });
+    const auto written = QObject::connect(device.port, &QSerialPort::bytesWritten,
+                                          [&](qint64 bytes) { transfer.bytesSent += bytes; });
+
+    const double wallStart = bench::monotonicSeconds();
+    const double cpuStart = bench::processCpuSeconds();
+    if (start()) {
+        waitUntil(finished);
+        waitUntil([&] { return device.port->bytesToWrite() == 0; });
+    }
+    transfer.cpuSeconds = bench::processCpuSeconds() - cpuStart;
+    transfer.wallSeconds = bench::monotonicSeconds() - wallStart;
+
+    QObject::disconnect(progress);
+    QObject::disconnect(written);
+    return transfer;
+}
+
+QByteArray firmwareImage()
+{
+    QByteArray image(firmwareBytes, Qt::Uninitialized);
+    quint32 state = 0x2545f491;
+    for (char &byte : image) {
+        state = state * 1664525u + 1013904223u;
+        byte = char(state >> 24);
+    }
+    return image;
+}
+
+QByteArray revision1()
+{
+    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1),
+                      sizeof(rimeglass::uuid_compat_stm32g071kb_r1));
+}
+
+QByteArray developmentSeed()
+{
+    QFile file(QStringLiteral(RIMEGLASS_KEYS_DIR "/development-seed.hex"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return QByteArray::fromHex(file.readAll().trimmed());
+}
+
+QByteArray calibrationPayload()
+{
+    QVector<double> temperatures;
+    QVector<double> voltages;
+    for (int i = 0; i < calibrationPoints; ++i) {
+        temperatures.append(1.4 + i * 0.25);
+        voltages.append(1.7 - i * 0.0006);
+    }
+    return CalibrationTable::encodePayload(QStringLiteral("DT-670 SN12345"), temperatures,
+                                           voltages);
+}
+
+Transfer median(const QVector<Transfer> &transfers)
+{
+    QVector<double> cpu;
+    QVector<double> wall;
+    for (const Transfer &transfer : transfers) {
+        cpu.append(transfer.cpuSeconds);
+        wall.append(transfer.wallSeconds);
+    }
+    Transfer result = transfers.value(0);
+    result.cpuSeconds = bench::median(cpu);
+    result.wallSeconds = bench::median(wall);
+    return result;
+}
+
+void printTransferRows(const QString &what, const Transfer &transfer, int expectedChunks)
+{
+    const QString figure = QStringLiteral("3 transfer");
+    const double wireSeconds = transfer.bytesSent / bench::wireBytesPerSecond;
+    const double overhead = transfer.cpuSeconds / wireSeconds;
+    const bool complete = transfer.chunks == expectedChunks;
+    if (!complete)
+        std::fprintf(stderr, "transfer: %s took %d chunks, expected %d\n", qPrintable(what),
+                     transfer.chunks, expectedChunks);
+    bench::printRow(
+        figure, QStringLiteral("%1: tool CPU per chunk (%2 chunks)").arg(what).arg(transfer.chunks),
+        bench::duration(transfer.cpuSeconds / transfer.chunks),
+        QStringLiteral("%1 % of its wire time (%2)")
+            .arg(bench::grouped(100.0 * overhead, 3))
+            .arg(bench::duration(wireSeconds / transfer.chunks)),
+        QStringLiteral("< 1 %"),
+        complete ? bench::verdict(overhead < 0.01) : QStringLiteral("INCOMPLETE"));
+    bench::printRow(
+        figure,
+        QStringLiteral("%1: tool CPU in all (%2 bytes sent; wall %3 to the peer)")
+            .arg(what, bench::grouped(transfer.bytesSent), bench::duration(transfer.wallSeconds)),
+        bench::duration(transfer.cpuSeconds),
+        QStringLiteral("%1 % of %2 on the wire")
+            .arg(bench::grouped(100.0 * overhead, 3), bench::duration(wireSeconds)),
+        QStringLiteral("< 1 %"),
+        complete ? bench::verdict(overhead < 0.01) : QStringLiteral("INCOMPLETE"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    InstantPeer peer;
+    if (!peer.start()) {
+        std::fprintf(stderr, "transfer: no pseudo-terminal\n");
+        return 1;
+    }
+    QCoreApplication application(argc, argv);
+    bench::discardDebugLog();
+    if (sodium_init() < 0)
+        return 1;
+
+    // The container is made as the maker makes it, and checked as the upgrade flow does.
+    const QByteArray image = firmwareImage();
+    ContainerPacker packer;
+    packer.setVersion(QStringLiteral("1.6.0.0"));
+    packer.setVendor(QStringLiteral("MORVA"));
+    packer.setModel(QStringLiteral("ZURKD550"));
+    packer.addImage(revision1(), image);
+    const QByteArray container = packer.pack(developmentSeed());
+
+    Device device(nullptr);
+    bool identified = false;
+    QObject::connect(&device, &Device::identified, [&] { identified = true; });
+    if (!device.openPort(peer.portName())) {
+        std::fprintf(stderr, "transfer: cannot open %s\n", qPrintable(peer.portName()));
+        return 1;
+    }
+    waitUntil([&] { return identified; });
+
+    const double checkStart = bench::processCpuSeconds();
+    std::unique_ptr<Firmware> firmware(Firmware::fromFileData(container, device.compat));
+    const double checkSeconds = bench::processCpuSeconds() - checkStart;
+    const bool checked = firmware->valid() && firmware->blob() == image;
+    if (!checked)
+        std::fprintf(stderr, "transfer: the container did not check out\n");
+
+    QVector<Transfer> firmwareRuns;
+    QVector<Transfer> calibrationRuns;
+    const QByteArray payload = calibrationPayload();
+    for (int run = 0; run < runs; ++run) {
+        firmwareRuns.append(measure(
+            device, [&] { return device.upgradeFirmware(image); },
+            [&] { return device.upgradeState == -1; }));
+        calibrationRuns.append(measure(
+            device, [&] { return device.uploadCalibration(payload); },
+            [&] { return device.calibrationState == -1; }));
+    }
+    device.close();
+
+    const Transfer firmwareTransfer = median(firmwareRuns);
+    printTransferRows(QStringLiteral("128 KiB firmware"), firmwareTransfer,
+                      int(std::ceil(firmwareBytes / 112.0)));
+    const double imageWireSeconds = firmwareTransfer.bytesSent / bench::wireBytesPerSecond;
+    bench::printRow(QStringLiteral("3 transfer"),
+                    QStringLiteral("128 KiB firmware: container check (signature, mask), once"),
+                    bench::duration(checkSeconds),
+                    QStringLiteral("%1 % of the image's wire time")
+                        .arg(bench::grouped(100.0 * checkSeconds / imageWireSeconds, 3)),
+                    QStringLiteral("-"), checked ? QStringLiteral("-") : QStringLiteral("WRONG"));
+    printTransferRows(QStringLiteral("2,000-point table"), median(calibrationRuns),
+                      int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
+    peer.stop();
+    return 0;
+}
