@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSerialPort>
+#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -34,10 +35,21 @@ struct Transfer
     int chunks = 0;
 };
 
-void waitUntil(const std::function<bool()> &done)
+constexpr int patienceMs = 20000;
+
+// Runs the event loop until `done`; false when the peer stayed silent too long. The
+// timer fires only then, so waiting costs no CPU.
+bool waitUntil(const std::function<bool()> &done)
 {
-    while (!done())
+    QTimer patience;
+    patience.setSingleShot(true);
+    patience.start(patienceMs);
+    while (!done()) {
+        if (!patience.isActive())
+            return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
 }
 
 // Runs one transfer from its start call until its last command has left the port.
@@ -56,10 +68,8 @@ Transfer measure(Device &device, const std::function<bool()> &start,
 
     const double wallStart = bench::monotonicSeconds();
     const double cpuStart = bench::processCpuSeconds();
-    if (start()) {
-        waitUntil(finished);
+    if (start() && waitUntil(finished))
         waitUntil([&] { return device.port->bytesToWrite() == 0; });
-    }
     transfer.cpuSeconds = bench::processCpuSeconds() - cpuStart;
     transfer.wallSeconds = bench::monotonicSeconds() - wallStart;
 
@@ -119,7 +129,8 @@ Transfer median(const QVector<Transfer> &transfers)
     return result;
 }
 
-void printTransferRows(const QString &what, const Transfer &transfer, int expectedChunks)
+// Prints the rows of one transfer; false when it did not take the chunks it should.
+bool printTransferRows(const QString &what, const Transfer &transfer, int expectedChunks)
 {
     const QString figure = QStringLiteral("3 transfer");
     const double wireSeconds = transfer.bytesSent / bench::wireBytesPerSecond;
@@ -145,6 +156,7 @@ void printTransferRows(const QString &what, const Transfer &transfer, int expect
             .arg(bench::grouped(100.0 * overhead, 3), bench::duration(wireSeconds)),
         QStringLiteral("< 1 %"),
         complete ? bench::verdict(overhead < 0.01) : QStringLiteral("INCOMPLETE"));
+    return complete;
 }
 
 } // namespace
@@ -177,7 +189,10 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "transfer: cannot open %s\n", qPrintable(peer.portName()));
         return 1;
     }
-    waitUntil([&] { return identified; });
+    if (!waitUntil([&] { return identified; })) {
+        std::fprintf(stderr, "transfer: the peer did not identify itself\n");
+        return 1;
+    }
 
     const double checkStart = bench::processCpuSeconds();
     std::unique_ptr<Firmware> firmware(Firmware::fromFileData(container, device.compat));
@@ -200,8 +215,8 @@ int main(int argc, char *argv[])
     device.close();
 
     const Transfer firmwareTransfer = median(firmwareRuns);
-    printTransferRows(QStringLiteral("128 KiB firmware"), firmwareTransfer,
-                      int(std::ceil(firmwareBytes / 112.0)));
+    bool complete = printTransferRows(QStringLiteral("128 KiB firmware"), firmwareTransfer,
+                                      int(std::ceil(firmwareBytes / 112.0)));
     const double imageWireSeconds = firmwareTransfer.bytesSent / bench::wireBytesPerSecond;
     bench::printRow(QStringLiteral("3 transfer"),
                     QStringLiteral("128 KiB firmware: container check (signature, mask), once"),
@@ -209,8 +224,8 @@ int main(int argc, char *argv[])
                     QStringLiteral("%1 % of the image's wire time")
                         .arg(bench::grouped(100.0 * checkSeconds / imageWireSeconds, 3)),
                     QStringLiteral("-"), checked ? QStringLiteral("-") : QStringLiteral("WRONG"));
-    printTransferRows(QStringLiteral("2,000-point table"), median(calibrationRuns),
-                      int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
+    complete &= printTransferRows(QStringLiteral("2,000-point table"), median(calibrationRuns),
+                                  int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
     peer.stop();
-    return 0;
+    return complete && checked ? 0 : 1;
 }
