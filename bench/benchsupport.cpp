@@ -29,7 +29,7 @@ double clockSeconds(clockid_t clock)
 }
 
 // A "Vm...:" line of /proc/self/status, in bytes.
-qint64 statusKibibytes(const char *key)
+qint64 statusBytes(const char *key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -68,12 +68,12 @@ double processCpuSeconds()
 
 qint64 residentBytes()
 {
-    return statusKibibytes("VmRSS:");
+    return statusBytes("VmRSS:");
 }
 
 qint64 peakResidentBytes()
 {
-    return statusKibibytes("VmHWM:");
+    return statusBytes("VmHWM:");
 }
 
 bool resetPeakResident()
