@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPen>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_scale_engine.h>
 
@@ -176,6 +178,7 @@ MainWindow::MainWindow(QWidget *parent)
         QString::asprintf("Temperature monitor configuration tool (%s)", applicationVersion));
 
     setUpTemperaturePlot();
+    reserveReadoutSize();
     setUpSensorPlot();
 
     // Everything is loaded before any change slot is connected, so loading neither
@@ -226,6 +229,26 @@ void MainWindow::setUpTemperaturePlot()
     temperatureCurve->attach(temperaturePlot);
 
     temperaturePlot->insertLegend(new QwtLegend(), QwtPlot::RightLegend, -1.0);
+
+    // The curve changes with every reading: a cached copy of the canvas would only be
+    // redrawn and then copied once more for each one.
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+}
+
+// The readout changes with every reading. With room for the widest reading given once,
+// its size never changes again: the window is not laid out anew for each reading and
+// the rest of the status line does not shift as the digits change.
+void MainWindow::reserveReadoutSize()
+{
+    QLabel *readout = ui->temperatureValue;
+    const QFontMetrics metrics(readout->font());
+    int textWidth = 0;
+    for (const char *widest : {"-8888.888 K", "-0000.000 K", "unknown"})
+        textWidth = qMax(textWidth, metrics.horizontalAdvance(QLatin1String(widest)));
+    const int frame = 2 * (readout->margin() + readout->frameWidth());
+    readout->setFixedSize(qMax(readout->minimumWidth(), textWidth + frame),
+                          readout->sizeHint().height());
 }
 
 void MainWindow::setUpSensorPlot()

@@ -69,6 +69,7 @@ public slots:
 
 private:
     void setUpTemperaturePlot();
+    void reserveReadoutSize();
     void setUpSensorPlot();
     void loadStoredSettings();
     void connectWidgets();
