@@ -1,9 +1,10 @@
-# Front door: `make` builds, `make run` starts the tool, `make check` runs every test.
+# Front door: `make` builds, `make run` starts the tool, `make demo` starts it with a
+# simulated instrument, `make check` runs every test.
 BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run check check-asan fuzz bench clean format
+.PHONY: all deps configure build run demo check check-asan fuzz bench clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
@@ -26,6 +27,10 @@ build: configure
 
 run: build
 	$(BUILD_DIR)/src/app/rimeglass
+
+# The window with a simulated instrument in the same process, its port selected.
+demo: build
+	$(BUILD_DIR)/tools/demo/rimeglass-demo
 
 check: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -531,15 +531,34 @@ void MainWindow::serialPortsRefreshButtonClicked()
         = settings->value(QStringLiteral("/serial/port-name"), QStringLiteral("COM1")).toString();
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
 
-    QComboBox *combo = ui->serialPortCombo;
-    combo->clear();
+    ui->serialPortCombo->clear();
     for (const QSerialPortInfo &port : ports) {
-        const QString text = serialPortItemText(port.portName(), port.manufacturer(),
-                                                port.description(), port.serialNumber());
-        combo->insertItem(combo->count(), text, port.portName());
-        if (port.portName() == remembered)
-            combo->setCurrentIndex(combo->count() - 1);
+        appendPortItem(port.portName(),
+                       serialPortItemText(port.portName(), port.manufacturer(), port.description(),
+                                          port.serialNumber()),
+                       remembered);
     }
+    for (const auto &extra : qAsConst(extraPorts)) {
+        appendPortItem(extra.first,
+                       serialPortItemText(extra.first, QString(), extra.second, QString()),
+                       remembered);
+    }
+}
+
+void MainWindow::appendPortItem(const QString &portName, const QString &text,
+                                const QString &remembered)
+{
+    QComboBox *combo = ui->serialPortCombo;
+    combo->insertItem(combo->count(), text, portName);
+    if (portName == remembered)
+        combo->setCurrentIndex(combo->count() - 1);
+}
+
+void MainWindow::addExtraPort(const QString &portName, const QString &description)
+{
+    extraPorts.append(qMakePair(portName, description));
+    serialPortsRefreshButtonClicked();
+    ui->serialPortCombo->setCurrentIndex(ui->serialPortCombo->findData(portName));
 }
 
 void MainWindow::serialPortOpenButtonClicked()
@@ -594,8 +613,13 @@ void MainWindow::serialPortCloseButtonClicked()
 void MainWindow::portErrorOccurred(QSerialPort::SerialPortError error)
 {
     // A resource error means the port went away under us (the adapter was unplugged):
-    // nothing more can be read or written, so the connection is closed as by Close.
-    if (error == QSerialPort::ResourceError)
+    // nothing more can be read or written, so the connection is closed as by Close. A line
+    // whose far end hung up (the instrument's side of a pseudo-terminal closed) reports
+    // read errors instead, one after the other, until something is written; it is gone
+    // just the same.
+    const bool gone = error == QSerialPort::ResourceError
+        || (error == QSerialPort::ReadError && device && device->portHungUp());
+    if (gone)
         serialPortCloseButtonClicked();
 }
 

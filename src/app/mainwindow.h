@@ -2,7 +2,9 @@
 #define RIMEGLASS_MAINWINDOW_H
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QMainWindow>
+#include <QPair>
 #include <QSerialPort>
 #include <QString>
 #include <QVector>
@@ -27,6 +29,11 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Lists a port that the system does not report (the pseudo-terminal of a simulated
+    // instrument) after the system's ports, at this and every later refresh, and selects
+    // it. The tool itself adds none.
+    void addExtraPort(const QString &portName, const QString &description);
 
 public slots:
     void quitTriggered();
@@ -93,6 +100,7 @@ private:
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
     void showTransferRefused();
     void portErrorOccurred(QSerialPort::SerialPortError error);
+    void appendPortItem(const QString &portName, const QString &text, const QString &remembered);
 
     Ui_MainWindow *ui = nullptr;
     QwtPlot *temperaturePlot = nullptr;
@@ -118,6 +126,7 @@ private:
     QVector<double> pointTemperatures;
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
+    QList<QPair<QString, QString>> extraPorts; // system name, description
 };
 
 #endif

@@ -8,6 +8,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 
 // Highest version code still below 1.4.0.0: such instruments cannot report their
@@ -103,6 +107,19 @@ bool Device::close()
         port = nullptr;
     }
     return true;
+}
+
+bool Device::portHungUp() const
+{
+#ifdef Q_OS_UNIX
+    if (!port || !port->isOpen())
+        return false;
+    // A hung-up terminal polls as readable with POLLHUP and reads as end of file.
+    pollfd descriptor{int(port->handle()), POLLIN, 0};
+    return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & POLLHUP) != 0;
+#else
+    return false;
+#endif
 }
 
 void Device::serialSendCommand(const QString &command)

@@ -24,6 +24,9 @@ public:
 
     bool openPort(const QString &name);
     bool close();
+    // Whether the far end of the open port has hung up: the device is gone, or the other
+    // side of a pseudo-terminal was closed. Such a port keeps reporting read errors.
+    bool portHungUp() const;
     void serialSendCommand(const QString &command);
     // The receive path below the port: takes bytes as a read brings them.
     void serialReceive(const QByteArray &bytes);
