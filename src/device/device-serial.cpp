@@ -91,6 +91,7 @@ bool Device::openPort(const QString &name)
 
     port->flush();
     rxBuffer.clear();
+    discardingLongLine = false;
     connect(port, &QSerialPort::readyRead, this, &Device::serialRead);
 
     // ETX ends whatever the instrument was in the middle of; the lower-case query is
@@ -159,6 +160,12 @@ void Device::serialParse()
         rxBuffer.remove(0, lastLineFeed + 1);
 
         int start = 0;
+        if (discardingLongLine) {
+            // The end of a line whose beginning was already dropped: it is no line of
+            // its own, whatever it looks like.
+            start = complete.indexOf('\n') + 1;
+            discardingLongLine = false;
+        }
         while (start < complete.size()) {
             const int lineFeed = complete.indexOf('\n', start);
             const int length = lineFeed - start;
@@ -173,6 +180,7 @@ void Device::serialParse()
     if (rxBuffer.size() > maxLineLength) {
         qDebug() << "serial read: dropped" << rxBuffer.size() << "bytes without a line feed";
         rxBuffer.clear();
+        discardingLongLine = true;
     }
 }
 

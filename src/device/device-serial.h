@@ -76,6 +76,9 @@ public slots:
     void serialParseLine(const QByteArray &line);
 
 private:
+    // Set while the rest of an overlong line, whose beginning was dropped, still arrives.
+    bool discardingLongLine = false;
+
     void handleResetAnnouncement(const QString &text);
     void handleBootstrapAnnouncement(const QString &text);
     void handleManagementAnnouncement(const QString &text);
