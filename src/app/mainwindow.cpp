@@ -61,12 +61,35 @@ int sensorComboIndex(int sensorId)
     }
 }
 
-QByteArray readWholeFile(const QString &path)
+// A real calibration table is a few kilobytes and a firmware container a few hundred;
+// anything beyond this is not what the operator meant to pick.
+const qint64 maxInputFileSize = 16 * 1024 * 1024;
+
+// The whole file, or nothing when it cannot be read or holds more than maxSize bytes.
+// It is read in pieces and never further than that, so that a huge file or a device
+// that never ends (/dev/zero) cannot exhaust memory.
+QByteArray readWholeFile(const QString &path, qint64 maxSize)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
-    return file.readAll();
+
+    const qint64 pieceSize = 1024 * 1024;
+    QByteArray contents;
+    while (file.size() <= maxSize && contents.size() <= maxSize) {
+        const QByteArray piece = file.read(qMin(pieceSize, maxSize + 1 - contents.size()));
+        if (piece.isEmpty())
+            break;
+        contents += piece;
+    }
+    if (file.size() > maxSize || contents.size() > maxSize) {
+        qDebug().noquote()
+            << QStringLiteral("refused %1: more than %2 bytes").arg(path).arg(maxSize);
+        return QByteArray();
+    }
+    if (file.error() != QFileDevice::NoError)
+        return QByteArray();
+    return contents;
 }
 
 // Compares dot-separated versions part by part as numbers; the shorter one counts as
@@ -652,7 +675,8 @@ void MainWindow::sensorFileChooseButtonClicked()
         return;
     ui->sensorFileEdit->setText(path);
 
-    const CalibrationTable table = CalibrationTable::fromFileData(readWholeFile(path));
+    const CalibrationTable table
+        = CalibrationTable::fromFileData(readWholeFile(path, maxInputFileSize));
     calibrationTemperatures = table.temperatures;
     calibrationVoltages = table.voltages;
     for (int i = 0; i < calibrationTemperatures.size(); ++i)
@@ -721,7 +745,7 @@ void MainWindow::firmwareUpgradeButtonClicked()
         return;
 
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(readWholeFile(path), device->compat));
+        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), device->compat));
     if (!firmware->valid()) {
         QMessageBox::critical(this, tr("Firmware upgrade"),
                               tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
