@@ -48,7 +48,8 @@ check-asan: deps
 
 # Every libFuzzer program for FUZZ_SECONDS each, from the committed corpora; new
 # inputs land in $(FUZZ_DIR)/corpus, not in the tree.
-fuzz: deps
+fuzz:
+	@scripts/install-deps fuzz
 	cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DRIMEGLASS_FUZZ=ON -DRIMEGLASS_BUILD_TESTS=OFF -DRIMEGLASS_SANITIZE=address,undefined
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target rimeglass_fuzzers
