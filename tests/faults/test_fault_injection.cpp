@@ -237,7 +237,7 @@ struct SimulatedBench
     }
 
     // The exchange has come to rest: the instrument got no command and sent no line
-    // for a while, and the tool has read everything.
+    // for a while, the tool has read everything and has nothing left to write.
     bool quiet()
     {
         const int before = received.size() + sent.size();
@@ -245,7 +245,9 @@ struct SimulatedBench
             QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
             ::usleep(5000);
         }
-        return received.size() + sent.size() == before && terminal()->unreadByTool() == 0;
+        const QSerialPort *port = toolPort(*window);
+        return received.size() + sent.size() == before && terminal()->unreadByTool() == 0
+            && (!port || port->bytesToWrite() == 0);
     }
 
     bool settle()
