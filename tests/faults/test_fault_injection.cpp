@@ -5,12 +5,12 @@
 // read, are cut short or are absurdly large.
 
 #include "containerpacker.h"
+#include "developmentseed.h"
 #include "device-serial.h"
 #include "instrument.h"
 #include "pseudoterminal.h"
 #include "ptypeer.h"
 #include "scriptedinstrument.h"
-#include "signingkeys.h"
 #include "simulator.h"
 #include "testmain.h"
 #include "uuids.h"
@@ -25,7 +25,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <memory>
-#include <sodium.h>
 #include <unistd.h>
 
 using namespace windowdriver;
@@ -294,12 +293,9 @@ private:
 void TestFaultInjection::initTestCase()
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    QVERIFY(sodium_init() >= 0);
-    QFile seedFile(QStringLiteral(RIMEGLASS_KEYS_DIR "/development-seed.hex"));
-    QVERIFY(seedFile.open(QIODevice::ReadOnly));
-    seed = QByteArray::fromHex(seedFile.readAll().trimmed());
+    seed = developmentseed::load();
     QCOMPARE(seed.size(), 32);
-    developmentKeyTrusted = publicKeyOfSeed(seed) == compiledPublicKey();
+    developmentKeyTrusted = developmentseed::trustedByThisBuild(seed);
 }
 
 void TestFaultInjection::init()
