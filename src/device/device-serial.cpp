@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QSerialPort>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -144,9 +145,10 @@ void Device::serialRead()
 void Device::serialReceive(const QByteArray &bytes)
 {
     // A CR ends a line as well as LF does; CR LF thus leaves an empty line, ignored.
-    QByteArray incoming = bytes;
-    incoming.replace('\r', '\n');
-    rxBuffer.append(incoming);
+    const int received = rxBuffer.size();
+    rxBuffer.append(bytes);
+    char *incoming = rxBuffer.data() + received;
+    std::replace(incoming, incoming + bytes.size(), '\r', '\n');
     serialParse();
 }
 
@@ -155,9 +157,12 @@ void Device::serialParse()
     const int lastLineFeed = rxBuffer.lastIndexOf('\n');
     if (lastLineFeed >= 0) {
         // All complete lines leave the buffer in one cut, so framing stays linear in the
-        // bytes received however many lines one read brings.
-        const QByteArray complete = rxBuffer.left(lastLineFeed + 1);
-        rxBuffer.remove(0, lastLineFeed + 1);
+        // bytes received however many lines one read brings; only the unfinished rest
+        // is copied back.
+        QByteArray complete;
+        complete.swap(rxBuffer);
+        rxBuffer = complete.mid(lastLineFeed + 1);
+        complete.truncate(lastLineFeed + 1);
 
         int start = 0;
         if (discardingLongLine) {
@@ -171,8 +176,8 @@ void Device::serialParse()
             const int length = lineFeed - start;
             if (length > maxLineLength)
                 qDebug() << "serial read: dropped a line of" << length << "bytes";
-            else
-                serialParseLine(complete.mid(start, length));
+            else // complete outlives the call, so the line need not be copied
+                serialParseLine(QByteArray::fromRawData(complete.constData() + start, length));
             start = lineFeed + 1;
         }
     }
@@ -196,24 +201,24 @@ void Device::serialParseLine(const QByteArray &line)
     // The first form that the line starts with decides; the order matters.
     struct LineForm
     {
-        const char *prefix;
+        QLatin1String prefix;
         void (Device::*handle)(const QString &text);
     };
     static const LineForm forms[] = {
-        {"*RESET ", &Device::handleResetAnnouncement},
-        {"*BOOTSTRAP ", &Device::handleBootstrapAnnouncement},
-        {"*MGMT", &Device::handleManagementAnnouncement},
-        {"*APP ", &Device::handleApplicationAnnouncement},
-        {"*T = ", &Device::handleTemperature},
-        {"MORVA,", &Device::handleIdentification},
-        {"*COMPAT = ", &Device::handleCompat},
-        {"*cal-erase-done", &Device::handleCalibrationAcknowledgement},
-        {"*cal-write-done", &Device::handleCalibrationAcknowledgement},
-        {"*ERASE_OK", &Device::handleFirmwareAcknowledgement},
-        {"*WRITE_OK", &Device::handleFirmwareAcknowledgement},
+        {QLatin1String("*RESET "), &Device::handleResetAnnouncement},
+        {QLatin1String("*BOOTSTRAP "), &Device::handleBootstrapAnnouncement},
+        {QLatin1String("*MGMT"), &Device::handleManagementAnnouncement},
+        {QLatin1String("*APP "), &Device::handleApplicationAnnouncement},
+        {QLatin1String("*T = "), &Device::handleTemperature},
+        {QLatin1String("MORVA,"), &Device::handleIdentification},
+        {QLatin1String("*COMPAT = "), &Device::handleCompat},
+        {QLatin1String("*cal-erase-done"), &Device::handleCalibrationAcknowledgement},
+        {QLatin1String("*cal-write-done"), &Device::handleCalibrationAcknowledgement},
+        {QLatin1String("*ERASE_OK"), &Device::handleFirmwareAcknowledgement},
+        {QLatin1String("*WRITE_OK"), &Device::handleFirmwareAcknowledgement},
     };
     for (const LineForm &form : forms) {
-        if (text.startsWith(QLatin1String(form.prefix))) {
+        if (text.startsWith(form.prefix)) {
             (this->*form.handle)(text);
             return;
         }
@@ -253,7 +258,7 @@ void Device::handleTemperature(const QString &text)
 {
     // The number sits between "*T = " and a two-character unit suffix (" K").
     bool ok = false;
-    const double value = text.mid(5, text.length() - 7).toDouble(&ok);
+    const double value = text.midRef(5, text.length() - 7).toDouble(&ok);
     if (ok)
         emit temperatureChanged(value);
 }
