@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The operator's name field takes at most 8 characters; the encoder must cope with
     // any text all the same, so the name comes from the input's first bytes.
     const QString name = QString::fromUtf8(file.left(24));
-    const QByteArray payload = CalibrationTable::encodePayload(name, table.temperatures, table.voltages);
+    const QByteArray payload
+        = CalibrationTable::encodePayload(name, table.temperatures, table.voltages);
     if (payload.size() != 24 + 8 * table.temperatures.size() || payload.size() % 8 != 0)
         std::abort();
     return 0;

@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <cstdint>
 #include <cstdio>
 
@@ -20,7 +19,8 @@ bool replayFile(const QString &path)
         return false;
     }
     const QByteArray input = file.readAll();
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()), size_t(input.size()));
+    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(input.constData()),
+                           size_t(input.size()));
     return true;
 }
 
