@@ -2,13 +2,14 @@
 // and the parser, while no transfer, a calibration upload or a firmware upgrade runs.
 
 #include "device-serial.h"
+#include "fuzzsupport.h"
 
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
+using fuzzsupport::check;
 
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
+namespace {
 
 void startTransfer(Device &device, uint8_t kind)
 {
@@ -28,18 +29,11 @@ void startTransfer(Device &device, uint8_t kind)
     }
 }
 
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool quiet = (qInstallMessageHandler(dropMessage), true);
-    (void)quiet;
+    fuzzsupport::silenceDebugLog();
     if (size == 0)
         return 0;
 

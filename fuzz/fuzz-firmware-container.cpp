@@ -10,6 +10,7 @@
 #include "firmware-format.h"
 #include "firmware-keys.h"
 #include "firmware.h"
+#include "fuzzsupport.h"
 #include "uuids.h"
 
 #include <QByteArray>
@@ -20,15 +21,9 @@
 #include <memory>
 #include <sodium.h>
 
+using fuzzsupport::check;
+
 namespace {
-
-void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 QByteArray uuidBytes(const rimeglass::Uuid &uuid)
 {
@@ -114,8 +109,7 @@ QByteArray takeCompat(uint8_t control, const uint8_t *&data, size_t &size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const bool quiet = (qInstallMessageHandler(dropMessage), true);
-    (void)quiet;
+    fuzzsupport::silenceDebugLog();
     if (size == 0)
         return 0;
 
