@@ -5,6 +5,7 @@
 #include "benchsupport.h"
 #include "device-serial.h"
 #include "mainwindow.h"
+#include "offscreenwindow.h"
 #include "paintcounter.h"
 
 #include <QApplication>
@@ -50,11 +51,8 @@ int main(int argc, char *argv[])
     bench::discardDebugLog();
 
     MainWindow window;
-    window.show();
-    for (int i = 0; i < 100 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
-        QCoreApplication::processEvents();
-    auto *frame = window.findChild<QWidget *>(QStringLiteral("plotFrame"));
-    QWidget *canvas = frame ? frame->findChild<QwtPlotCanvas *>() : nullptr;
+    bench::showOffscreen(window);
+    QWidget *canvas = bench::liveCanvas(window);
     if (!canvas) {
         std::fprintf(stderr, "memory: no live plot\n");
         return 1;

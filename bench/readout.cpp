@@ -4,6 +4,7 @@
 
 #include "benchsupport.h"
 #include "mainwindow.h"
+#include "offscreenwindow.h"
 #include "paintcounter.h"
 
 #include <QApplication>
@@ -19,21 +20,6 @@ namespace {
 constexpr int readingsPerRun = 1000;
 constexpr int runs = 5;
 constexpr int batchSize = 10;
-
-QWidget *liveCanvas(const MainWindow &window)
-{
-    auto *frame = window.findChild<QWidget *>(QStringLiteral("plotFrame"));
-    return frame ? frame->findChild<QwtPlotCanvas *>() : nullptr;
-}
-
-bool showOffscreen(MainWindow &window)
-{
-    window.show();
-    for (int i = 0; i < 100 && !(window.windowHandle() && window.windowHandle()->isExposed()); ++i)
-        QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-    return window.windowHandle() && window.windowHandle()->isExposed();
-}
 
 // A cool-down with a little noise, so that the left axis rescales now and then. No two
 // readings in a row show the same text, so every reading changes the label.
@@ -89,9 +75,9 @@ int main(int argc, char *argv[])
     bench::discardDebugLog();
 
     MainWindow window;
-    QWidget *canvas = liveCanvas(window);
+    QWidget *canvas = bench::liveCanvas(window);
     auto *label = window.findChild<QLabel *>(QStringLiteral("temperatureValue"));
-    if (!canvas || !label || !showOffscreen(window)) {
+    if (!canvas || !label || !bench::showOffscreen(window)) {
         std::fprintf(stderr, "readout: the window did not show its live plot\n");
         return 1;
     }
