@@ -3,6 +3,8 @@
 #include "calibrationtable.h"
 #include "device-serial.h"
 #include "firmware.h"
+#include "firmwareversion.h"
+#include "transferreport.h"
 #include "ui_mainwindow.h"
 
 #include <QBrush>
@@ -90,27 +92,6 @@ QByteArray readWholeFile(const QString &path, qint64 maxSize)
     if (file.error() != QFileDevice::NoError)
         return QByteArray();
     return contents;
-}
-
-// Compares dot-separated versions part by part as numbers; the shorter one counts as
-// padded with zeros, and a part that is not a number counts as 0. Equal versions are
-// offered as an upgrade, so the same firmware can be written again.
-bool isDowngrade(const QString &installed, const QString &offered)
-{
-    QStringList installedParts = installed.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    QStringList offeredParts = offered.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    while (installedParts.size() < offeredParts.size())
-        installedParts.append(QStringLiteral("0"));
-    while (offeredParts.size() < installedParts.size())
-        offeredParts.append(QStringLiteral("0"));
-
-    for (int i = 0; i < installedParts.size(); ++i) {
-        const qlonglong installedPart = installedParts.at(i).toLongLong(nullptr, 10);
-        const qlonglong offeredPart = offeredParts.at(i).toLongLong(nullptr, 10);
-        if (installedPart != offeredPart)
-            return installedPart > offeredPart;
-    }
-    return false;
 }
 
 // The read-back queries, one per stage. Each is sent once the instrument has answered
@@ -407,6 +388,8 @@ void MainWindow::connectWidgets()
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
     connect(ui->actionCheckForUpdates, &QAction::triggered, this,
             &MainWindow::checkForUpdatesTriggered);
+    connect(ui->transferCancelButton, &QPushButton::clicked, this,
+            &MainWindow::transferCancelButtonClicked);
 }
 
 void MainWindow::quitTriggered()
@@ -611,6 +594,8 @@ void MainWindow::serialPortOpenButtonClicked()
     connect(device, &Device::temperatureChanged, this, &MainWindow::temperatureChanged);
     connect(device, &Device::progress, this, &MainWindow::deviceProgress);
     connect(device, &Device::parameterReceived, this, &MainWindow::deviceParameterReceived);
+    connect(device, &Device::transferFinished, this, &MainWindow::deviceTransferFinished);
+    connect(device, &Device::transferFailed, this, &MainWindow::deviceTransferFailed);
     connect(device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
 }
 
@@ -629,6 +614,7 @@ void MainWindow::serialPortCloseButtonClicked()
     closing->close();
     closing->deleteLater();
 
+    ui->transferCancelButton->setEnabled(false);
     updateAvailability(false);
     ui->statusBar->showMessage(tr("Port closed"));
 }
@@ -689,10 +675,27 @@ void MainWindow::sensorUploadButtonClicked()
 {
     if (!device)
         return;
+    if (calibrationTemperatures.isEmpty() && !confirmEmptyTableUpload())
+        return;
     const QByteArray payload = CalibrationTable::encodePayload(
         ui->sensorNameEdit->text(), calibrationTemperatures, calibrationVoltages);
-    if (!device->uploadCalibration(payload))
+    if (!device->uploadCalibration(payload)) {
         showTransferRefused();
+        return;
+    }
+    transferSuccessText = TransferReport::calibrationSuccessText(ui->sensorNameEdit->text(),
+                                                                 calibrationTemperatures.size());
+    ui->transferCancelButton->setEnabled(true);
+}
+
+// An empty table erases the instrument's custom curve and stores none.
+bool MainWindow::confirmEmptyTableUpload()
+{
+    return QMessageBox::question(this, TransferReport::title(Device::Transfer::Calibration),
+                                 tr("The table has no points. Uploading it erases the "
+                                    "instrument's custom curve. Upload anyway?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 void MainWindow::sensorTransposeButtonClicked()
@@ -744,12 +747,19 @@ void MainWindow::firmwareUpgradeButtonClicked()
     if (path.isEmpty() || !device)
         return;
 
+    const QByteArray revision = device->compat;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), device->compat));
+        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(this, tr("Firmware upgrade"),
                               tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
                               QMessageBox::Ok);
+        return;
+    }
+    if (firmware->blob().isEmpty()) {
+        QMessageBox::critical(this, tr("Firmware upgrade"),
+                              tr("The firmware file holds an empty image for this instrument"),
+                              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
 
@@ -759,17 +769,41 @@ void MainWindow::firmwareUpgradeButtonClicked()
     qDebug() << "firmware blob size:" << firmware->blob().size();
 
     const QString installed = device->version;
-    const QString verb
-        = isDowngrade(installed, firmware->version()) ? tr("Downgrade") : tr("Upgrade");
-    const QString question = verb + tr(" firmware from version ") + installed + tr(" to version ")
-        + firmware->version() + QStringLiteral("?");
     const QMessageBox::StandardButton answer
-        = QMessageBox::question(this, tr("Firmware upgrade"), question,
+        = QMessageBox::question(this, tr("Firmware upgrade"),
+                                FirmwareVersion::upgradeQuestion(installed, firmware->version()),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes || !device)
         return;
-    if (!device->upgradeFirmware(firmware->blob()))
+    if (!device->upgradeFirmware(firmware->blob(), revision)) {
         showTransferRefused();
+        return;
+    }
+    transferSuccessText = TransferReport::firmwareSuccessText(
+        firmware->version(), FirmwareVersion::compare(installed, firmware->version()) > 0);
+    ui->transferCancelButton->setEnabled(true);
+}
+
+void MainWindow::deviceTransferFinished()
+{
+    ui->transferCancelButton->setEnabled(false);
+    ui->statusBar->showMessage(transferSuccessText);
+}
+
+void MainWindow::deviceTransferFailed(const Device::TransferFailureReport &report)
+{
+    ui->transferCancelButton->setEnabled(false);
+    // The bar keeps how far it got, marked as failed rather than left frozen.
+    ui->progressBar->setFormat(tr("Failed at %p%"));
+    ui->statusBar->showMessage(tr("%1 failed").arg(TransferReport::title(report.transfer)));
+    QMessageBox::critical(this, TransferReport::title(report.transfer),
+                          TransferReport::failureText(report), QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void MainWindow::transferCancelButtonClicked()
+{
+    if (device)
+        device->cancelTransfer();
 }
 
 void MainWindow::adcCalibrationR1MeasureButtonClicked()
@@ -906,6 +940,7 @@ void MainWindow::deviceProgress(int state, int stateMax)
     int percent = 100;
     if (stateMax > 0)
         percent = int(qMin<qint64>((qint64(state) + 1) * 100 / stateMax, 100));
+    ui->progressBar->setFormat(QStringLiteral("%p%"));
     ui->progressBar->setValue(percent);
 }
 

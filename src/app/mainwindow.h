@@ -1,6 +1,8 @@
 #ifndef RIMEGLASS_MAINWINDOW_H
 #define RIMEGLASS_MAINWINDOW_H
 
+#include "device-serial.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
@@ -9,7 +11,6 @@
 #include <QString>
 #include <QVector>
 
-class Device;
 class QComboBox;
 class QDoubleSpinBox;
 class QSettings;
@@ -99,6 +100,10 @@ private:
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
     void showTransferRefused();
+    bool confirmEmptyTableUpload();
+    void deviceTransferFinished();
+    void deviceTransferFailed(const Device::TransferFailureReport &report);
+    void transferCancelButtonClicked();
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void appendPortItem(const QString &portName, const QString &text, const QString &remembered);
 
@@ -127,6 +132,7 @@ private:
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
     QList<QPair<QString, QString>> extraPorts; // system name, description
+    QString transferSuccessText; // what the operator is told when the transfer completes
 };
 
 #endif
