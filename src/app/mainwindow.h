@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class Device;
@@ -60,6 +61,7 @@ public slots:
     void sensorFileChooseButtonClicked();
     void sensorUploadButtonClicked();
     void sensorTransposeButtonClicked();
+    void sensorExportButtonClicked();
     void firmwareUpgradeButtonClicked();
     void adcCalibrationR1MeasureButtonClicked();
     void adcCalibrationR2MeasureButtonClicked();
@@ -98,6 +100,7 @@ private:
     void showTemperatureHistory();
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
+    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
     void showTransferRefused();
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void appendPortItem(const QString &portName, const QString &text, const QString &remembered);
@@ -126,6 +129,7 @@ private:
     QVector<double> pointTemperatures;
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
+    QStringList calibrationFileNotes; // warnings or the refusal of the last file read
     QList<QPair<QString, QString>> extraPorts; // system name, description
 };
 
