@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "calibrationtable.h"
+#include "curvefile.h"
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
@@ -9,12 +10,14 @@
 
 #include <QBrush>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPen>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
@@ -352,6 +355,8 @@ void MainWindow::connectWidgets()
             &MainWindow::sensorUploadButtonClicked);
     connect(ui->sensorTransposeButton, &QPushButton::clicked, this,
             &MainWindow::sensorTransposeButtonClicked);
+    connect(ui->sensorExportButton, &QPushButton::clicked, this,
+            &MainWindow::sensorExportButtonClicked);
     connect(ui->upgradeButton, &QPushButton::clicked, this,
             &MainWindow::firmwareUpgradeButtonClicked);
     connect(ui->sensorCombo, comboIndexChanged, this, &MainWindow::sensorChanged);
@@ -654,21 +659,25 @@ void MainWindow::saveButtonClicked()
 
 void MainWindow::sensorFileChooseButtonClicked()
 {
-    const QString path
-        = chooseFileToOpen(QStringLiteral("/ui/sensor-file-last-path"),
-                           tr("Data files (*.cal *.dat *.tab *.txt);;All files (*.*)"));
+    const QString path = chooseFileToOpen(
+        QStringLiteral("/ui/sensor-file-last-path"),
+        tr("Data files (*.cal *.dat *.tab *.txt);;Curve files (*.340);;All files (*.*)"));
     if (path.isEmpty())
         return;
     ui->sensorFileEdit->setText(path);
 
-    const CalibrationTable table
-        = CalibrationTable::fromFileData(readWholeFile(path, maxInputFileSize));
-    calibrationTemperatures = table.temperatures;
-    calibrationVoltages = table.voltages;
+    const CurveFile file = CurveFile::fromFileData(readWholeFile(path, maxInputFileSize));
+    calibrationTemperatures = file.table.temperatures;
+    calibrationVoltages = file.table.voltages;
     for (int i = 0; i < calibrationTemperatures.size(); ++i)
         qDebug("calibration data: %lf, %lf", calibrationTemperatures.at(i),
                calibrationVoltages.at(i));
+    calibrationFileNotes = file.refusal.isEmpty() ? file.warnings : QStringList{file.refusal};
+    if (file.refusal.isEmpty() && ui->sensorNameEdit->text().isEmpty())
+        ui->sensorNameEdit->setText(file.serialNumber);
     showCalibrationTable();
+    if (!file.refusal.isEmpty())
+        QMessageBox::warning(this, tr("Calibration file"), file.refusal);
 }
 
 void MainWindow::sensorUploadButtonClicked()
@@ -706,11 +715,37 @@ void MainWindow::sensorTransposeButtonClicked()
     showCalibrationTable();
 }
 
+void MainWindow::sensorExportButtonClicked()
+{
+    const QString path
+        = chooseFileToSave(settings->value(QStringLiteral("/ui/sensor-file-last-path")).toString(),
+                           tr("Curve files (*.340)"));
+    if (path.isEmpty())
+        return;
+    // The table as Upload would send it, under the name it would carry.
+    const QByteArray contents = CurveFile::toFileData(ui->sensorNameEdit->text(),
+                                                      calibrationTemperatures, calibrationVoltages);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()
+        || !file.commit())
+        QMessageBox::warning(
+            this, tr("Calibration file"),
+            tr("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
 void MainWindow::showCalibrationTable()
 {
     sensorCurve->setSamples(calibrationTemperatures.constData(), calibrationVoltages.constData(),
                             calibrationTemperatures.size());
     sensorPlot->replot();
+
+    QStringList lines{CurveFile::summary(calibrationTemperatures, calibrationVoltages)};
+    lines += calibrationFileNotes;
+    const QString monotonicity
+        = CurveFile::monotonicityWarning(calibrationTemperatures, calibrationVoltages);
+    if (!monotonicity.isEmpty())
+        lines.append(monotonicity);
+    ui->sensorTableSummaryLabel->setText(lines.join(QLatin1Char('\n')));
 }
 
 QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter)
@@ -727,6 +762,20 @@ QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &
 
     // The directory the operator ended up in, not the one the dialog started from.
     settings->setValue(lastPathKey, dialog.directory().path());
+    return dialog.selectedFiles().value(0);
+}
+
+QString MainWindow::chooseFileToSave(const QString &startDirectory, const QString &nameFilter)
+{
+    QFileDialog dialog;
+    if (!startDirectory.isEmpty())
+        dialog.setDirectory(startDirectory);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(nameFilter);
+    dialog.setDefaultSuffix(QStringLiteral("340"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
     return dialog.selectedFiles().value(0);
 }
 

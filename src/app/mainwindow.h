@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class QComboBox;
@@ -61,6 +62,7 @@ public slots:
     void sensorFileChooseButtonClicked();
     void sensorUploadButtonClicked();
     void sensorTransposeButtonClicked();
+    void sensorExportButtonClicked();
     void firmwareUpgradeButtonClicked();
     void adcCalibrationR1MeasureButtonClicked();
     void adcCalibrationR2MeasureButtonClicked();
@@ -99,6 +101,7 @@ private:
     void showTemperatureHistory();
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
+    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
     void showTransferRefused();
     bool confirmEmptyTableUpload();
     void deviceTransferFinished();
@@ -131,6 +134,7 @@ private:
     QVector<double> pointTemperatures;
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
+    QStringList calibrationFileNotes; // warnings or the refusal of the last file read
     QList<QPair<QString, QString>> extraPorts; // system name, description
     QString transferSuccessText; // what the operator is told when the transfer completes
 };
