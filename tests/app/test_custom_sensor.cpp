@@ -79,6 +79,8 @@ private slots:
     void upload_data();
     void upload();
     void uploadAfterTranspose();
+    void emptyTableAsksFirst_data();
+    void emptyTableAsksFirst();
     void uploadWithoutPortDoesNothing();
     void uploadRefusedDuringFirmwareTransfer();
     void curveFileShownUploadedAndExported();
@@ -266,6 +268,37 @@ void TestCustomSensor::upload()
     QCOMPARE(instrument.commands.last(), QByteArray(":cal:commit\n"));
     QCOMPARE(instrument.commands.size(), 2 + (payload.size() + 47) / 48);
     QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), 100);
+    QCOMPARE(statusText(window),
+             QStringLiteral("Calibration table \"%1\" uploaded, %2 points")
+                 .arg(name)
+                 .arg(points.size()));
+}
+
+// An empty table erases the instrument's custom curve: the window asks first, No by default.
+void TestCustomSensor::emptyTableAsksFirst_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("No sends nothing") << int(QMessageBox::No) << QByteArray();
+    QTest::newRow("Yes uploads") << int(QMessageBox::Yes) << QByteArray(":cal:erase\n");
+}
+
+void TestCustomSensor::emptyTableAsksFirst()
+{
+    QFETCH(int, answer);
+    QFETCH(QByteArray, sent);
+
+    MainWindow window;
+    PtyPeer peer;
+    openOn(window, peer);
+    const auto question = answerNextMessageBox(QMessageBox::StandardButton(answer));
+    click(window, "sensorUploadButton");
+    QVERIFY(question->shown);
+    QCOMPARE(question->text,
+             QStringLiteral("The table has no points. Uploading it erases the "
+                            "instrument's custom curve. Upload anyway?"));
+    QCOMPARE(question->defaultButton, QMessageBox::No);
+    QCOMPARE(peer.collect(toolPort(window)), sent);
 }
 
 void TestCustomSensor::uploadAfterTranspose()
