@@ -458,7 +458,7 @@ void Device::uploadCalibrationStep()
 {
     switch (calibrationState) {
     case 1:
-        if (!sendTransferCommand(QStringLiteral(":cal:erase\n"), timeouts.eraseMs))
+        if (!sendTransferCommand(QStringLiteral(":cal:erase\n"), &TransferTimeouts::eraseMs))
             return;
         calibrationState = 2;
         emit progress(0, transferData.size());
@@ -468,7 +468,7 @@ void Device::uploadCalibrationStep()
             const QString command = QString::asprintf(
                 ":cal:write %04x %s\n", quint32(transferOffset), nextChunkAsHex().constData());
             qDebug() << "uploadCalibrationStep(): command is" << command;
-            if (sendTransferCommand(command, timeouts.writeMs))
+            if (sendTransferCommand(command, &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
             // The instrument does not acknowledge the commit.
@@ -513,7 +513,7 @@ void Device::upgradeFirmwareStep()
     case 0:
         qDebug() << "upgradeFirmwareStep: resetting device";
         bootLoaderRevisionKnown = false;
-        transferTimer->start(timeouts.restartMs);
+        startTransferTimer(&TransferTimeouts::restartMs);
         reset(ResetManagement);
         break;
     case 1:
@@ -536,7 +536,7 @@ void Device::upgradeFirmwareStep()
                 = versionCode > lastVersionBefore1_4 ? "@03 %06x %s\n" : "flash write %06x %s\n";
             if (sendTransferCommand(QString::asprintf(format, quint32(transferOffset),
                                                       nextChunkAsHex().constData()),
-                                    timeouts.writeMs))
+                                    &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
             qDebug() << "upgradeFirmwareStep: booting device";
@@ -556,7 +556,7 @@ void Device::eraseFlash()
     qDebug() << "upgradeFirmwareStep: erasing device";
     const bool shortCodes = versionCode > lastVersionBefore1_4;
     if (!sendTransferCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"),
-                             timeouts.eraseMs))
+                             &TransferTimeouts::eraseMs))
         return;
     upgradeState = 2;
     emit progress(0, transferData.size());
@@ -576,18 +576,27 @@ void Device::cancelTransfer()
 void Device::setTransferTimeouts(const TransferTimeouts &newTimeouts)
 {
     timeouts = newTimeouts;
+    // The step waiting now waits for its new time-out, counted from now.
+    if (transferTimer->isActive())
+        startTransferTimer(runningTimeout);
 }
 
 // Sends one command of a transfer and waits for its acknowledgement, at most timeoutMs.
 // False when the command could not be sent; the transfer has then failed.
-bool Device::sendTransferCommand(const QString &command, int timeoutMs)
+bool Device::sendTransferCommand(const QString &command, int TransferTimeouts::*timeout)
 {
     if (!writeCommand(command))
         return false;
     acknowledgementAwaited = true;
     commandRead = readCount;
-    transferTimer->start(timeoutMs);
+    startTransferTimer(timeout);
     return true;
+}
+
+void Device::startTransferTimer(int TransferTimeouts::*timeout)
+{
+    runningTimeout = timeout;
+    transferTimer->start(timeouts.*timeout);
 }
 
 void Device::interruptTransfer()

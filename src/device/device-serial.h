@@ -89,6 +89,7 @@ public:
     // Ends the running transfer as failed; a firmware upgrade leaves the boot loader
     // running, so a new upgrade starts at its erase.
     void cancelTransfer();
+    // Also applies to the step waiting now, counted afresh.
     void setTransferTimeouts(const TransferTimeouts &timeouts);
 
     QSerialPort *port = nullptr;
@@ -130,6 +131,7 @@ private:
 
     QTimer *transferTimer = nullptr;
     TransferTimeouts timeouts;
+    int TransferTimeouts::*runningTimeout = &TransferTimeouts::writeMs;
     QByteArray upgradeImageRevision;
     // "@00" went out and its "*COMPAT = " answer has not come yet.
     bool compatPending = false;
@@ -158,7 +160,8 @@ private:
     void sendMeasurementQuery(const QString &query);
     bool writeCommand(const QString &command);
 
-    bool sendTransferCommand(const QString &command, int timeoutMs);
+    bool sendTransferCommand(const QString &command, int TransferTimeouts::*timeout);
+    void startTransferTimer(int TransferTimeouts::*timeout);
     bool takesAcknowledgement();
     void interruptTransfer();
     void failTransfer(TransferFailure failure);
