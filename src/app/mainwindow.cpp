@@ -619,7 +619,11 @@ void MainWindow::sendOutputPeriod(const char *output, int period)
     const QString confirmation = period == 0
         ? tr("%1 automatic output disabled").arg(label)
         : tr("%1 output period set to %2 ms").arg(label).arg(period);
-    sendConfirmed(QString::asprintf(":%s:period %d\n", output, period), confirmation);
+    const bool sent
+        = sendConfirmed(QString::asprintf(":%s:period %d\n", output, period), confirmation);
+    // The readings now come at the period just set, not the one read back.
+    if (sent && qstrcmp(output, "rs232") == 0)
+        reportedRs232PeriodMs = period;
 }
 
 bool MainWindow::sendToDevice(const QString &command)
