@@ -1,6 +1,7 @@
-// The calibration file grammar and the payload encoder: any file, any name.
+// The calibration file grammar, curve files and the payload encoder: any file, any name.
 
 #include "calibrationtable.h"
+#include "curvefile.h"
 #include "fuzzsupport.h"
 
 #include <cstdint>
@@ -19,5 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray payload
         = CalibrationTable::encodePayload(name, table.temperatures, table.voltages);
     check(payload.size() == 24 + 8 * table.temperatures.size() && payload.size() % 8 == 0);
+
+    // What the window reads: a refused curve file has no table, and any table exports
+    // to a curve file that reads back to the same payload.
+    const CurveFile curve = CurveFile::fromFileData(file);
+    const QVector<double> &temperatures = curve.table.temperatures;
+    const QVector<double> &voltages = curve.table.voltages;
+    check(temperatures.size() == voltages.size());
+    check(curve.refusal.isEmpty() || temperatures.isEmpty());
+    const CurveFile back = CurveFile::fromFileData(
+        CurveFile::toFileData(QStringLiteral("fuzz"), temperatures, voltages));
+    check(back.isCurveFile && back.refusal.isEmpty());
+    check(CalibrationTable::encodePayload(name, back.table.temperatures, back.table.voltages)
+          == CalibrationTable::encodePayload(name, temperatures, voltages));
     return 0;
 }

@@ -1,15 +1,19 @@
 #include "mainwindow.h"
 
 #include "calibrationtable.h"
+#include "curvefile.h"
 #include "device-serial.h"
 #include "firmware.h"
+#include "firmwareversion.h"
 #include "portopenfailure.h"
 #include "serialportlinks.h"
 #include "settingsstorerepair.h"
+#include "transferreport.h"
 #include "ui_mainwindow.h"
 
 #include <QBrush>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,6 +23,7 @@
 #include <QMessageBox>
 #include <QPalette>
 #include <QPen>
+#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
@@ -113,27 +118,6 @@ QByteArray readWholeFile(const QString &path, qint64 maxSize)
     if (file.error() != QFileDevice::NoError)
         return QByteArray();
     return contents;
-}
-
-// Compares dot-separated versions part by part as numbers; the shorter one counts as
-// padded with zeros, and a part that is not a number counts as 0. Equal versions are
-// offered as an upgrade, so the same firmware can be written again.
-bool isDowngrade(const QString &installed, const QString &offered)
-{
-    QStringList installedParts = installed.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    QStringList offeredParts = offered.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    while (installedParts.size() < offeredParts.size())
-        installedParts.append(QStringLiteral("0"));
-    while (offeredParts.size() < installedParts.size())
-        offeredParts.append(QStringLiteral("0"));
-
-    for (int i = 0; i < installedParts.size(); ++i) {
-        const qlonglong installedPart = installedParts.at(i).toLongLong(nullptr, 10);
-        const qlonglong offeredPart = offeredParts.at(i).toLongLong(nullptr, 10);
-        if (installedPart != offeredPart)
-            return installedPart > offeredPart;
-    }
-    return false;
 }
 
 // The read-back queries, one per stage. Each is sent once the instrument has answered
@@ -435,6 +419,8 @@ void MainWindow::connectWidgets()
             &MainWindow::sensorUploadButtonClicked);
     connect(ui->sensorTransposeButton, &QPushButton::clicked, this,
             &MainWindow::sensorTransposeButtonClicked);
+    connect(ui->sensorExportButton, &QPushButton::clicked, this,
+            &MainWindow::sensorExportButtonClicked);
     connect(ui->upgradeButton, &QPushButton::clicked, this,
             &MainWindow::firmwareUpgradeButtonClicked);
     connect(ui->sensorCombo, comboIndexChanged, this, &MainWindow::sensorChanged);
@@ -471,6 +457,8 @@ void MainWindow::connectWidgets()
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
     connect(ui->actionCheckForUpdates, &QAction::triggered, this,
             &MainWindow::checkForUpdatesTriggered);
+    connect(ui->transferCancelButton, &QPushButton::clicked, this,
+            &MainWindow::transferCancelButtonClicked);
 }
 
 void MainWindow::quitTriggered()
@@ -726,6 +714,7 @@ bool MainWindow::openNamedPort(const QString &name, bool reportFailure)
     }
 
     openedPortName = name;
+    announceReadBack = true;
     instrumentIdentified = false;
     showIdentificationState();
     reportedRs232PeriodMs = 0;
@@ -743,6 +732,8 @@ bool MainWindow::openNamedPort(const QString &name, bool reportFailure)
     connect(device, &Device::temperatureChanged, this, &MainWindow::temperatureChanged);
     connect(device, &Device::progress, this, &MainWindow::deviceProgress);
     connect(device, &Device::parameterReceived, this, &MainWindow::deviceParameterReceived);
+    connect(device, &Device::transferFinished, this, &MainWindow::deviceTransferFinished);
+    connect(device, &Device::transferFailed, this, &MainWindow::deviceTransferFailed);
     connect(device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
     readoutAgeCheck->start();
     return true;
@@ -779,6 +770,7 @@ void MainWindow::discardDevice()
         closing->port->disconnect(this);
     closing->close();
     closing->deleteLater();
+    ui->transferCancelButton->setEnabled(false);
     readoutAgeCheck->stop();
     forgetInstrument();
 }
@@ -878,31 +870,52 @@ void MainWindow::saveButtonClicked()
 
 void MainWindow::sensorFileChooseButtonClicked()
 {
-    const QString path
-        = chooseFileToOpen(QStringLiteral("/ui/sensor-file-last-path"),
-                           tr("Data files (*.cal *.dat *.tab *.txt);;All files (*.*)"));
+    const QString path = chooseFileToOpen(
+        QStringLiteral("/ui/sensor-file-last-path"),
+        tr("Data files (*.cal *.dat *.tab *.txt);;Curve files (*.340);;All files (*.*)"));
     if (path.isEmpty())
         return;
     ui->sensorFileEdit->setText(path);
 
-    const CalibrationTable table
-        = CalibrationTable::fromFileData(readWholeFile(path, maxInputFileSize));
-    calibrationTemperatures = table.temperatures;
-    calibrationVoltages = table.voltages;
+    const CurveFile file = CurveFile::fromFileData(readWholeFile(path, maxInputFileSize));
+    calibrationTemperatures = file.table.temperatures;
+    calibrationVoltages = file.table.voltages;
     for (int i = 0; i < calibrationTemperatures.size(); ++i)
         qDebug("calibration data: %lf, %lf", calibrationTemperatures.at(i),
                calibrationVoltages.at(i));
+    calibrationFileNotes = file.refusal.isEmpty() ? file.warnings : QStringList{file.refusal};
+    if (file.refusal.isEmpty() && ui->sensorNameEdit->text().isEmpty())
+        ui->sensorNameEdit->setText(file.serialNumber);
     showCalibrationTable();
+    if (!file.refusal.isEmpty())
+        QMessageBox::warning(this, tr("Calibration file"), file.refusal);
 }
 
 void MainWindow::sensorUploadButtonClicked()
 {
     if (!device)
         return;
+    if (calibrationTemperatures.isEmpty() && !confirmEmptyTableUpload())
+        return;
     const QByteArray payload = CalibrationTable::encodePayload(
         ui->sensorNameEdit->text(), calibrationTemperatures, calibrationVoltages);
-    if (!device->uploadCalibration(payload))
+    if (!device->uploadCalibration(payload)) {
         showTransferRefused();
+        return;
+    }
+    transferSuccessText = TransferReport::calibrationSuccessText(ui->sensorNameEdit->text(),
+                                                                 calibrationTemperatures.size());
+    ui->transferCancelButton->setEnabled(true);
+}
+
+// An empty table erases the instrument's custom curve and stores none.
+bool MainWindow::confirmEmptyTableUpload()
+{
+    return QMessageBox::question(this, TransferReport::title(Device::Transfer::Calibration),
+                                 tr("The table has no points. Uploading it erases the "
+                                    "instrument's custom curve. Upload anyway?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
 }
 
 void MainWindow::sensorTransposeButtonClicked()
@@ -913,11 +926,37 @@ void MainWindow::sensorTransposeButtonClicked()
     showCalibrationTable();
 }
 
+void MainWindow::sensorExportButtonClicked()
+{
+    const QString path
+        = chooseFileToSave(settings->value(QStringLiteral("/ui/sensor-file-last-path")).toString(),
+                           tr("Curve files (*.340)"));
+    if (path.isEmpty())
+        return;
+    // The table as Upload would send it, under the name it would carry.
+    const QByteArray contents = CurveFile::toFileData(ui->sensorNameEdit->text(),
+                                                      calibrationTemperatures, calibrationVoltages);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size()
+        || !file.commit())
+        QMessageBox::warning(
+            this, tr("Calibration file"),
+            tr("Cannot write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
 void MainWindow::showCalibrationTable()
 {
     sensorCurve->setSamples(calibrationTemperatures.constData(), calibrationVoltages.constData(),
                             calibrationTemperatures.size());
     sensorPlot->replot();
+
+    QStringList lines{CurveFile::summary(calibrationTemperatures, calibrationVoltages)};
+    lines += calibrationFileNotes;
+    const QString monotonicity
+        = CurveFile::monotonicityWarning(calibrationTemperatures, calibrationVoltages);
+    if (!monotonicity.isEmpty())
+        lines.append(monotonicity);
+    ui->sensorTableSummaryLabel->setText(lines.join(QLatin1Char('\n')));
 }
 
 QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter)
@@ -934,6 +973,20 @@ QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &
 
     // The directory the operator ended up in, not the one the dialog started from.
     settings->setValue(lastPathKey, dialog.directory().path());
+    return dialog.selectedFiles().value(0);
+}
+
+QString MainWindow::chooseFileToSave(const QString &startDirectory, const QString &nameFilter)
+{
+    QFileDialog dialog;
+    if (!startDirectory.isEmpty())
+        dialog.setDirectory(startDirectory);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(nameFilter);
+    dialog.setDefaultSuffix(QStringLiteral("340"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
     return dialog.selectedFiles().value(0);
 }
 
@@ -961,12 +1014,19 @@ void MainWindow::firmwareUpgradeButtonClicked()
     if (path.isEmpty() || !device)
         return;
 
+    const QByteArray revision = device->compat;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), device->compat));
+        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(this, tr("Firmware upgrade"),
                               tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
                               QMessageBox::Ok);
+        return;
+    }
+    if (firmware->blob().isEmpty()) {
+        QMessageBox::critical(this, tr("Firmware upgrade"),
+                              tr("The firmware file holds an empty image for this instrument"),
+                              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
 
@@ -976,17 +1036,41 @@ void MainWindow::firmwareUpgradeButtonClicked()
     qDebug() << "firmware blob size:" << firmware->blob().size();
 
     const QString installed = device->version;
-    const QString verb
-        = isDowngrade(installed, firmware->version()) ? tr("Downgrade") : tr("Upgrade");
-    const QString question = verb + tr(" firmware from version ") + installed + tr(" to version ")
-        + firmware->version() + QStringLiteral("?");
     const QMessageBox::StandardButton answer
-        = QMessageBox::question(this, tr("Firmware upgrade"), question,
+        = QMessageBox::question(this, tr("Firmware upgrade"),
+                                FirmwareVersion::upgradeQuestion(installed, firmware->version()),
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer != QMessageBox::Yes || !device)
         return;
-    if (!device->upgradeFirmware(firmware->blob()))
+    if (!device->upgradeFirmware(firmware->blob(), revision)) {
         showTransferRefused();
+        return;
+    }
+    transferSuccessText = TransferReport::firmwareSuccessText(
+        firmware->version(), FirmwareVersion::compare(installed, firmware->version()) > 0);
+    ui->transferCancelButton->setEnabled(true);
+}
+
+void MainWindow::deviceTransferFinished()
+{
+    ui->transferCancelButton->setEnabled(false);
+    ui->statusBar->showMessage(transferSuccessText);
+}
+
+void MainWindow::deviceTransferFailed(const Device::TransferFailureReport &report)
+{
+    ui->transferCancelButton->setEnabled(false);
+    // The bar keeps how far it got, marked as failed rather than left frozen.
+    ui->progressBar->setFormat(tr("Failed at %p%"));
+    ui->statusBar->showMessage(tr("%1 failed").arg(TransferReport::title(report.transfer)));
+    QMessageBox::critical(this, TransferReport::title(report.transfer),
+                          TransferReport::failureText(report), QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void MainWindow::transferCancelButtonClicked()
+{
+    if (device)
+        device->cancelTransfer();
 }
 
 void MainWindow::adcCalibrationR1MeasureButtonClicked()
@@ -1189,6 +1273,7 @@ void MainWindow::deviceProgress(int state, int stateMax)
     int percent = 100;
     if (stateMax > 0)
         percent = int(qMin<qint64>((qint64(state) + 1) * 100 / stateMax, 100));
+    ui->progressBar->setFormat(QStringLiteral("%p%"));
     ui->progressBar->setValue(percent);
 }
 
@@ -1287,8 +1372,12 @@ void MainWindow::getParameters()
 {
     qDebug() << "getParameters(): getParametersStage =" << getParametersStage;
     if (getParametersStage < 0 || getParametersStage >= readBackStageCount) {
-        if (getParametersStage == readBackStageCount)
+        // Only the read-back that follows an Open is announced: after a restart (the end
+        // of an upgrade) the transfer's outcome stays on show.
+        if (getParametersStage == readBackStageCount && announceReadBack) {
+            announceReadBack = false;
             ui->statusBar->showMessage(tr("Settings read from the instrument"));
+        }
         getParametersStage = -1;
         return;
     }

@@ -1,15 +1,17 @@
 #ifndef RIMEGLASS_MAINWINDOW_H
 #define RIMEGLASS_MAINWINDOW_H
 
+#include "device-serial.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QMainWindow>
 #include <QPair>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
-class Device;
 class QComboBox;
 class QDoubleSpinBox;
 class QSettings;
@@ -68,6 +70,7 @@ public slots:
     void sensorFileChooseButtonClicked();
     void sensorUploadButtonClicked();
     void sensorTransposeButtonClicked();
+    void sensorExportButtonClicked();
     void firmwareUpgradeButtonClicked();
     void adcCalibrationR1MeasureButtonClicked();
     void adcCalibrationR2MeasureButtonClicked();
@@ -108,7 +111,12 @@ private:
     void showTemperatureHistory();
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
+    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
     void showTransferRefused();
+    bool confirmEmptyTableUpload();
+    void deviceTransferFinished();
+    void deviceTransferFailed(const Device::TransferFailureReport &report);
+    void transferCancelButtonClicked();
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void appendPortItem(const QString &portName, const QString &text, const QString &toolTip,
                         const QString &remembered);
@@ -151,9 +159,12 @@ private:
     QVector<double> pointTemperatures;
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
+    QStringList calibrationFileNotes; // warnings or the refusal of the last file read
     QList<QPair<QString, QString>> extraPorts; // system name, description
+    QString transferSuccessText; // what the operator is told when the transfer completes
     QString openedPortName;
     bool instrumentIdentified = false;
+    bool announceReadBack = false;
     bool rebuildingPortList = false;
     QString awaitedPortName; // a lost port the window waits for; empty when none
     QTimer *portReturnPoll = nullptr;

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QSerialPort>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -27,6 +28,10 @@ constexpr int firmwareChunkSize = 112;
 // Bytes without a line feed are kept up to this many; beyond it they are dropped so
 // that a noisy or binary stream cannot make the receive buffer grow without bound.
 constexpr int maxLineLength = 64 * 1024;
+
+// Output the port has not sent yet is kept up to this many bytes; beyond it the far end
+// has stopped reading, and further commands are dropped rather than queued for ever.
+constexpr qint64 maxUnsentBytes = 64 * 1024;
 
 const char etx = 0x03;
 
@@ -73,7 +78,14 @@ qint32 truncatedToInt32(double value)
 
 Device::Device(QObject *parent)
     : QObject(parent)
-{ }
+    , transferTimer(new QTimer(this))
+{
+    qRegisterMetaType<Device::Transfer>();
+    qRegisterMetaType<Device::TransferFailureReport>();
+    transferTimer->setSingleShot(true);
+    connect(transferTimer, &QTimer::timeout, this,
+            [this] { failTransfer(TransferFailure::TimedOut); });
+}
 
 Device::~Device() = default;
 
@@ -103,6 +115,8 @@ bool Device::openPort(const QString &name)
 
 bool Device::close()
 {
+    if (transferInProgress())
+        failTransfer(TransferFailure::PortClosed);
     if (port) {
         port->close();
         port->deleteLater();
@@ -126,9 +140,24 @@ bool Device::portHungUp() const
 
 void Device::serialSendCommand(const QString &command)
 {
+    writeCommand(command);
+}
+
+// False when the command had to be dropped because the far end stopped reading; the
+// running transfer, if any, has then failed.
+bool Device::writeCommand(const QString &command)
+{
     if (!port || !port->isOpen())
-        return;
+        return true;
+    if (port->bytesToWrite() > maxUnsentBytes) {
+        qDebug() << "serial write: dropped a command," << port->bytesToWrite()
+                 << "bytes still unsent";
+        if (transferInProgress())
+            failTransfer(TransferFailure::OutputBlocked);
+        return false;
+    }
     port->write(command.toUtf8());
+    return true;
 }
 
 void Device::serialRead()
@@ -144,12 +173,15 @@ void Device::serialRead()
 
 void Device::serialReceive(const QByteArray &bytes)
 {
+    ++readCount;
+    handlingRead = true;
     // A CR ends a line as well as LF does; CR LF thus leaves an empty line, ignored.
     const int received = rxBuffer.size();
     rxBuffer.append(bytes);
     char *incoming = rxBuffer.data() + received;
     std::replace(incoming, incoming + bytes.size(), '\r', '\n');
     serialParse();
+    handlingRead = false;
 }
 
 void Device::serialParse()
@@ -232,6 +264,9 @@ void Device::serialParseLine(const QByteArray &line)
 
 void Device::handleResetAnnouncement(const QString &)
 {
+    // The reset the firmware transfer asked for is the only one a transfer expects.
+    if (upgradeState != 0)
+        interruptTransfer();
     emit deviceReset();
 }
 
@@ -250,6 +285,7 @@ void Device::handleManagementAnnouncement(const QString &)
 
 void Device::handleApplicationAnnouncement(const QString &)
 {
+    interruptTransfer();
     serialSendCommand(QStringLiteral("*IDN?\n"));
     emit deviceRestarted();
 }
@@ -306,9 +342,13 @@ void Device::identifyRecognisedModel()
 
     if (versionCode <= lastVersionBefore1_4) {
         compat = revision1Compat();
+        compatPending = false;
+        bootLoaderRevisionKnown = bootstrap;
         emit identified();
     } else {
         // The "*COMPAT = " answer completes the identification.
+        compatPending = true;
+        bootLoaderRevisionKnown = false;
         serialSendCommand(QStringLiteral("@00\n"));
     }
 }
@@ -316,17 +356,46 @@ void Device::identifyRecognisedModel()
 void Device::handleCompat(const QString &text)
 {
     compat = QByteArray::fromHex(text.mid(10).toUtf8());
+    compatPending = false;
+    bootLoaderRevisionKnown = bootstrap;
     emit identified();
+    // An upgrade that reset the instrument erases only once the revision is known.
+    if (upgradeState == 1)
+        upgradeFirmwareStep();
 }
 
 void Device::handleCalibrationAcknowledgement(const QString &)
 {
-    uploadCalibrationStep();
+    if (upgradeState != -1)
+        failTransfer(TransferFailure::UnexpectedAcknowledgement);
+    else if (takesAcknowledgement())
+        uploadCalibrationStep();
 }
 
 void Device::handleFirmwareAcknowledgement(const QString &)
 {
-    upgradeFirmwareStep();
+    if (calibrationState != -1)
+        failTransfer(TransferFailure::UnexpectedAcknowledgement);
+    else if (takesAcknowledgement())
+        upgradeFirmwareStep();
+}
+
+// At most one command of a transfer is outstanding: an acknowledgement counts only
+// while one is awaited, and only when it arrives in a later read than the command went
+// out in (the instrument cannot have answered a command still in the tool's hands, so a
+// second acknowledgement in the same read is a doubled one).
+bool Device::takesAcknowledgement()
+{
+    if (!acknowledgementAwaited) {
+        qDebug() << "serial read: acknowledgement while no transfer command is outstanding";
+        return false;
+    }
+    if (handlingRead && commandRead == readCount) {
+        qDebug() << "serial read: acknowledgement before the last command could be answered";
+        return false;
+    }
+    acknowledgementAwaited = false;
+    return true;
 }
 
 void Device::handleParameter(const QString &text)
@@ -395,7 +464,8 @@ void Device::uploadCalibrationStep()
 {
     switch (calibrationState) {
     case 1:
-        serialSendCommand(QStringLiteral(":cal:erase\n"));
+        if (!sendTransferCommand(QStringLiteral(":cal:erase\n"), timeouts.eraseMs))
+            return;
         calibrationState = 2;
         emit progress(0, transferData.size());
         break;
@@ -404,12 +474,14 @@ void Device::uploadCalibrationStep()
             const QString command = QString::asprintf(
                 ":cal:write %04x %s\n", quint32(transferOffset), nextChunkAsHex().constData());
             qDebug() << "uploadCalibrationStep(): command is" << command;
-            serialSendCommand(command);
-            advanceTransfer();
+            if (sendTransferCommand(command, timeouts.writeMs))
+                advanceTransfer();
         } else {
-            serialSendCommand(QStringLiteral(":cal:commit\n"));
+            // The instrument does not acknowledge the commit.
+            if (!writeCommand(QStringLiteral(":cal:commit\n")))
+                return;
             calibrationState = -1;
-            finishTransfer();
+            completeTransfer(Transfer::Calibration);
         }
         break;
     default:
@@ -417,52 +489,141 @@ void Device::uploadCalibrationStep()
     }
 }
 
-bool Device::upgradeFirmware(const QByteArray &payload)
+bool Device::upgradeFirmware(const QByteArray &payload, const QByteArray &imageRevision)
 {
     if (calibrationState != -1) {
         qDebug() << "upgradeFirmware(): refused, a calibration transfer is in progress";
         return false;
     }
+    // Erasing for nothing would leave the instrument without firmware.
+    if (payload.isEmpty()) {
+        qDebug() << "upgradeFirmware(): refused, the image is empty";
+        return false;
+    }
     startTransfer(payload, firmwareChunkSize);
-    upgradeState = bootstrap ? 1 : 0;
+    upgradeImageRevision = (imageRevision.isEmpty() ? compat : imageRevision).left(16);
+    if (bootstrap) {
+        // The running boot loader reported its revision when it identified itself.
+        bootLoaderRevisionKnown = !compatPending;
+        upgradeState = 1;
+    } else {
+        upgradeState = 0;
+    }
     upgradeFirmwareStep();
     return true;
 }
 
 void Device::upgradeFirmwareStep()
 {
-    // The boot loader's dialect follows the version that identified itself last.
-    const bool shortCodes = versionCode > lastVersionBefore1_4;
-
     switch (upgradeState) {
     case 0:
         qDebug() << "upgradeFirmwareStep: resetting device";
+        bootLoaderRevisionKnown = false;
+        transferTimer->start(timeouts.restartMs);
         reset(ResetManagement);
         break;
     case 1:
-        qDebug() << "upgradeFirmwareStep: erasing device";
-        serialSendCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"));
-        upgradeState = 2;
-        emit progress(0, transferData.size());
+        // The boot loader's "*COMPAT = " answer takes this step again.
+        if (compatPending)
+            break;
+        if (!bootLoaderRevisionKnown)
+            failTransfer(TransferFailure::RevisionUnknown);
+        else if (compat.left(16) != upgradeImageRevision)
+            failTransfer(TransferFailure::RevisionMismatch);
+        else
+            eraseFlash();
         break;
     case 2:
         if (transferOffset < transferData.size()) {
             qDebug("upgradeFirmwareStep: writing device (%d of %d)", transferOffset,
                    transferData.size());
-            const char *format = shortCodes ? "@03 %06x %s\n" : "flash write %06x %s\n";
-            serialSendCommand(
-                QString::asprintf(format, quint32(transferOffset), nextChunkAsHex().constData()));
-            advanceTransfer();
+            // The boot loader's dialect follows the version that identified itself last.
+            const char *format
+                = versionCode > lastVersionBefore1_4 ? "@03 %06x %s\n" : "flash write %06x %s\n";
+            if (sendTransferCommand(QString::asprintf(format, quint32(transferOffset),
+                                                      nextChunkAsHex().constData()),
+                                    timeouts.writeMs))
+                advanceTransfer();
         } else {
             qDebug() << "upgradeFirmwareStep: booting device";
-            serialSendCommand(QStringLiteral("boot\n"));
+            if (!writeCommand(QStringLiteral("boot\n")))
+                return;
             upgradeState = -1;
-            finishTransfer();
+            completeTransfer(Transfer::Firmware);
         }
         break;
     default:
         break;
     }
+}
+
+void Device::eraseFlash()
+{
+    qDebug() << "upgradeFirmwareStep: erasing device";
+    const bool shortCodes = versionCode > lastVersionBefore1_4;
+    if (!sendTransferCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"),
+                             timeouts.eraseMs))
+        return;
+    upgradeState = 2;
+    emit progress(0, transferData.size());
+}
+
+bool Device::transferInProgress() const
+{
+    return calibrationState != -1 || upgradeState != -1;
+}
+
+void Device::cancelTransfer()
+{
+    if (transferInProgress())
+        failTransfer(TransferFailure::Cancelled);
+}
+
+void Device::setTransferTimeouts(const TransferTimeouts &newTimeouts)
+{
+    timeouts = newTimeouts;
+}
+
+// Sends one command of a transfer and waits for its acknowledgement, at most timeoutMs.
+// False when the command could not be sent; the transfer has then failed.
+bool Device::sendTransferCommand(const QString &command, int timeoutMs)
+{
+    if (!writeCommand(command))
+        return false;
+    acknowledgementAwaited = true;
+    commandRead = readCount;
+    transferTimer->start(timeoutMs);
+    return true;
+}
+
+void Device::interruptTransfer()
+{
+    if (transferInProgress())
+        failTransfer(TransferFailure::Interrupted);
+}
+
+void Device::failTransfer(TransferFailure failure)
+{
+    TransferFailureReport report;
+    report.transfer = upgradeState != -1 ? Transfer::Firmware : Transfer::Calibration;
+    report.failure = failure;
+    report.offset = transferOffset;
+    report.total = transferData.size();
+    // Both transfers erase first: from their waiting state on, the erase has gone out.
+    report.erased = upgradeState == 2 || calibrationState == 2;
+    if (report.transfer == Transfer::Firmware) {
+        report.imageRevision = upgradeImageRevision;
+        report.reportedRevision = compat.left(16);
+    }
+    qDebug() << "transfer failed:" << report.transfer << failure << "at" << report.offset << "of"
+             << report.total;
+
+    calibrationState = -1;
+    upgradeState = -1;
+    transferTimer->stop();
+    acknowledgementAwaited = false;
+    finishTransfer();
+    emit transferFailed(report);
 }
 
 void Device::startTransfer(const QByteArray &payload, int chunkSize)
@@ -470,6 +631,7 @@ void Device::startTransfer(const QByteArray &payload, int chunkSize)
     transferData = paddedToMultipleOf8(payload);
     transferOffset = 0;
     transferChunkSize = chunkSize;
+    acknowledgementAwaited = false;
 }
 
 QByteArray Device::nextChunkAsHex() const
@@ -488,4 +650,12 @@ void Device::finishTransfer()
 {
     transferOffset = 0;
     transferData.clear();
+}
+
+void Device::completeTransfer(Transfer transfer)
+{
+    transferTimer->stop();
+    acknowledgementAwaited = false;
+    finishTransfer();
+    emit transferFinished(transfer);
 }

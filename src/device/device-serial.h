@@ -6,6 +6,7 @@
 #include <QString>
 
 class QSerialPort;
+class QTimer;
 
 // The link to one instrument on one serial port: line framing, the parser of the
 // instrument's lines, the commands the link sends by itself, and the two
@@ -18,6 +19,42 @@ class Device : public QObject
 public:
     enum ResetMode { ResetNormal = 0, ResetManagement = 1 };
     Q_ENUM(ResetMode)
+
+    enum class Transfer { Calibration, Firmware };
+    Q_ENUM(Transfer)
+
+    // Why a transfer ended before its last command.
+    enum class TransferFailure {
+        TimedOut, // a step waited longer than its time-out
+        Interrupted, // the instrument announced a restart
+        UnexpectedAcknowledgement, // the other transfer's acknowledgement arrived
+        RevisionUnknown, // the boot loader did not report its hardware revision
+        RevisionMismatch, // the boot loader reports another revision than the image's
+        OutputBlocked, // the port stopped taking what the tool writes
+        PortClosed,
+        Cancelled,
+    };
+    Q_ENUM(TransferFailure)
+
+    struct TransferFailureReport
+    {
+        Transfer transfer = Transfer::Calibration;
+        TransferFailure failure = TransferFailure::TimedOut;
+        int offset = 0; // bytes written when it ended
+        int total = 0;
+        bool erased = false; // the erase command had gone out
+        QByteArray imageRevision; // firmware: the revision the image was chosen for
+        QByteArray reportedRevision; // firmware: the revision the instrument reported last
+    };
+
+    // How long each step of a transfer waits for the instrument before the transfer
+    // fails. The defaults leave a real boot loader time for a slow flash erase.
+    struct TransferTimeouts
+    {
+        int restartMs = 15000; // from the reset to the boot loader's identification
+        int eraseMs = 30000; // the erase of the flash or of the calibration store
+        int writeMs = 5000; // one write
+    };
 
     explicit Device(QObject *parent);
     ~Device() override;
@@ -42,8 +79,17 @@ public:
     // the two share one buffer. Restarting the same kind starts it afresh.
     bool uploadCalibration(const QByteArray &payload);
     void uploadCalibrationStep();
-    bool upgradeFirmware(const QByteArray &payload);
+    // The image is refused when empty. imageRevision is the hardware revision the image
+    // was chosen for (the current compat when empty); nothing is erased unless the boot
+    // loader reports that same revision.
+    bool upgradeFirmware(const QByteArray &payload, const QByteArray &imageRevision = QByteArray());
     void upgradeFirmwareStep();
+
+    bool transferInProgress() const;
+    // Ends the running transfer as failed; a firmware upgrade leaves the boot loader
+    // running, so a new upgrade starts at its erase.
+    void cancelTransfer();
+    void setTransferTimeouts(const TransferTimeouts &timeouts);
 
     QSerialPort *port = nullptr;
     QByteArray rxBuffer;
@@ -69,6 +115,9 @@ signals:
     void temperatureChanged(double value);
     void progress(int state, int maxState);
     void parameterReceived(const QString &key, const QString &value);
+    // Every transfer ends with exactly one of these two.
+    void transferFinished(Device::Transfer transfer);
+    void transferFailed(const Device::TransferFailureReport &report);
 
 public slots:
     void serialRead();
@@ -78,6 +127,21 @@ public slots:
 private:
     // Set while the rest of an overlong line, whose beginning was dropped, still arrives.
     bool discardingLongLine = false;
+
+    QTimer *transferTimer = nullptr;
+    TransferTimeouts timeouts;
+    QByteArray upgradeImageRevision;
+    // "@00" went out and its "*COMPAT = " answer has not come yet.
+    bool compatPending = false;
+    // The running boot loader has reported its hardware revision since the last reset.
+    bool bootLoaderRevisionKnown = false;
+    // A transfer command went out and its acknowledgement has not come yet.
+    bool acknowledgementAwaited = false;
+    // Reads so far, whether one is being handled, and the read during which the awaited
+    // command went out: an acknowledgement in that same read cannot answer it.
+    quint64 readCount = 0;
+    bool handlingRead = false;
+    quint64 commandRead = 0;
 
     void handleResetAnnouncement(const QString &text);
     void handleBootstrapAnnouncement(const QString &text);
@@ -92,11 +156,20 @@ private:
     void handleParameter(const QString &text);
 
     void sendMeasurementQuery(const QString &query);
+    bool writeCommand(const QString &command);
 
+    bool sendTransferCommand(const QString &command, int timeoutMs);
+    bool takesAcknowledgement();
+    void interruptTransfer();
+    void failTransfer(TransferFailure failure);
+    void eraseFlash();
     void startTransfer(const QByteArray &payload, int chunkSize);
     QByteArray nextChunkAsHex() const;
     void advanceTransfer();
     void finishTransfer();
+    void completeTransfer(Transfer transfer);
 };
+
+Q_DECLARE_METATYPE(Device::TransferFailureReport)
 
 #endif

@@ -80,30 +80,62 @@ struct Record
     int dataLength = 0;
 };
 
-// Walks the records of an unmasked message. A record whose header or data reaches past
-// the end of the message, or whose data offset is below the header size (which would
-// also let the walk stand still), makes the whole container malformed: the walk then
-// returns false with the offending record's offset in *badOffset.
-inline bool readRecords(const QByteArray &message, QVector<Record> *records, int *badOffset)
+// Reads the record at `start` of an unmasked message and where the next one begins. False
+// when its header or data reaches past the end of the message, or its data offset is
+// below the header size (which would also let a walk stand still).
+inline bool readRecordAt(const QByteArray &message, qint64 start, Record *record, qint64 *next)
 {
     const qint64 end = message.size();
+    if (end - start < recordHeaderSize)
+        return false;
+    const quint32 dataOffset = readLittleEndian32(message, int(start) + recordDataOffsetField);
+    const quint32 dataLength = readLittleEndian32(message, int(start) + recordDataLengthField);
+    const quint32 dataSpan = readLittleEndian32(message, int(start) + recordDataSpanField);
+    const qint64 dataStart = start + dataOffset;
+    if (dataOffset < quint32(recordHeaderSize) || dataStart > end
+        || dataLength > quint64(end - dataStart))
+        return false;
+    *record = {int(start), message.mid(int(start) + recordRevisionOffset, uuidSize), int(dataStart),
+               int(dataLength)};
+    *next = dataStart + dataSpan;
+    return true;
+}
+
+// Walks all the records of an unmasked message. A malformed record makes the walk return
+// false with its offset in *badOffset.
+inline bool readRecords(const QByteArray &message, QVector<Record> *records, int *badOffset)
+{
     qint64 start = recordsOffset;
-    while (start < end) {
-        *badOffset = int(start);
-        if (end - start < recordHeaderSize)
+    while (start < message.size()) {
+        Record record;
+        const qint64 recordStart = start;
+        if (!readRecordAt(message, start, &record, &start)) {
+            *badOffset = int(recordStart);
             return false;
-        const quint32 dataOffset = readLittleEndian32(message, int(start) + recordDataOffsetField);
-        const quint32 dataLength = readLittleEndian32(message, int(start) + recordDataLengthField);
-        const quint32 dataSpan = readLittleEndian32(message, int(start) + recordDataSpanField);
-        const qint64 dataStart = start + dataOffset;
-        if (dataOffset < quint32(recordHeaderSize) || dataStart > end
-            || dataLength > quint64(end - dataStart))
-            return false;
-        records->append({int(start), message.mid(int(start) + recordRevisionOffset, uuidSize),
-                         int(dataStart), int(dataLength)});
-        start = dataStart + dataSpan;
+        }
+        records->append(record);
     }
     return true;
+}
+
+enum class RecordSearch { Found, NotFound, Malformed };
+
+// The first record for `revision`. Records after it are not looked at, so a damaged tail
+// behind the match does not matter; a malformed record reached before any match does.
+inline RecordSearch findRecord(const QByteArray &message, const QByteArray &revision, Record *found,
+                               int *badOffset)
+{
+    qint64 start = recordsOffset;
+    while (start < message.size()) {
+        const qint64 recordStart = start;
+        if (!readRecordAt(message, start, found, &start)) {
+            *badOffset = int(recordStart);
+            return RecordSearch::Malformed;
+        }
+        if (found->revision == revision)
+            return RecordSearch::Found;
+    }
+    return RecordSearch::NotFound;
 }
 
 } // namespace rimeglass::crp

@@ -56,19 +56,18 @@ FirmwareImpl::FirmwareImpl(const QByteArray &fileData, const QByteArray &compat)
     if (!hasSupportedDescriptor(message))
         return;
 
-    QVector<crp::Record> records;
+    crp::Record record;
     int badOffset = 0;
-    if (!crp::readRecords(message, &records, &badOffset)) {
+    switch (crp::findRecord(message, m_compat.left(crp::uuidSize), &record, &badOffset)) {
+    case crp::RecordSearch::Found:
+        takeImage(message, record.dataStart, record.dataLength);
+        logFoundRevision(record.revision);
+        return;
+    case crp::RecordSearch::Malformed:
         qDebug() << "Firmware container has a malformed image record at offset" << badOffset;
         return;
-    }
-    const QByteArray wanted = m_compat.left(crp::uuidSize);
-    for (const crp::Record &record : qAsConst(records)) {
-        if (record.revision == wanted) {
-            takeImage(message, record.dataStart, record.dataLength);
-            logFoundRevision(record.revision);
-            return;
-        }
+    case crp::RecordSearch::NotFound:
+        break;
     }
     qDebug() << "Can't find compatible firmware image, comapt:" << m_compat;
 }

@@ -1,12 +1,14 @@
 // The custom sensor tab: importing a calibration file through the real file dialog,
-// the preview, Transpose, and the upload of the encoded table at the wire.
+// the preview, Transpose, curve files, and the upload of the encoded table at the wire.
 
+#include "curvefile.h"
 #include "ptypeer.h"
 #include "scriptedinstrument.h"
 #include "testmain.h"
 #include "windowdriver.h"
 #include "wirebytes.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSettings>
@@ -77,8 +79,11 @@ private slots:
     void upload_data();
     void upload();
     void uploadAfterTranspose();
+    void emptyTableAsksFirst_data();
+    void emptyTableAsksFirst();
     void uploadWithoutPortDoesNothing();
     void uploadRefusedDuringFirmwareTransfer();
+    void curveFileShownUploadedAndExported();
 
 private:
     QString writeFile(const QString &name, const QByteArray &contents);
@@ -127,7 +132,8 @@ void TestCustomSensor::importShowsTableAndRemembersDirectory()
     click(window, "sensorFileChooseButton");
     QVERIFY(seen->shown);
     QCOMPARE(seen->nameFilters,
-             (QStringList{"Data files (*.cal *.dat *.tab *.txt)", "All files (*.*)"}));
+             (QStringList{"Data files (*.cal *.dat *.tab *.txt)", "Curve files (*.340)",
+                          "All files (*.*)"}));
 
     QCOMPARE(child<QLineEdit>(&window, "sensorFileEdit")->text(), path);
     QCOMPARE(curvePoints(window, "sensorPlotFrame"),
@@ -262,6 +268,37 @@ void TestCustomSensor::upload()
     QCOMPARE(instrument.commands.last(), QByteArray(":cal:commit\n"));
     QCOMPARE(instrument.commands.size(), 2 + (payload.size() + 47) / 48);
     QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), 100);
+    QCOMPARE(statusText(window),
+             QStringLiteral("Calibration table \"%1\" uploaded, %2 points")
+                 .arg(name)
+                 .arg(points.size()));
+}
+
+// An empty table erases the instrument's custom curve: the window asks first, No by default.
+void TestCustomSensor::emptyTableAsksFirst_data()
+{
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("No sends nothing") << int(QMessageBox::No) << QByteArray();
+    QTest::newRow("Yes uploads") << int(QMessageBox::Yes) << QByteArray(":cal:erase\n");
+}
+
+void TestCustomSensor::emptyTableAsksFirst()
+{
+    QFETCH(int, answer);
+    QFETCH(QByteArray, sent);
+
+    MainWindow window;
+    PtyPeer peer;
+    openOn(window, peer);
+    const auto question = answerNextMessageBox(QMessageBox::StandardButton(answer));
+    click(window, "sensorUploadButton");
+    QVERIFY(question->shown);
+    QCOMPARE(question->text,
+             QStringLiteral("The table has no points. Uploading it erases the "
+                            "instrument's custom curve. Upload anyway?"));
+    QCOMPARE(question->defaultButton, QMessageBox::No);
+    QCOMPARE(peer.collect(toolPort(window)), sent);
 }
 
 void TestCustomSensor::uploadAfterTranspose()
@@ -308,6 +345,69 @@ void TestCustomSensor::uploadRefusedDuringFirmwareTransfer()
     QCOMPARE(peer.collect(toolPort(window)), QByteArray());
     QCOMPARE(statusText(window), QStringLiteral("Another transfer is in progress"));
     QCOMPARE(device->calibrationState, -1);
+}
+
+void TestCustomSensor::curveFileShownUploadedAndExported()
+{
+    const QByteArray header = "Sensor Model:   DT-670-SD\r\n"
+                              "Serial Number:  D6068043\r\n"
+                              "Data Format:    2      (Volts/Kelvin)\r\n"
+                              "SetPoint Limit: 500.0      (Kelvin)\r\n"
+                              "Temperature coefficient:  1 (Negative)\r\n"
+                              "Number of Breakpoints:   3\r\n"
+                              "\r\n"
+                              "No.   Units      Temperature (K)\r\n"
+                              "\r\n";
+    const QByteArray rows = "  1  0.090570       500.000\r\n"
+                            "  2  1.02000         77.350\r\n"
+                            "  3  1.63725          1.200\r\n";
+    const QVector<QPointF> points{QPointF(500, 0.09057), QPointF(77.35, 1.02),
+                                  QPointF(1.2, 1.63725)};
+    MainWindow window;
+    PtyPeer peer;
+    ScriptedInstrument instrument;
+    answerCalibrationStore(peer, instrument);
+    openOn(window, peer);
+    auto *nameEdit = child<QLineEdit>(&window, "sensorNameEdit");
+    nameEdit->clear();
+
+    // A resistance curve is refused and leaves the table empty.
+    const auto refused = answerNextMessageBox(QMessageBox::Ok);
+    importFile(window,
+               writeFile(QStringLiteral("pt100.340"),
+                         QByteArray(header).replace("2      (Volts", "3      (Ohms") + rows));
+    QVERIFY(refused->shown);
+    QCOMPARE(refused->title, QStringLiteral("Calibration file"));
+    QCOMPARE(refused->text,
+             QStringLiteral("The curve file is a resistance curve (data format 3): "
+                            "this instrument measures a voltage and cannot use a "
+                            "resistance curve."));
+    QCOMPARE(curvePoints(window, "sensorPlotFrame"), QVector<QPointF>());
+    QCOMPARE(nameEdit->text(), QString());
+
+    QCOMPARE(importFile(window, writeFile(QStringLiteral("D6068043.340"), header + rows)), points);
+    QCOMPARE(text(window, "sensorTableSummaryLabel"),
+             QString::fromUtf8("3 points, 1.2\u2013500.0 K, 0.0906\u20131.6373 V"));
+    QCOMPARE(nameEdit->text(), QStringLiteral("D6068043"));
+
+    click(window, "sensorUploadButton");
+    peer.settle(toolPort(window));
+    const QByteArray payload
+        = expectedPayload(QByteArray("D6068043").leftJustified(16, '\0'), points);
+    QCOMPARE(reassembleCalibrationWrites(instrument.commands).toHex(), payload.toHex());
+
+    // The archive reads back as exactly what went to the instrument.
+    const QString archive = files.filePath(QStringLiteral("archive.340"));
+    const auto saved = answerNextFileDialog(archive);
+    click(window, "sensorExportButton");
+    QCOMPARE(saved->nameFilters, QStringList{"Curve files (*.340)"});
+    QFile exported(archive);
+    QVERIFY(exported.open(QIODevice::ReadOnly));
+    const CurveFile back = CurveFile::fromFileData(exported.readAll());
+    QCOMPARE(CalibrationTable::encodePayload(back.serialNumber, back.table.temperatures,
+                                             back.table.voltages)
+                 .toHex(),
+             payload.toHex());
 }
 
 RIMEGLASS_TEST_MAIN(QApplication, TestCustomSensor)

@@ -68,8 +68,6 @@ private slots:
     void upgradeFromApplication();
     void upgradeFromBootLoader();
     void imageForRevision2();
-    void question_data();
-    void question();
     void answerNoSendsNothing();
     void invalidFiles_data();
     void invalidFiles();
@@ -240,41 +238,6 @@ void TestFirmwareUpgrade::imageForRevision2()
     QCOMPARE(reassembleFlashWrites(instrument->commands), paddedWithFill(revision2Image));
 }
 
-void TestFirmwareUpgrade::question_data()
-{
-    QTest::addColumn<QByteArray>("installed");
-    QTest::addColumn<QString>("offered");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("padded with zeros") << QByteArray("1.7") << "1.7.0"
-                                       << "Upgrade firmware from version 1.7 to version 1.7.0?";
-    QTest::newRow("compared as numbers") << QByteArray("1.10") << "1.9"
-                                         << "Downgrade firmware from version 1.10 to version 1.9?";
-    QTest::newRow("older") << QByteArray("1.7.2") << "1.6"
-                           << "Downgrade firmware from version 1.7.2 to version 1.6?";
-    QTest::newRow("newer") << QByteArray("1.7") << "2.0"
-                           << "Upgrade firmware from version 1.7 to version 2.0?";
-    QTest::newRow("empty installed version") << QByteArray() << "0.0.1"
-                                             << "Upgrade firmware from version  to version 0.0.1?";
-    QTest::newRow("text part counts 0") << QByteArray("1.x") << "1.0"
-                                        << "Upgrade firmware from version 1.x to version 1.0?";
-}
-
-void TestFirmwareUpgrade::question()
-{
-    QFETCH(QByteArray, installed);
-    QFETCH(QString, offered);
-    QFETCH(QString, text);
-
-    openWindow(installed);
-    QCOMPARE(liveDevice(*window)->version, QString::fromLatin1(installed));
-    answerNextFileDialog(writeContainer(
-        offered, {{revision(rimeglass::uuid_compat_stm32g071kb_r1), revision1Image}}));
-    const auto question = answerNextMessageBox(QMessageBox::No);
-    click(*window, "upgradeButton");
-    QCOMPARE(question->text, text);
-}
-
 void TestFirmwareUpgrade::answerNoSendsNothing()
 {
     openWindow("1.7");
@@ -291,21 +254,26 @@ void TestFirmwareUpgrade::answerNoSendsNothing()
 void TestFirmwareUpgrade::invalidFiles_data()
 {
     QTest::addColumn<int>("kind");
-    QTest::newRow("not a container") << 0;
-    QTest::newRow("container for another revision") << 1;
-    QTest::newRow("a byte changed") << 2;
-    QTest::newRow("empty file") << 3;
+    QTest::addColumn<QString>("message");
+    const QString invalid = QStringLiteral("Invalid or unsupported firmware file");
+    QTest::newRow("not a container") << 0 << invalid;
+    QTest::newRow("container for another revision") << 1 << invalid;
+    QTest::newRow("a byte changed") << 2 << invalid;
+    QTest::newRow("empty file") << 3 << invalid;
+    QTest::newRow("empty image") << 4
+                                 << "The firmware file holds an empty image for this instrument";
 }
 
 void TestFirmwareUpgrade::invalidFiles()
 {
     QFETCH(int, kind);
+    QFETCH(QString, message);
 
     openWindow("1.7");
     QString path = writeContainer(QStringLiteral("1.8"),
                                   {{revision(kind == 1 ? rimeglass::uuid_compat_stm32g070kb_r2
                                                        : rimeglass::uuid_compat_stm32g071kb_r1),
-                                    revision1Image}});
+                                    kind == 4 ? QByteArray() : revision1Image}});
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadWrite));
     QByteArray contents = file.readAll();
@@ -327,7 +295,7 @@ void TestFirmwareUpgrade::invalidFiles()
     QVERIFY(box->shown);
     QCOMPARE(box->icon, QMessageBox::Critical);
     QCOMPARE(box->title, QStringLiteral("Firmware upgrade"));
-    QCOMPARE(box->text, QStringLiteral("Invalid or unsupported firmware file"));
+    QCOMPARE(box->text, message);
     QCOMPARE(box->buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(box->defaultButton, QMessageBox::Ok);
     QCOMPARE(peer->collect(toolPort(*window)), QByteArray());

@@ -1,6 +1,8 @@
-// The calibration file grammar and the payload the instrument stores, byte for byte.
+// The calibration file grammar, curve files, and the payload the instrument stores, byte
+// for byte.
 
 #include "calibrationtable.h"
+#include "curvefile.h"
 #include "testmain.h"
 #include "wirebytes.h"
 
@@ -13,6 +15,46 @@ using Column = QVector<double>;
 using wirebytes::littleEndian32;
 
 namespace {
+
+QByteArray publishedDt670Table()
+{
+    QFile file(QStringLiteral(RIMEGLASS_TEST_DATA_DIR "/dt670-D6068043.dat"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read the published DT-670 table");
+    return file.readAll();
+}
+
+// The published DT-670 table as a curve file laid out as the sensor maker does, in
+// volts or in millivolts.
+QByteArray dt670Curve(bool falling, int unitsPerVolt = 1)
+{
+    const CalibrationTable table = CalibrationTable::fromFileData(publishedDt670Table());
+    QByteArray text = "Sensor Model:   DT-670-SD\n"
+                      "Serial Number:  D6068043\n"
+                      "Data Format:    "
+        + QByteArray(unitsPerVolt == 1 ? "2      (Volts/Kelvin)" : "1      (Millivolts/Kelvin)")
+        + "\nSetPoint Limit: 330.2      (Kelvin)\n"
+          "Temperature coefficient:  1 (Negative)\n"
+          "Number of Breakpoints:   71\n"
+          "\n"
+          "No.   Units      Temperature (K)\n"
+          "\n";
+    const int count = table.temperatures.size();
+    for (int row = 1; row <= count; ++row) {
+        const int i = falling ? count - row : row - 1;
+        text += QByteArray::number(row).rightJustified(3) + "  "
+            + QByteArray::number(table.voltages.at(i) * unitsPerVolt, 'g', 15) + "  "
+            + QByteArray::number(table.temperatures.at(i), 'g', 15) + "\n";
+    }
+    return text;
+}
+
+QByteArray replaced(QByteArray text, const QByteArray &before, const QByteArray &after)
+{
+    if (!text.contains(before))
+        qFatal("no %s in the file", before.constData());
+    return text.replace(before, after);
+}
 
 QByteArray header(qint32 count, const QByteArray &nameField)
 {
@@ -30,6 +72,12 @@ private slots:
     void grammar();
     void realDt670Table();
     void windowsAndUnixLineEndsAgree();
+    void curveFiles_data();
+    void curveFiles();
+    void exportedFile();
+    void exportReadsBackToTheSamePayload();
+    void summaryAndMonotonicity_data();
+    void summaryAndMonotonicity();
 
     void workedExample();
     void nameField_data();
@@ -122,6 +170,160 @@ void TestCalibrationTable::windowsAndUnixLineEndsAgree()
     QCOMPARE(fromWindows.temperatures, fromUnix.temperatures);
     QCOMPARE(fromWindows.voltages, fromUnix.voltages);
     QCOMPARE(fromUnix.temperatures.size(), 71);
+}
+
+void TestCalibrationTable::curveFiles_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("isCurveFile");
+    QTest::addColumn<QPointF>("first");
+    QTest::addColumn<QPointF>("last");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QString>("refusal");
+
+    const QByteArray falling = dt670Curve(true);
+    const QPointF warmest(330.154300827973, 0.48735);
+    const QPointF coldest(1.20068073114752, 1.63725);
+    const QStringList none;
+    const QString resistance = QStringLiteral(
+        "The curve file is a resistance curve (data format %1): this instrument measures a "
+        "voltage and cannot use a resistance curve.");
+    QTest::newRow("falling, as published") << falling << true << warmest << coldest << none << "";
+    QTest::newRow("rising") << dt670Curve(false) << true << coldest << warmest << none << "";
+    QTest::newRow("two-column file")
+        << publishedDt670Table() << false << coldest << warmest << none << "";
+    QTest::newRow("tabs after the colons")
+        << QString::fromLatin1(falling).replace(QRegularExpression(":\\s+"), ":\t").toLatin1()
+        << true << warmest << coldest << none << "";
+    QTest::newRow("CR LF") << replaced(falling, "\n", "\r\n") << true << warmest << coldest << none
+                           << "";
+    QTest::newRow("vs wording") << replaced(falling, "Volts/Kelvin", "Volts vs Kelvin") << true
+                                << warmest << coldest << none << "";
+    QTest::newRow("no blank line")
+        << replaced(falling, "\n\n", "\n") << true << warmest << coldest << none << "";
+    QTest::newRow("format 1 in millivolts")
+        << dt670Curve(true, 1000) << true << warmest << coldest << none << "";
+    QTest::newRow("format 3 refused")
+        << replaced(falling, "2      (Volts/Kelvin)", "3      (Ohms/Kelvin)") << true << QPointF()
+        << QPointF() << none << resistance.arg(3);
+    QTest::newRow("format 4 refused")
+        << replaced(falling, "2      (Volts/Kelvin)", "4      (Log Ohms/Kelvin)") << true
+        << QPointF() << QPointF() << none << resistance.arg(4);
+    QTest::newRow("unknown format refused")
+        << replaced(falling, "2      (Volts/Kelvin)", "7      (Volts/Kelvin)") << true << QPointF()
+        << QPointF() << none
+        << "Line 3: unknown data format \"7\"; only 1 (millivolts) and 2 (volts) can be used.";
+    QTest::newRow("count mismatch")
+        << replaced(falling, "Breakpoints:   71", "Breakpoints:   72") << true << warmest << coldest
+        << QStringList{"Line 6: 72 breakpoints announced, 71 found"} << "";
+    QTest::newRow("row out of sequence")
+        << replaced(falling, "\n  5  ", "\n  9  ") << true << warmest << coldest
+        << QStringList{"Line 14: breakpoint 9 out of sequence, 5 expected",
+                       "Line 15: breakpoint 6 out of sequence, 10 expected"}
+        << "";
+    QTest::newRow("duplicate temperature")
+        << replaced(falling, "  1.29984701339048\n", "  1.20068073114752\n") << true << warmest
+        << coldest << QStringList{"Line 80: temperature 1.20068073114752 K repeats line 79"} << "";
+}
+
+void TestCalibrationTable::curveFiles()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, isCurveFile);
+    QFETCH(QPointF, first);
+    QFETCH(QPointF, last);
+    QFETCH(QStringList, warnings);
+    QFETCH(QString, refusal);
+
+    const CurveFile curve = CurveFile::fromFileData(file);
+    QCOMPARE(curve.isCurveFile, isCurveFile);
+    QCOMPARE(curve.model, isCurveFile ? QStringLiteral("DT-670-SD") : QString());
+    QCOMPARE(curve.serialNumber, isCurveFile ? QStringLiteral("D6068043") : QString());
+    QCOMPARE(curve.warnings, warnings);
+    QCOMPARE(curve.refusal, refusal);
+    const CalibrationTable &table = curve.table;
+    QCOMPARE(table.temperatures.size(), refusal.isEmpty() ? 71 : 0);
+    QCOMPARE(table.voltages.size(), table.temperatures.size());
+    if (refusal.isEmpty()) {
+        QCOMPARE(QPointF(table.temperatures.first(), table.voltages.first()), first);
+        QCOMPARE(QPointF(table.temperatures.last(), table.voltages.last()), last);
+    }
+}
+
+void TestCalibrationTable::exportedFile()
+{
+    QCOMPARE(CurveFile::toFileData(QStringLiteral("D6068043"), {4.2, 300.125}, {1.6243, 0.5}),
+             QByteArray("Sensor Model:   D6068043\r\n"
+                        "Serial Number:  D6068043\r\n"
+                        "Data Format:    2      (Volts/Kelvin)\r\n"
+                        "SetPoint Limit: 300.125      (Kelvin)\r\n"
+                        "Temperature coefficient:  1 (Negative)\r\n"
+                        "Number of Breakpoints:   2\r\n"
+                        "\r\n"
+                        "No.   Units      Temperature (K)\r\n"
+                        "\r\n"
+                        "  1  1.6243        4.2\r\n"
+                        "  2  0.5           300.125\r\n"));
+}
+
+void TestCalibrationTable::exportReadsBackToTheSamePayload()
+{
+    CalibrationTable table = CalibrationTable::fromFileData(publishedDt670Table());
+    // Values whose shortest decimal text is long or whose scaling truncates at an edge.
+    table.temperatures << 1.005 << 0.1 + 0.2 << 1e-7 << 2147483.6479999998;
+    table.voltages << 4.1 << 1.0 / 3.0 << -0.0000015 << 5e-324;
+
+    const CurveFile back = CurveFile::fromFileData(
+        CurveFile::toFileData(QStringLiteral("D6068043"), table.temperatures, table.voltages));
+    QVERIFY(back.warnings.isEmpty());
+    QVERIFY(back.table.temperatures == table.temperatures);
+    QVERIFY(back.table.voltages == table.voltages);
+    QCOMPARE(CalibrationTable::encodePayload(back.serialNumber, back.table.temperatures,
+                                             back.table.voltages),
+             CalibrationTable::encodePayload(QStringLiteral("D6068043"), table.temperatures,
+                                             table.voltages));
+}
+
+void TestCalibrationTable::summaryAndMonotonicity_data()
+{
+    QTest::addColumn<Column>("temperatures");
+    QTest::addColumn<Column>("voltages");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("warning");
+
+    const CalibrationTable dt670 = CalibrationTable::fromFileData(publishedDt670Table());
+    const QString turns = QStringLiteral("The voltage is not monotonic in temperature near %1 K; a "
+                                         "diode curve must be, or the instrument gets an "
+                                         "ambiguous table.");
+    QTest::newRow("published table") << dt670.temperatures << dt670.voltages
+                                     << QString::fromUtf8("71 points, 1.2\u2013330.2 K, "
+                                                          "0.4874\u20131.6373 V")
+                                     << "";
+    QTest::newRow("rising voltage, any file order")
+        << Column{3, 1, 2} << Column{0.3, 0.1, 0.2}
+        << QString::fromUtf8("3 points, 1.0\u20133.0 K, 0.1000\u20130.3000 V") << "";
+    QTest::newRow("turns") << Column{1, 2, 3} << Column{1.6, 1.5, 1.55}
+                           << QString::fromUtf8("3 points, 1.0\u20133.0 K, 1.5000\u20131.6000 V")
+                           << turns.arg("3.0");
+    QTest::newRow("flat") << Column{4.2, 1.5} << Column{1.0, 1.0}
+                          << QString::fromUtf8("2 points, 1.5\u20134.2 K, 1.0000\u20131.0000 V")
+                          << turns.arg("4.2");
+    QTest::newRow("one point") << Column{4.2} << Column{1.6243}
+                               << QString::fromUtf8("1 point, 4.2\u20134.2 K, 1.6243\u20131.6243 V")
+                               << "";
+    QTest::newRow("empty") << Column{} << Column{} << "0 points"
+                           << "";
+}
+
+void TestCalibrationTable::summaryAndMonotonicity()
+{
+    QFETCH(Column, temperatures);
+    QFETCH(Column, voltages);
+    QFETCH(QString, summary);
+    QFETCH(QString, warning);
+
+    QCOMPARE(CurveFile::summary(temperatures, voltages), summary);
+    QCOMPARE(CurveFile::monotonicityWarning(temperatures, voltages), warning);
 }
 
 void TestCalibrationTable::workedExample()

@@ -137,28 +137,6 @@ void writeFile(const QString &path, const QByteArray &contents)
         qFatal("cannot write %s", qPrintable(path));
 }
 
-// The offsets of the transfer writes in the commands an instrument received, in order.
-QList<int> writeOffsets(const QByteArray &received)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(?::cal:write|@03|flash write) ([0-9a-f]+) [0-9a-f]+$"));
-    QList<int> offsets;
-    for (const QByteArray &command : received.split('\n')) {
-        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
-        if (match.hasMatch())
-            offsets.append(match.captured(1).toInt(nullptr, 16));
-    }
-    return offsets;
-}
-
-QList<int> steps(int count, int step)
-{
-    QList<int> offsets;
-    for (int i = 0; i < count; ++i)
-        offsets.append(i * step);
-    return offsets;
-}
-
 // The temperatures the tool should take from what an instrument sent: the lines that
 // begin with "*T = " and carry a number before their two-character unit.
 QList<double> readableTemperatures(const QByteArray &sent)
@@ -266,8 +244,8 @@ private slots:
     void init();
     void cleanup();
 
-    void droppedAcknowledgement_data();
-    void droppedAcknowledgement();
+    void transferFaults_data();
+    void transferFaults();
     void garbledLines();
     void binaryLines();
     void tenMegabyteLineWithoutLineFeed();
@@ -281,7 +259,7 @@ private slots:
 
 private:
     InstrumentConfig simulatedInstrument(int dropAcknowledgement = 0) const;
-    QString writeContainer(const QByteArray &image);
+    QString writeContainer(const QByteArray &image, bool bothRevisions = false);
     void importCalibrationTable(SimulatedBench &bench);
     void startFirmwareUpgrade(SimulatedBench &bench, const QString &container);
 
@@ -318,13 +296,15 @@ InstrumentConfig TestFaultInjection::simulatedInstrument(int dropAcknowledgement
     return config;
 }
 
-QString TestFaultInjection::writeContainer(const QByteArray &image)
+QString TestFaultInjection::writeContainer(const QByteArray &image, bool bothRevisions)
 {
     ContainerPacker packer;
     packer.setVersion(QStringLiteral("1.6.0.0"));
     packer.setVendor(QStringLiteral("MORVA"));
     packer.setModel(QStringLiteral("ZURKD550"));
     packer.addImage(uuid(rimeglass::uuid_compat_stm32g071kb_r1), image);
+    if (bothRevisions)
+        packer.addImage(uuid(rimeglass::uuid_compat_stm32g070kb_r2), image);
     const QString path = files.filePath(QStringLiteral("firmware.crp"));
     writeFile(path, packer.pack(seed));
     return path;
@@ -346,83 +326,137 @@ void TestFaultInjection::startFirmwareUpgrade(SimulatedBench &bench, const QStri
     click(*bench.window, "upgradeButton");
 }
 
-void TestFaultInjection::droppedAcknowledgement_data()
+// Each row: a fault of the simulated instrument during a transfer started from the window,
+// the message the window shows (none when the transfer completes), and whether the
+// operator then cancels the stalled transfer and runs it again to the end.
+void TestFaultInjection::transferFaults_data()
 {
     QTest::addColumn<bool>("firmware");
-    QTest::addColumn<int>("dropped");
-    QTest::addColumn<int>("writesBeforeStall");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("acknowledgement");
+    QTest::addColumn<QString>("message");
 
     // 20 points make a payload of 184 bytes, 4 writes of 48; acknowledgement 1 is the
     // erase's. The image of 500 bytes is padded to 504, 5 writes of 112.
-    QTest::newRow("calibration, erase") << false << 1 << 0;
-    QTest::newRow("calibration, second write") << false << 3 << 2;
-    QTest::newRow("calibration, last write") << false << 5 << 4;
-    QTest::newRow("firmware, erase") << true << 1 << 0;
-    QTest::newRow("firmware, third write") << true << 4 << 3;
-    QTest::newRow("firmware, last write") << true << 6 << 5;
+    QTest::newRow("calibration, silent step")
+        << false << "drop" << 3
+        << "The instrument stopped answering during the upload. 96 of 184 bytes were written. "
+           "The custom table was erased; upload it again.";
+    QTest::newRow("calibration, restart mid-upload")
+        << false << "reboot" << 3
+        << "The instrument restarted during the upload. 96 of 184 bytes were written. The "
+           "custom table was erased; upload it again.";
+    QTest::newRow("calibration, doubled acknowledgement") << false << "double" << 2 << QString();
+    QTest::newRow("firmware, silent erase")
+        << true << "drop" << 1
+        << "The instrument stopped answering during the upgrade. 0 of 504 bytes were written. "
+           "The instrument is still in its boot loader: run the upgrade again to finish.";
+    QTest::newRow("firmware, restart mid-upgrade")
+        << true << "reboot" << 3
+        << "The instrument restarted during the upgrade. 224 of 504 bytes were written. The "
+           "instrument is still in its boot loader: run the upgrade again to finish.";
+    QTest::newRow("firmware, doubled acknowledgement") << true << "double" << 3 << QString();
+    QTest::newRow("firmware, cancelled")
+        << true << "cancel" << 2
+        << "The upgrade was cancelled. 112 of 504 bytes were written. The instrument is still "
+           "in its boot loader: run the upgrade again to finish.";
+    // A garbled version reads as "before 1.4": the built-in revision 1 is assumed for an
+    // instrument of revision 2, and the revision-1 image is chosen.
+    QTest::newRow("firmware, garbled identification")
+        << true << "garble" << 0
+        << "The boot loader reports hardware revision 2, but the image was chosen for hardware "
+           "revision 1. Nothing was erased. The instrument may be waiting in its boot loader: "
+           "open the port again and run the upgrade again.";
 }
 
-void TestFaultInjection::droppedAcknowledgement()
+void TestFaultInjection::transferFaults()
 {
     QFETCH(bool, firmware);
-    QFETCH(int, dropped);
-    QFETCH(int, writesBeforeStall);
+    QFETCH(QString, fault);
+    QFETCH(int, acknowledgement);
+    QFETCH(QString, message);
     if (firmware && !developmentKeyTrusted)
         QSKIP("this build trusts another key than the development one");
 
-    SimulatedBench bench(simulatedInstrument(dropped));
+    InstrumentConfig config = simulatedInstrument();
+    if (fault == QLatin1String("drop") || fault == QLatin1String("cancel"))
+        config.faults.dropAcknowledgement = acknowledgement;
+    else if (fault == QLatin1String("reboot"))
+        config.faults.rebootAtAcknowledgement = acknowledgement;
+    else if (fault == QLatin1String("double"))
+        config.faults.doubleAcknowledgement = acknowledgement;
+    if (fault == QLatin1String("garble")) {
+        config.faults.garbleIdentification = 1;
+        config.compat = uuid(rimeglass::uuid_compat_stm32g070kb_r2);
+    }
+    SimulatedBench bench(config);
     QVERIFY(bench.open());
-    QCOMPARE(text(*bench.window, "modelValue"), QStringLiteral("ZURKD550"));
+    liveDevice(*bench.window)->setTransferTimeouts({2000, 300, 300});
 
     const QByteArray image = firmwareImage("1.6.0.0", 500);
     const QByteArray table = calibrationPayload("Faulty", calibrationPoints());
-    const int chunk = firmware ? 112 : 48;
-    const QString container = firmware ? writeContainer(image) : QString();
-    if (firmware)
-        startFirmwareUpgrade(bench, container);
-    else
-        importCalibrationTable(bench);
-    bench.received.clear();
-    if (!firmware)
-        click(*bench.window, "sensorUploadButton");
-    QVERIFY(bench.settle());
-
-    // The transfer waits where the acknowledgement went missing.
-    QVERIFY2(bench.notes.filter(QStringLiteral("dropped acknowledgement")).size() == 1,
-             qPrintable(bench.notes.join('\n')));
-    Device *device = liveDevice(*bench.window);
-    QVERIFY(device);
-    QCOMPARE(firmware ? device->upgradeState : device->calibrationState, 2);
-    QCOMPARE(device->transferOffset, writesBeforeStall * chunk);
-    QCOMPARE(writeOffsets(bench.received), steps(writesBeforeStall, chunk));
-    QVERIFY(bench.simulator->instrument()->calibrationTable().isEmpty());
-    QCOMPARE(bench.simulator->instrument()->firmwareVersion(), QStringLiteral("1.5.2.0"));
-
-    // Closing and opening the port again gives a fresh link, and the transfer, started
-    // again, runs from offset 0 to the end.
-    click(*bench.window, "serialPortCloseButton");
-    QVERIFY(!liveDevice(*bench.window));
-    bench.received.clear();
-    QVERIFY(bench.open());
-    QCOMPARE(text(*bench.window, "modelValue"),
-             firmware ? QStringLiteral("ZURKD550-BS") : QStringLiteral("ZURKD550"));
-    if (firmware)
-        startFirmwareUpgrade(bench, container);
-    else
-        click(*bench.window, "sensorUploadButton");
-    QVERIFY(bench.settle());
-
-    const int size = firmware ? paddedToBlocks(image).size() : table.size();
-    QCOMPARE(writeOffsets(bench.received), steps((size + chunk - 1) / chunk, chunk));
-    QVERIFY2(!bench.sent.contains("*ERROR"), bench.sent.constData());
-    if (firmware) {
-        QCOMPARE(bench.simulator->instrument()->flash().left(size), paddedToBlocks(image));
-        QCOMPARE(bench.simulator->instrument()->firmwareVersion(), QStringLiteral("1.6.0.0"));
-        QTRY_COMPARE(text(*bench.window, "versionValue"), QStringLiteral("1.6.0.0"));
-    } else {
-        QCOMPARE(bench.simulator->instrument()->calibrationTable(), table);
+    const QString container = firmware ? writeContainer(image, true) : QString();
+    const auto start = [&] {
+        if (firmware) {
+            startFirmwareUpgrade(bench, container);
+        } else {
+            importCalibrationTable(bench);
+            click(*bench.window, "sensorUploadButton");
+        }
+    };
+    start();
+    std::shared_ptr<MessageBoxSeen> seen;
+    if (fault == QLatin1String("cancel")) {
+        QVERIFY(bench.settle());
+        seen = answerNextMessageBox(QMessageBox::Ok);
+        click(*bench.window, "transferCancelButton");
+    } else if (!message.isEmpty()) {
+        seen = answerNextMessageBox(QMessageBox::Ok);
     }
-    QCOMPARE(child<QProgressBar>(bench.window.get(), "progressBar")->value(), 100);
+    QVERIFY(bench.settle());
+    Instrument *instrument = bench.simulator->instrument();
+
+    if (message.isEmpty()) {
+        QVERIFY2(!bench.sent.contains("*ERROR"), bench.sent.constData());
+        if (firmware) {
+            QTRY_COMPARE(text(*bench.window, "versionValue"), QStringLiteral("1.6.0.0"));
+            QCOMPARE(statusText(*bench.window), QStringLiteral("Firmware upgraded to 1.6.0.0"));
+        } else {
+            QCOMPARE(instrument->calibrationTable(), table);
+            QCOMPARE(statusText(*bench.window),
+                     QStringLiteral("Calibration table \"Faulty\" uploaded, 20 points"));
+        }
+        return;
+    }
+
+    QVERIFY(waitUntil([&] { return seen->shown; }));
+    QCOMPARE(seen->icon, QMessageBox::Critical);
+    QCOMPARE(seen->title,
+             firmware ? QStringLiteral("Firmware upgrade") : QStringLiteral("Calibration upload"));
+    QCOMPARE(seen->text, message);
+    QVERIFY(child<QProgressBar>(bench.window.get(), "progressBar")->text().startsWith("Failed"));
+    QVERIFY(!child<QWidget>(bench.window.get(), "transferCancelButton")->isEnabled());
+    QCOMPARE(bench.received.contains("boot\n") || bench.received.contains(":cal:commit\n"), false);
+    if (!firmware) {
+        QVERIFY(instrument->calibrationTable().isEmpty());
+        return;
+    }
+    QCOMPARE(instrument->mode(), Instrument::Mode::Management);
+    QCOMPARE(instrument->firmwareVersion(), QStringLiteral("1.5.2.0"));
+    if (fault == QLatin1String("garble")) {
+        QVERIFY(!bench.received.contains("@02\n"));
+        return;
+    }
+
+    // The boot loader took over the port's identification; an upgrade from there starts at
+    // its erase and runs to the end.
+    QTRY_COMPARE(text(*bench.window, "modelValue"), QStringLiteral("ZURKD550-BS"));
+    bench.received.clear();
+    start();
+    QVERIFY(bench.settle());
+    QVERIFY(bench.received.startsWith("@02\n"));
+    QCOMPARE(instrument->flash().left(504), paddedToBlocks(image));
+    QTRY_COMPARE(text(*bench.window, "versionValue"), QStringLiteral("1.6.0.0"));
 }
 
 void TestFaultInjection::garbledLines()
@@ -593,8 +627,13 @@ void TestFaultInjection::portVanishesDuringTransfer()
         startFirmwareUpgrade(bench, container);
     else
         click(*bench.window, "sensorUploadButton");
+    const auto seen = answerNextMessageBox(QMessageBox::Ok);
 
     QTRY_VERIFY_WITH_TIMEOUT(!bench.simulator, 10000);
+    QVERIFY(waitUntil([&] { return seen->shown; }));
+    QVERIFY2(seen->text.startsWith(firmware ? "The port was closed during the upgrade."
+                                            : "The port was closed during the upload."),
+             qPrintable(seen->text));
     QTRY_COMPARE_WITH_TIMEOUT(statusText(*bench.window),
                               "Port lost \u2014 waiting for " + lostPort + " to come back", 10000);
     QVERIFY(!liveDevice(*bench.window));

@@ -767,6 +767,8 @@ void TestSimInstrument::optionErrors_data()
     row("missing value", {"--state"}, "Missing value after '--state'.");
     row("positional", {"/dev/ttyS0"}, "unexpected argument \"/dev/ttyS0\"");
     row("revision", {"--revision", "r3"}, "invalid value \"r3\" for --revision: expected r1 or r2");
+    row("doubled acknowledgement", {"--double-ack", "0"},
+        "invalid value \"0\" for --double-ack: expected a count from 1");
     row("version", {"--firmware-version", "1.5.300"},
         "invalid value \"1.5.300\" for --firmware-version: expected a version such as 1.5.2.0");
     row("serial with comma", {"--serial", "A,B"},

@@ -5,10 +5,22 @@ FaultInjector::FaultInjector(const Faults &faults, quint32 seed)
     , m_random(seed)
 { }
 
-bool FaultInjector::dropsAcknowledgement()
+FaultInjector::Acknowledgement FaultInjector::acknowledgement()
 {
     ++m_acknowledgements;
-    return m_faults.dropAcknowledgement > 0 && m_acknowledgements == m_faults.dropAcknowledgement;
+    if (m_acknowledgements == m_faults.dropAcknowledgement)
+        return Acknowledgement::Drop;
+    if (m_acknowledgements == m_faults.doubleAcknowledgement)
+        return Acknowledgement::Double;
+    if (m_acknowledgements == m_faults.rebootAtAcknowledgement)
+        return Acknowledgement::Reboot;
+    return Acknowledgement::Send;
+}
+
+bool FaultInjector::garblesIdentification()
+{
+    ++m_identifications;
+    return m_identifications == m_faults.garbleIdentification;
 }
 
 QByteArray FaultInjector::garbled(const QByteArray &line)

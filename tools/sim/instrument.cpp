@@ -334,11 +334,24 @@ void Instrument::sendLine(const QByteArray &line)
 
 void Instrument::sendAcknowledgement(const QByteArray &line)
 {
-    if (m_faults.dropsAcknowledgement()) {
-        emit note(QStringLiteral("dropped acknowledgement \"%1\"").arg(QString::fromLatin1(line)));
-        return;
+    const QString text = QString::fromLatin1(line);
+    switch (m_faults.acknowledgement()) {
+    case FaultInjector::Acknowledgement::Send:
+        sendLine(line);
+        break;
+    case FaultInjector::Acknowledgement::Drop:
+        emit note(QStringLiteral("dropped acknowledgement \"%1\"").arg(text));
+        break;
+    case FaultInjector::Acknowledgement::Double:
+        emit note(QStringLiteral("doubled acknowledgement \"%1\"").arg(text));
+        if (!m_faults.silent())
+            emit transmit(line + "\r\n" + line + "\r\n");
+        break;
+    case FaultInjector::Acknowledgement::Reboot:
+        emit note(QStringLiteral("restarted instead of acknowledgement \"%1\"").arg(text));
+        reset();
+        break;
     }
-    sendLine(line);
 }
 
 void Instrument::sendError(const QByteArray &reason)
@@ -351,9 +364,12 @@ void Instrument::sendIdentification()
 {
     const bool bootLoader = m_mode == Mode::Management;
     const QByteArray model = bootLoader ? bootLoaderModel : applicationModel;
-    const QString version = bootLoader ? m_config.bootLoaderVersion : m_firmwareVersion;
-    sendLine(vendor + ',' + model + ',' + m_config.serialNumber.toLatin1() + ','
-             + version.toLatin1());
+    QByteArray version = (bootLoader ? m_config.bootLoaderVersion : m_firmwareVersion).toLatin1();
+    if (m_faults.garblesIdentification()) {
+        emit note(QStringLiteral("garbled the version in the identification"));
+        version[0] = 'l';
+    }
+    sendLine(vendor + ',' + model + ',' + m_config.serialNumber.toLatin1() + ',' + version);
 }
 
 void Instrument::sendCompat()
@@ -382,7 +398,9 @@ void Instrument::endBootWindow()
     if (m_mode != Mode::BootWindow)
         return;
     m_bootWindow->stop();
-    if (hasApplication()) {
+    // An image whose writing was not finished with "boot" does not start: the boot loader
+    // stays, as after a power cut in the middle of an upgrade.
+    if (hasApplication() && !m_flashErased) {
         startApplication();
     } else {
         emit note(QStringLiteral("no application image: the boot loader stays"));

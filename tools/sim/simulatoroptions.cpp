@@ -47,6 +47,10 @@ const OptionText optionTexts[] = {
     {"adc-offset", "microvolts", "Offset error of the voltage input (default -2350)."},
     {"adc-gain", "factor", "Gain error of the voltage input (default 1.0125)."},
     {"drop-ack", "n", "Leave out the n-th acknowledgement line (counting from 1)."},
+    {"double-ack", "n", "Send the n-th acknowledgement line twice, in one write."},
+    {"reboot-at-ack", "n", "Restart instead of sending the n-th acknowledgement line."},
+    {"garble-identification", "n",
+     "Replace the first digit of the version in the n-th identification reply by the letter l."},
     {"garble-rate", "r", "Change one character in a sent line with chance r, 0 to 1."},
     {"seed", "n", "Seed for garbling and temperature noise, for repeatable runs."},
     {"silent", nullptr, "Take commands but never send anything."},
@@ -180,6 +184,16 @@ bool SimulatorOptions::parse(const QStringList &arguments)
     if (isSet("drop-ack")
         && !readInt(value("drop-ack"), 1, 1000000000, config.faults.dropAcknowledgement))
         return invalid("drop-ack", QStringLiteral("a count from 1"));
+    if (isSet("double-ack")
+        && !readInt(value("double-ack"), 1, 1000000000, config.faults.doubleAcknowledgement))
+        return invalid("double-ack", QStringLiteral("a count from 1"));
+    if (isSet("reboot-at-ack")
+        && !readInt(value("reboot-at-ack"), 1, 1000000000, config.faults.rebootAtAcknowledgement))
+        return invalid("reboot-at-ack", QStringLiteral("a count from 1"));
+    if (isSet("garble-identification")
+        && !readInt(value("garble-identification"), 1, 1000000000,
+                    config.faults.garbleIdentification))
+        return invalid("garble-identification", QStringLiteral("a count from 1"));
     if (isSet("garble-rate")
         && !readDouble(value("garble-rate"), 0.0, 1.0, config.faults.garbleRate))
         return invalid("garble-rate", QStringLiteral("a chance from 0 to 1"));

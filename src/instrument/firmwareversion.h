@@ -1,0 +1,19 @@
+#ifndef RIMEGLASS_FIRMWAREVERSION_H
+#define RIMEGLASS_FIRMWAREVERSION_H
+
+#include <QString>
+
+// Dot-separated firmware versions as the instrument and the containers write them.
+class FirmwareVersion
+{
+public:
+    // Compares part by part as decimal numbers; the shorter version counts as padded with
+    // zeros and a part that is not a number counts as 0. Negative when installed is older.
+    static int compare(const QString &installed, const QString &offered);
+
+    // "Upgrade firmware from version 1.6 to version 1.7?" or "Downgrade ..."; equal
+    // versions are offered as an upgrade, so the same firmware can be written again.
+    static QString upgradeQuestion(const QString &installed, const QString &offered);
+};
+
+#endif

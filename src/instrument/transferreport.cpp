@@ -1,0 +1,122 @@
+#include "transferreport.h"
+
+#include "uuids.h"
+
+#include <QCoreApplication>
+#include <QUuid>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TransferReport", text);
+}
+
+bool isRevision(const QByteArray &revision, const rimeglass::Uuid &uuid)
+{
+    return revision == QByteArray(reinterpret_cast<const char *>(uuid), sizeof(uuid));
+}
+
+QString firmwareEvent(const Device::TransferFailureReport &report)
+{
+    using Failure = Device::TransferFailure;
+    switch (report.failure) {
+    case Failure::TimedOut:
+        return report.erased ? tr("The instrument stopped answering during the upgrade.")
+                             : tr("The instrument did not come back in its boot loader after "
+                                  "the reset.");
+    case Failure::Interrupted:
+        return tr("The instrument restarted during the upgrade.");
+    case Failure::UnexpectedAcknowledgement:
+        return tr("The instrument acknowledged a calibration upload instead.");
+    case Failure::RevisionUnknown:
+        return tr("The boot loader did not report its hardware revision.");
+    case Failure::RevisionMismatch:
+        return tr("The boot loader reports hardware %1, but the image was chosen for hardware %2.")
+            .arg(TransferReport::revisionName(report.reportedRevision),
+                 TransferReport::revisionName(report.imageRevision));
+    case Failure::OutputBlocked:
+        return tr("The port stopped taking data.");
+    case Failure::PortClosed:
+        return tr("The port was closed during the upgrade.");
+    case Failure::Cancelled:
+        return tr("The upgrade was cancelled.");
+    }
+    return QString();
+}
+
+QString calibrationEvent(const Device::TransferFailureReport &report)
+{
+    using Failure = Device::TransferFailure;
+    switch (report.failure) {
+    case Failure::TimedOut:
+        return tr("The instrument stopped answering during the upload.");
+    case Failure::Interrupted:
+        return tr("The instrument restarted during the upload.");
+    case Failure::UnexpectedAcknowledgement:
+        return tr("The instrument acknowledged a firmware upgrade instead.");
+    case Failure::OutputBlocked:
+        return tr("The port stopped taking data.");
+    case Failure::PortClosed:
+        return tr("The port was closed during the upload.");
+    case Failure::Cancelled:
+        return tr("The upload was cancelled.");
+    case Failure::RevisionUnknown:
+    case Failure::RevisionMismatch:
+        break;
+    }
+    return QString();
+}
+
+QString instrumentState(const Device::TransferFailureReport &report)
+{
+    if (report.transfer == Device::Transfer::Calibration)
+        return report.erased ? tr("The custom table was erased; upload it again.")
+                             : tr("The custom table is unchanged.");
+    return report.erased ? tr("The instrument is still in its boot loader: run the upgrade "
+                              "again to finish.")
+                         : tr("Nothing was erased. The instrument may be waiting in its boot "
+                              "loader: open the port again and run the upgrade again.");
+}
+
+} // namespace
+
+QString TransferReport::revisionName(const QByteArray &revision)
+{
+    if (isRevision(revision, rimeglass::uuid_compat_stm32g071kb_r1))
+        return tr("revision 1");
+    if (isRevision(revision, rimeglass::uuid_compat_stm32g070kb_r2))
+        return tr("revision 2");
+    return tr("an unknown revision (%1)")
+        .arg(revision.size() == 16 ? QUuid::fromRfc4122(revision).toString(QUuid::WithoutBraces)
+                                   : QString::fromLatin1(revision.toHex()));
+}
+
+QString TransferReport::title(Device::Transfer transfer)
+{
+    return transfer == Device::Transfer::Firmware ? tr("Firmware upgrade")
+                                                  : tr("Calibration upload");
+}
+
+QString TransferReport::failureText(const Device::TransferFailureReport &report)
+{
+    const bool firmware = report.transfer == Device::Transfer::Firmware;
+    QString text = firmware ? firmwareEvent(report) : calibrationEvent(report);
+    if (report.erased)
+        text += QLatin1Char(' ')
+            + tr("%1 of %2 bytes were written.")
+                  .arg(qMin(report.offset, report.total))
+                  .arg(report.total);
+    return text + QLatin1Char(' ') + instrumentState(report);
+}
+
+QString TransferReport::firmwareSuccessText(const QString &version, bool downgrade)
+{
+    return (downgrade ? tr("Firmware downgraded to %1") : tr("Firmware upgraded to %1"))
+        .arg(version);
+}
+
+QString TransferReport::calibrationSuccessText(const QString &name, int points)
+{
+    return tr("Calibration table \"%1\" uploaded, %2 points").arg(name).arg(points);
+}

@@ -1,0 +1,27 @@
+#ifndef RIMEGLASS_TRANSFERREPORT_H
+#define RIMEGLASS_TRANSFERREPORT_H
+
+#include "device-serial.h"
+
+#include <QByteArray>
+#include <QString>
+
+// What the operator is told about a transfer that ended: the same words in the window
+// and on the command line.
+class TransferReport
+{
+public:
+    // "revision 1", "revision 2", or "an unknown revision (<uuid>)".
+    static QString revisionName(const QByteArray &revision);
+
+    // The title of the transfer's messages: "Firmware upgrade" or "Calibration upload".
+    static QString title(Device::Transfer transfer);
+
+    // What happened, how far it got, and what state the instrument is probably in.
+    static QString failureText(const Device::TransferFailureReport &report);
+
+    static QString firmwareSuccessText(const QString &version, bool downgrade);
+    static QString calibrationSuccessText(const QString &name, int points);
+};
+
+#endif
