@@ -5,6 +5,9 @@
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
+#include "portopenfailure.h"
+#include "serialportlinks.h"
+#include "settingsstorerepair.h"
 #include "transferreport.h"
 #include "ui_mainwindow.h"
 
@@ -13,14 +16,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPen>
 #include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <cmath>
 #include <memory>
@@ -36,6 +44,21 @@ const char applicationVersion[] = "1.7";
 
 const int resetNoticeMs = 2000;
 const int transferRefusedNoticeMs = 5000;
+const int confirmationNoticeMs = 3000;
+const int storeResetNoticeMs = 10000;
+const int portReturnPollMs = 1000;
+const int readoutAgeCheckMs = 1000;
+// The readout counts as stale after this many output periods without a reading, and
+// never sooner than the floor below.
+const int staleReadoutPeriods = 3;
+const int staleReadoutFloorMs = 3000;
+// The form's own size: the window never opens larger, so that it fits small screens.
+const QSize largestOpeningSize(1024, 600);
+// Qwt asks for far more room than a plot needs to be read; this much leaves the window
+// usable on a 1024 x 600 screen.
+const QSize plotMinimumSize(320, 160);
+
+const char noInstrumentTip[] = "No instrument has identified itself on this port yet.";
 
 QPen curvePen()
 {
@@ -159,6 +182,23 @@ QString voltsText(double volts)
     return QString::asprintf("%8.6lf V", volts);
 }
 
+// Operators type paths (a link, a pseudo-terminal); the system lists only names.
+bool isPortPath(const QString &name)
+{
+    return name.contains(QLatin1Char('/'));
+}
+
+bool portIsPresent(const QString &name)
+{
+    if (isPortPath(name))
+        return QFileInfo::exists(name);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
+        if (port.portName() == name)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 QString serialPortItemText(const QString &portName, const QString &manufacturer,
@@ -178,6 +218,8 @@ QString serialPortItemText(const QString &portName, const QString &manufacturer,
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
 {
+    // Cleaned before this window's store reads the first key.
+    const bool storeWasReset = SettingsStoreRepair::repair();
     settings = new QSettings(this);
     ui = new Ui_MainWindow();
     ui->setupUi(this);
@@ -203,8 +245,26 @@ MainWindow::MainWindow(QWidget *parent)
 
     plotClock.start();
 
+    portReturnPoll = new QTimer(this);
+    portReturnPoll->setInterval(portReturnPollMs);
+    connect(portReturnPoll, &QTimer::timeout, this, &MainWindow::checkLostPortBack);
+    readoutAgeCheck = new QTimer(this);
+    readoutAgeCheck->setInterval(readoutAgeCheckMs);
+    connect(readoutAgeCheck, &QTimer::timeout, this, &MainWindow::checkReadoutAge);
+
     serialPortsRefreshButtonClicked();
     updateAvailability(false);
+    showIdentificationState();
+    showCalibrateAvailability();
+
+    // An empty tool bar is only a strip of lost height.
+    ui->mainToolBar->setVisible(!ui->mainToolBar->actions().isEmpty());
+    resize(size().boundedTo(largestOpeningSize));
+
+    if (storeWasReset)
+        ui->statusBar->showMessage(
+            tr("Some stored settings could not be read and were reset to their defaults"),
+            storeResetNoticeMs);
 }
 
 MainWindow::~MainWindow()
@@ -221,6 +281,7 @@ MainWindow::~MainWindow()
 void MainWindow::setUpTemperaturePlot()
 {
     temperaturePlot = new QwtPlot(this);
+    temperaturePlot->setMinimumSize(plotMinimumSize);
     auto *layout = new QVBoxLayout;
     layout->addWidget(temperaturePlot);
     ui->plotFrame->setLayout(layout);
@@ -261,6 +322,7 @@ void MainWindow::reserveReadoutSize()
 void MainWindow::setUpSensorPlot()
 {
     sensorPlot = new QwtPlot(this);
+    sensorPlot->setMinimumSize(plotMinimumSize);
     auto *layout = new QVBoxLayout;
     layout->addWidget(sensorPlot);
     ui->sensorPlotFrame->setLayout(layout);
@@ -339,6 +401,8 @@ void MainWindow::connectWidgets()
 
     connect(ui->serialPortsRefreshButton, &QPushButton::clicked, this,
             &MainWindow::serialPortsRefreshButtonClicked);
+    connect(ui->serialPortCombo, comboIndexChanged, this, &MainWindow::portChoiceChanged);
+    connect(ui->serialPortCombo, &QComboBox::editTextChanged, this, &MainWindow::portChoiceChanged);
     connect(ui->serialPortOpenButton, &QPushButton::clicked, this,
             &MainWindow::serialPortOpenButtonClicked);
     connect(ui->serialPortCloseButton, &QPushButton::clicked, this,
@@ -417,39 +481,44 @@ void MainWindow::sensorChanged(int)
     ui->sensorNameValue->setText(ui->sensorCombo->currentText());
     const QString keyword = sensorKeyword(sensorId);
     if (!keyword.isEmpty())
-        sendToDevice(QStringLiteral(":cal ") + keyword + QLatin1Char('\n'));
+        sendConfirmed(QStringLiteral(":cal ") + keyword + QLatin1Char('\n'),
+                      tr("Sensor set to %1").arg(ui->sensorCombo->currentText()));
 }
 
 void MainWindow::relay1TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-temperature"), ":relay1:temp %5.3lf\n", value);
+    changeRelayValue(QStringLiteral("/relay1-temperature"), ":relay1:temp %5.3lf\n", value,
+                     tr("Relay 1 temperature"));
 }
 
 void MainWindow::relay2TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-temperature"), ":relay2:temp %5.3lf\n", value);
+    changeRelayValue(QStringLiteral("/relay2-temperature"), ":relay2:temp %5.3lf\n", value,
+                     tr("Relay 2 temperature"));
 }
 
 void MainWindow::relay1HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-hysteresis"), ":relay1:hyst %5.3lf\n", value);
+    changeRelayValue(QStringLiteral("/relay1-hysteresis"), ":relay1:hyst %5.3lf\n", value,
+                     tr("Relay 1 hysteresis"));
 }
 
 void MainWindow::relay2HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-hysteresis"), ":relay2:hyst %5.3lf\n", value);
+    changeRelayValue(QStringLiteral("/relay2-hysteresis"), ":relay2:hyst %5.3lf\n", value,
+                     tr("Relay 2 hysteresis"));
 }
 
 void MainWindow::relay1DefaultStateChanged(int)
 {
     changeRelayDefaultState(QStringLiteral("/relay1-default-state"), ":relay1:default %d\n",
-                            ui->relay1DefaultStateCombo);
+                            ui->relay1DefaultStateCombo, tr("Relay 1 default state"));
 }
 
 void MainWindow::relay2DefaultStateChanged(int)
 {
     changeRelayDefaultState(QStringLiteral("/relay2-default-state"), ":relay2:default %d\n",
-                            ui->relay2DefaultStateCombo);
+                            ui->relay2DefaultStateCombo, tr("Relay 2 default state"));
 }
 
 void MainWindow::rs232AutomaticOutputChanged(int)
@@ -495,45 +564,71 @@ void MainWindow::displayRefreshSpinChanged(int value)
     // Stored also when the value comes from the instrument; only the command is held back.
     settings->setValue(QStringLiteral("/display-refresh-period"), value);
     if (!updatingFromDevice)
-        sendToDevice(QString::asprintf(":display:period %d\n", value));
+        sendConfirmed(QString::asprintf(":display:period %d\n", value),
+                      tr("Display refresh period set to %1 ms").arg(value));
 }
 
-void MainWindow::changeRelayValue(const QString &key, const char *commandFormat, double value)
+void MainWindow::changeRelayValue(const QString &key, const char *commandFormat, double value,
+                                  const QString &what)
 {
     if (updatingFromDevice)
         return;
     settings->setValue(key, value);
-    sendToDevice(QString::asprintf(commandFormat, value));
+    sendConfirmed(QString::asprintf(commandFormat, value),
+                  tr("%1 set to %2 K").arg(what, QString::asprintf("%5.3lf", value)));
 }
 
 void MainWindow::changeRelayDefaultState(const QString &key, const char *commandFormat,
-                                         const QComboBox *combo)
+                                         const QComboBox *combo, const QString &what)
 {
     if (updatingFromDevice)
         return;
     const int state = combo->currentData(Qt::UserRole).toInt();
     settings->setValue(key, state);
-    sendToDevice(QString::asprintf(commandFormat, state));
+    sendConfirmed(QString::asprintf(commandFormat, state),
+                  tr("%1 set to %2").arg(what, combo->currentText()));
 }
 
 void MainWindow::sendRs232Period()
 {
-    sendToDevice(
-        QString::asprintf(":rs232:period %d\n",
-                          outputPeriod(ui->rs232AutomaticOutputCombo, ui->rs232OutputPeriodSpin)));
+    sendOutputPeriod("rs232",
+                     outputPeriod(ui->rs232AutomaticOutputCombo, ui->rs232OutputPeriodSpin));
 }
 
 void MainWindow::sendRs485Period()
 {
-    sendToDevice(
-        QString::asprintf(":rs485:period %d\n",
-                          outputPeriod(ui->rs485AutomaticOutputCombo, ui->rs485OutputPeriodSpin)));
+    sendOutputPeriod("rs485",
+                     outputPeriod(ui->rs485AutomaticOutputCombo, ui->rs485OutputPeriodSpin));
 }
 
-void MainWindow::sendToDevice(const QString &command)
+void MainWindow::sendOutputPeriod(const char *output, int period)
 {
-    if (device)
-        device->serialSendCommand(command);
+    const QString label = QString::fromLatin1(output).toUpper();
+    const QString confirmation = period == 0
+        ? tr("%1 automatic output disabled").arg(label)
+        : tr("%1 output period set to %2 ms").arg(label).arg(period);
+    const bool sent
+        = sendConfirmed(QString::asprintf(":%s:period %d\n", output, period), confirmation);
+    // The readings now come at the period just set, not the one read back.
+    if (sent && qstrcmp(output, "rs232") == 0)
+        reportedRs232PeriodMs = period;
+}
+
+bool MainWindow::sendToDevice(const QString &command)
+{
+    if (!device)
+        return false;
+    device->serialSendCommand(command);
+    return true;
+}
+
+// Tells the operator briefly what went to the instrument; nothing when no port is open.
+bool MainWindow::sendConfirmed(const QString &command, const QString &confirmation)
+{
+    if (!sendToDevice(command))
+        return false;
+    ui->statusBar->showMessage(confirmation, confirmationNoticeMs);
+    return true;
 }
 
 void MainWindow::serialPortsRefreshButtonClicked()
@@ -541,26 +636,38 @@ void MainWindow::serialPortsRefreshButtonClicked()
     const QString remembered
         = settings->value(QStringLiteral("/serial/port-name"), QStringLiteral("COM1")).toString();
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    const SerialPortLinks links;
 
-    ui->serialPortCombo->clear();
+    rebuildingPortList = true;
+    QComboBox *combo = ui->serialPortCombo;
+    combo->clear();
     for (const QSerialPortInfo &port : ports) {
         appendPortItem(port.portName(),
                        serialPortItemText(port.portName(), port.manufacturer(), port.description(),
                                           port.serialNumber()),
-                       remembered);
+                       links.linkTo(port.systemLocation()), remembered);
     }
     for (const auto &extra : qAsConst(extraPorts)) {
         appendPortItem(extra.first,
                        serialPortItemText(extra.first, QString(), extra.second, QString()),
-                       remembered);
+                       QString(), remembered);
     }
+    // A path the operator typed is never listed: it goes back into the box as typed. A
+    // port waited for stays in the box while it is away.
+    if (combo->findData(remembered) < 0 && isPortPath(remembered))
+        combo->setEditText(remembered);
+    if (!awaitedPortName.isEmpty() && portNameToOpen() != awaitedPortName)
+        combo->setEditText(awaitedPortName);
+    rebuildingPortList = false;
 }
 
 void MainWindow::appendPortItem(const QString &portName, const QString &text,
-                                const QString &remembered)
+                                const QString &toolTip, const QString &remembered)
 {
     QComboBox *combo = ui->serialPortCombo;
     combo->insertItem(combo->count(), text, portName);
+    if (!toolTip.isEmpty())
+        combo->setItemData(combo->count() - 1, toolTip, Qt::ToolTipRole);
     if (portName == remembered)
         combo->setCurrentIndex(combo->count() - 1);
 }
@@ -572,23 +679,49 @@ void MainWindow::addExtraPort(const QString &portName, const QString &descriptio
     ui->serialPortCombo->setCurrentIndex(ui->serialPortCombo->findData(portName));
 }
 
+// The chosen item's port, or what the operator typed when it is none of the items.
+QString MainWindow::portNameToOpen() const
+{
+    const QComboBox *combo = ui->serialPortCombo;
+    const int index = combo->currentIndex();
+    if (index >= 0 && combo->currentText() == combo->itemText(index))
+        return combo->itemData(index, Qt::UserRole).toString();
+    return combo->currentText().trimmed();
+}
+
 void MainWindow::serialPortOpenButtonClicked()
 {
     if (device)
         return;
-    const QString name = ui->serialPortCombo->currentData(Qt::UserRole).toString();
+    const QString name = portNameToOpen();
     if (name.isEmpty())
         return;
+    stopWaitingForPort();
+    openNamedPort(name, true);
+}
 
+bool MainWindow::openNamedPort(const QString &name, bool reportFailure)
+{
     qDebug() << "Opening port" << name << "...";
     device = new Device(this);
     if (!device->openPort(name)) {
+        if (reportFailure)
+            showOpenFailure(name);
         device->close();
         device->deleteLater();
         device = nullptr;
-        return;
+        return false;
     }
 
+    openedPortName = name;
+    announceReadBack = true;
+    instrumentIdentified = false;
+    showIdentificationState();
+    reportedRs232PeriodMs = 0;
+    adcPoint1Measured = false;
+    adcPoint2Measured = false;
+    showCalibrateAvailability();
+    ui->serialPortCombo->setToolTip(QString());
     updateAvailability(true);
     settings->setValue(QStringLiteral("/serial/port-name"), name);
     ui->statusBar->showMessage(tr("Ready"));
@@ -602,13 +735,32 @@ void MainWindow::serialPortOpenButtonClicked()
     connect(device, &Device::transferFinished, this, &MainWindow::deviceTransferFinished);
     connect(device, &Device::transferFailed, this, &MainWindow::deviceTransferFailed);
     connect(device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
+    readoutAgeCheck->start();
+    return true;
+}
+
+void MainWindow::showOpenFailure(const QString &name)
+{
+    const QString reason
+        = PortOpenFailure::operatorText(device->port->error(), device->port->errorString(), name);
+    ui->statusBar->showMessage(reason);
+    ui->serialPortCombo->setToolTip(reason);
 }
 
 void MainWindow::serialPortCloseButtonClicked()
 {
-    if (!device)
+    if (!device && awaitedPortName.isEmpty())
         return;
 
+    stopWaitingForPort();
+    if (device)
+        discardDevice();
+    updateAvailability(false);
+    ui->statusBar->showMessage(tr("Port closed"));
+}
+
+void MainWindow::discardDevice()
+{
     qDebug() << "Closing port ...";
     // The member is cleared first and the port's errors are let go, so that an error the
     // port reports while closing cannot come back here for the same device.
@@ -618,23 +770,82 @@ void MainWindow::serialPortCloseButtonClicked()
         closing->port->disconnect(this);
     closing->close();
     closing->deleteLater();
-
     ui->transferCancelButton->setEnabled(false);
-    updateAvailability(false);
-    ui->statusBar->showMessage(tr("Port closed"));
+    readoutAgeCheck->stop();
+    forgetInstrument();
+}
+
+// Nothing answers on a closed port: the fields must not show the last instrument as if
+// it still did. The plot keeps its history.
+void MainWindow::forgetInstrument()
+{
+    instrumentIdentified = false;
+    for (QLineEdit *field : {ui->modelValue, ui->versionValue, ui->serialNumberValue})
+        field->setText(QStringLiteral("-"));
+    ui->temperatureValue->setText(QStringLiteral("-"));
+    lastReadingClock.invalidate();
+    showReadoutAge(0);
+    showIdentificationState();
+}
+
+void MainWindow::showIdentificationState()
+{
+    const QString tip = instrumentIdentified ? QString() : tr(noInstrumentTip);
+    ui->sensorUploadButton->setToolTip(tip);
+    ui->upgradeButton->setToolTip(tip);
 }
 
 void MainWindow::portErrorOccurred(QSerialPort::SerialPortError error)
 {
     // A resource error means the port went away under us (the adapter was unplugged):
-    // nothing more can be read or written, so the connection is closed as by Close. A line
-    // whose far end hung up (the instrument's side of a pseudo-terminal closed) reports
-    // read errors instead, one after the other, until something is written; it is gone
-    // just the same.
+    // nothing more can be read or written. A line whose far end hung up (the instrument's
+    // side of a pseudo-terminal closed) reports read errors instead, one after the other,
+    // until something is written; it is gone just the same.
     const bool gone = error == QSerialPort::ResourceError
         || (error == QSerialPort::ReadError && device && device->portHungUp());
-    if (gone)
-        serialPortCloseButtonClicked();
+    if (gone && device)
+        portLost();
+}
+
+// The connection is given up as by Close, but the window keeps looking for the port and
+// opens it again when it is back (the adapter plugged in again).
+void MainWindow::portLost()
+{
+    const QString name = openedPortName;
+    discardDevice();
+    updateAvailability(false);
+    ui->serialPortCloseButton->setEnabled(true);
+    awaitedPortName = name;
+    ui->statusBar->showMessage(tr("Port lost \u2014 waiting for %1 to come back").arg(name));
+    portReturnPoll->start();
+}
+
+void MainWindow::checkLostPortBack()
+{
+    if (device || awaitedPortName.isEmpty()) {
+        stopWaitingForPort();
+        return;
+    }
+    // A port that is listed again may still refuse to open for a moment; the next poll
+    // tries again.
+    if (portIsPresent(awaitedPortName) && openNamedPort(awaitedPortName, false))
+        stopWaitingForPort();
+}
+
+void MainWindow::stopWaitingForPort()
+{
+    awaitedPortName.clear();
+    portReturnPoll->stop();
+}
+
+// The operator picked or typed another port than the one the window waits for.
+void MainWindow::portChoiceChanged()
+{
+    if (rebuildingPortList || awaitedPortName.isEmpty() || portNameToOpen() == awaitedPortName)
+        return;
+    stopWaitingForPort();
+    updateAvailability(false);
+    ui->statusBar->showMessage(tr("Port closed"));
 }
 
 void MainWindow::enableSerialOutputButtonClicked()
@@ -654,7 +865,7 @@ void MainWindow::applyButtonClicked() { }
 
 void MainWindow::saveButtonClicked()
 {
-    sendToDevice(QStringLiteral(":save\n"));
+    sendConfirmed(QStringLiteral(":save\n"), tr("Settings saved in the instrument"));
 }
 
 void MainWindow::sensorFileChooseButtonClicked()
@@ -790,6 +1001,13 @@ void MainWindow::firmwareUpgradeButtonClicked()
 {
     if (!device)
         return;
+    if (!instrumentIdentified) {
+        QMessageBox::information(this, tr("Firmware upgrade"),
+                                 tr("No instrument has identified itself on this port yet. The "
+                                    "upgrade needs its model and hardware revision: check the "
+                                    "cable and the port, then open it again."));
+        return;
+    }
     const QString path = chooseFileToOpen(QStringLiteral("/ui/firmware-upgrade-last-path"),
                                           tr("Firmware files (*.crp)"));
     // The port may have gone away while the dialog was open.
@@ -871,12 +1089,15 @@ void MainWindow::adcCalibrationR2MeasureButtonClicked()
     device->measureUncalibrated();
 }
 
-// Fits real = slope * (adc + offset) through the two points; points too close
-// together leave the previous result in place.
+// Fits real = slope * (adc + offset) through the two points once both are measured;
+// points too close together leave the previous result in place.
 void MainWindow::adcCalibrationValueChanged(double)
 {
     realVoltage1 = ui->adcCalibrationV1->value();
     realVoltage2 = ui->adcCalibrationV2->value();
+    showCalibrateAvailability();
+    if (!adcPoint1Measured || !adcPoint2Measured)
+        return;
 
     const double adcDifference = adcVoltage1 - adcVoltage2;
     if (std::fabs(adcDifference) < adcPointTolerance)
@@ -889,6 +1110,30 @@ void MainWindow::adcCalibrationValueChanged(double)
     adcOffset = realVoltage1 / adcSlope - adcVoltage1;
     ui->adcCalibrationSlope->setText(QString::asprintf("%11.9lf", adcSlope));
     ui->adcCalibrationOffset->setText(voltsText(adcOffset));
+    showCalibrateAvailability();
+}
+
+// What keeps the fit from being sent, in the operator's words; empty when it is usable.
+QString MainWindow::calibrationProblem() const
+{
+    if (!adcPoint1Measured)
+        return tr("Measure ADC voltage 1");
+    if (!adcPoint2Measured)
+        return tr("Measure ADC voltage 2");
+    if (std::fabs(realVoltage1 - realVoltage2) < adcPointTolerance)
+        return tr("The two real voltages must differ");
+    if (std::fabs(adcVoltage1 - adcVoltage2) < adcPointTolerance)
+        return tr("The two measured voltages must differ");
+    if (!std::isfinite(adcSlope) || !std::isfinite(adcOffset) || adcSlope <= 0.0)
+        return tr("The fitted slope is not positive");
+    return QString();
+}
+
+void MainWindow::showCalibrateAvailability()
+{
+    const QString problem = calibrationProblem();
+    ui->adcCalibrationButton->setEnabled(problem.isEmpty());
+    ui->adcCalibrationButton->setToolTip(problem);
 }
 
 void MainWindow::adcCalibrationRealMasureButtonClicked()
@@ -899,13 +1144,21 @@ void MainWindow::adcCalibrationRealMasureButtonClicked()
 
 void MainWindow::adcCalibrationButtonClicked()
 {
-    if (device)
+    if (device && calibrationProblem().isEmpty())
         device->sendADCCalibration(adcOffset, adcSlope);
 }
 
 void MainWindow::adcCalibrationResetButtonClicked()
 {
-    if (device)
+    if (!device)
+        return;
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("Reset calibration"),
+        tr("Clear the instrument's voltage calibration? It then reports uncalibrated voltages "
+           "until it is calibrated again."),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    // The port may have gone away while the question was open.
+    if (answer == QMessageBox::Yes && device)
         device->sendADCCalibration(0.0, 0.0);
 }
 
@@ -918,10 +1171,12 @@ void MainWindow::adcVoltageReceived(const QString &value)
     const double volts = microvolts / microvoltsPerVolt;
     if (adcMeasureTarget == 0) {
         adcVoltage1 = volts;
+        adcPoint1Measured = true;
         ui->adcCalibrationR1->setText(voltsText(volts));
         adcCalibrationValueChanged(volts);
     } else if (adcMeasureTarget == 1) {
         adcVoltage2 = volts;
+        adcPoint2Measured = true;
         ui->adcCalibrationR2->setText(voltsText(volts));
         adcCalibrationValueChanged(volts);
     }
@@ -955,6 +1210,8 @@ void MainWindow::deviceIdentified()
     ui->modelValue->setText(device->model);
     ui->serialNumberValue->setText(device->serialNumber);
     ui->versionValue->setText(device->version);
+    instrumentIdentified = true;
+    showIdentificationState();
     qDebug() << "Device model" << device->model << "version" << device->version << "serial number"
              << device->serialNumber;
 
@@ -979,7 +1236,34 @@ void MainWindow::temperatureChanged(double value)
 {
     lastTemperature = value;
     ui->temperatureValue->setText(QString::asprintf("%5.3lf K", value));
+    lastReadingClock.start();
+    showReadoutAge(0);
     pushPoint();
+}
+
+qint64 MainWindow::staleReadoutLimitMs() const
+{
+    return qMax<qint64>(qint64(staleReadoutPeriods) * reportedRs232PeriodMs, staleReadoutFloorMs);
+}
+
+void MainWindow::showReadoutAge(qint64 ageMs)
+{
+    QLabel *readout = ui->temperatureValue;
+    if (ageMs <= staleReadoutLimitMs()) {
+        readout->setPalette(QPalette());
+        ui->temperatureAgeLabel->clear();
+        return;
+    }
+    QPalette greyed = readout->palette();
+    greyed.setColor(QPalette::WindowText, greyed.color(QPalette::Disabled, QPalette::WindowText));
+    readout->setPalette(greyed);
+    ui->temperatureAgeLabel->setText(tr("last reading %1 s ago").arg(ageMs / 1000));
+}
+
+void MainWindow::checkReadoutAge()
+{
+    if (lastReadingClock.isValid())
+        showReadoutAge(lastReadingClock.elapsed());
 }
 
 void MainWindow::deviceProgress(int state, int stateMax)
@@ -1063,6 +1347,7 @@ void MainWindow::applyRs232Period(const QString &value)
     if (!toInteger(value, &period))
         return;
     showOutputPeriod(ui->rs232AutomaticOutputCombo, ui->rs232OutputPeriodSpin, period);
+    reportedRs232PeriodMs = qMax(period, 0);
     ui->enableSerialOutputButton->setVisible(period == 0);
 }
 
@@ -1087,6 +1372,12 @@ void MainWindow::getParameters()
 {
     qDebug() << "getParameters(): getParametersStage =" << getParametersStage;
     if (getParametersStage < 0 || getParametersStage >= readBackStageCount) {
+        // Only the read-back that follows an Open is announced: after a restart (the end
+        // of an upgrade) the transfer's outcome stays on show.
+        if (getParametersStage == readBackStageCount && announceReadBack) {
+            announceReadBack = false;
+            ui->statusBar->showMessage(tr("Settings read from the instrument"));
+        }
         getParametersStage = -1;
         return;
     }

@@ -15,6 +15,7 @@
 class QComboBox;
 class QDoubleSpinBox;
 class QSettings;
+class QTimer;
 class QwtPlot;
 class QwtPlotCurve;
 class Ui_MainWindow;
@@ -36,6 +37,13 @@ public:
     // instrument) after the system's ports, at this and every later refresh, and selects
     // it. The tool itself adds none.
     void addExtraPort(const QString &portName, const QString &description);
+
+    // How long the readout may go without a new temperature before it is shown as
+    // stale: three of the instrument's RS232 output periods, at least 3 s.
+    qint64 staleReadoutLimitMs() const;
+    // Shows the readout as fresh or stale for a last reading `ageMs` milliseconds ago;
+    // the window's once-a-second check calls it with the real age.
+    void showReadoutAge(qint64 ageMs);
 
 public slots:
     void quitTriggered();
@@ -91,12 +99,14 @@ private:
     void applyRs485Period(const QString &value);
     void adcVoltageReceived(const QString &value);
     void calibratedVoltageReceived(const QString &value);
-    void sendToDevice(const QString &command);
-    void changeRelayValue(const QString &key, const char *commandFormat, double value);
+    bool sendToDevice(const QString &command);
+    void changeRelayValue(const QString &key, const char *commandFormat, double value,
+                          const QString &what);
     void changeRelayDefaultState(const QString &key, const char *commandFormat,
-                                 const QComboBox *combo);
+                                 const QComboBox *combo, const QString &what);
     void sendRs232Period();
     void sendRs485Period();
+    void sendOutputPeriod(const char *portLabel, int period);
     void pushPoint();
     void showTemperatureHistory();
     void showCalibrationTable();
@@ -108,7 +118,22 @@ private:
     void deviceTransferFailed(const Device::TransferFailureReport &report);
     void transferCancelButtonClicked();
     void portErrorOccurred(QSerialPort::SerialPortError error);
-    void appendPortItem(const QString &portName, const QString &text, const QString &remembered);
+    void appendPortItem(const QString &portName, const QString &text, const QString &toolTip,
+                        const QString &remembered);
+    QString portNameToOpen() const;
+    bool openNamedPort(const QString &name, bool reportFailure);
+    void showOpenFailure(const QString &name);
+    void discardDevice();
+    void forgetInstrument();
+    void showIdentificationState();
+    void portLost();
+    void checkLostPortBack();
+    void stopWaitingForPort();
+    void portChoiceChanged();
+    void checkReadoutAge();
+    bool sendConfirmed(const QString &command, const QString &confirmation);
+    void showCalibrateAvailability();
+    QString calibrationProblem() const;
 
     Ui_MainWindow *ui = nullptr;
     QwtPlot *temperaturePlot = nullptr;
@@ -137,6 +162,17 @@ private:
     QStringList calibrationFileNotes; // warnings or the refusal of the last file read
     QList<QPair<QString, QString>> extraPorts; // system name, description
     QString transferSuccessText; // what the operator is told when the transfer completes
+    QString openedPortName;
+    bool instrumentIdentified = false;
+    bool announceReadBack = false;
+    bool rebuildingPortList = false;
+    QString awaitedPortName; // a lost port the window waits for; empty when none
+    QTimer *portReturnPoll = nullptr;
+    QTimer *readoutAgeCheck = nullptr;
+    QElapsedTimer lastReadingClock;
+    int reportedRs232PeriodMs = 0;
+    bool adcPoint1Measured = false;
+    bool adcPoint2Measured = false;
 };
 
 #endif

@@ -295,8 +295,14 @@ void Device::handleTemperature(const QString &text)
     // The number sits between "*T = " and a two-character unit suffix (" K").
     bool ok = false;
     const double value = text.midRef(5, text.length() - 7).toDouble(&ok);
-    if (ok)
-        emit temperatureChanged(value);
+    if (!ok)
+        return;
+    // "nan" and "inf" convert, but are no temperature to show or plot.
+    if (!std::isfinite(value)) {
+        qDebug().noquote() << "dropped a reading that is not a finite number:" << text;
+        return;
+    }
+    emit temperatureChanged(value);
 }
 
 void Device::handleIdentification(const QString &text)

@@ -764,11 +764,16 @@ void TestSettings::adcCalibrateAndReset()
     connectInstrument(window, peer, "1.5.0.0");
     const QByteArray zeros(":volt:cal 00000000 00000000\n");
 
-    // Nothing computed yet: Calibrate sends what Reset sends.
-    click(window, "adcCalibrationButton");
-    QCOMPARE(peer.collect(toolPort(window)), zeros);
+    // Reset asks first; No sends nothing.
+    const auto question = answerNextMessageBox(QMessageBox::No);
     click(window, "adcCalibrationResetButton");
-    QCOMPARE(peer.collect(toolPort(window)), zeros);
+    QCOMPARE(question->title, QStringLiteral("Reset calibration"));
+    QCOMPARE(question->text,
+             QStringLiteral("Clear the instrument's voltage calibration? It then "
+                            "reports uncalibrated voltages until it is calibrated "
+                            "again."));
+    QCOMPARE(question->defaultButton, QMessageBox::No);
+    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
 
     setWidget(window, QStringLiteral("adcCalibrationV1"), 2.0);
     setWidget(window, QStringLiteral("adcCalibrationV2"), 1.0);
@@ -782,6 +787,7 @@ void TestSettings::adcCalibrateAndReset()
     QCOMPARE(offset, volts(fit.offset));
 
     // Reset clears the instrument's calibration but keeps the panel as it is.
+    answerNextMessageBox(QMessageBox::Yes);
     click(window, "adcCalibrationResetButton");
     QCOMPARE(peer.collect(toolPort(window)), zeros);
     QCOMPARE(text(window, "adcCalibrationSlope"), slope);
@@ -814,15 +820,15 @@ void TestSettings::adcEqualPointsComputeNothing()
     QCOMPARE(text(window, "adcCalibrationSlope"), QString());
     QCOMPARE(text(window, "adcCalibrationOffset"), QString());
 
-    // A usable pair, then equal real voltages again: the last result stays and is sent.
+    // A usable pair, then equal real voltages again: the last result stays but is not sent.
     measurePoint(window, peer, "adcCalibrationR2MeasureButton", 10000);
     const AdcFit fit = fitThrough(1.0, 0.0, 1.0, 0.01);
     QCOMPARE(text(window, "adcCalibrationSlope"), QString::asprintf("%11.9lf", fit.slope));
     setWidget(window, QStringLiteral("adcCalibrationV2"), 1.0);
     QCOMPARE(text(window, "adcCalibrationSlope"), QString::asprintf("%11.9lf", fit.slope));
     QCOMPARE(text(window, "adcCalibrationOffset"), volts(fit.offset));
-    click(window, "adcCalibrationButton");
-    QCOMPARE(peer.collect(toolPort(window)), calibrationCommand(fit.offset, fit.slope));
+    QVERIFY(QMetaObject::invokeMethod(&window, "adcCalibrationButtonClicked"));
+    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
 }
 
 void TestSettings::adcMeasurementVersionGate_data()
@@ -853,6 +859,7 @@ void TestSettings::adcMeasurementVersionGate()
     click(window, "adcCalibrationRealMasureButton");
     QCOMPARE(peer.collect(toolPort(window)), sent);
     // Calibrating goes out whatever the version.
+    answerNextMessageBox(QMessageBox::Yes);
     click(window, "adcCalibrationResetButton");
     QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:cal 00000000 00000000\n"));
 }
@@ -893,6 +900,9 @@ void TestSettings::adcWithoutPort()
     peer.collect(toolPort(window));
     QCOMPARE(text(window, "adcCalibrationR1"), QStringLiteral("3.030000 V"));
     QCOMPARE(text(window, "adcCalibrationR2"), QStringLiteral("1.000000 V"));
+    // Readings taken before this Open are no fit for the instrument now connected.
+    QCOMPARE(child<QWidget>(&window, "adcCalibrationButton")->toolTip(),
+             QStringLiteral("Measure ADC voltage 1"));
 }
 
 RIMEGLASS_TEST_MAIN(QApplication, TestSettings)

@@ -258,6 +258,7 @@ void TestDeviceLink::parseTable_data()
     QTest::newRow("temperature, negative exponent")
         << QByteArray("*T = 1.5e-1 K") << QStringList{"T 0.15"} << QByteArray();
     QTest::newRow("temperature, letters") << QByteArray("*T = abc K") << none << QByteArray();
+    QTest::newRow("temperature, not finite") << QByteArray("*T = nan K") << none << QByteArray();
     QTest::newRow("temperature, short line takes all after the prefix")
         << QByteArray("*T = 5") << QStringList{"T 5"} << QByteArray();
     QTest::newRow("temperature never becomes a parameter")

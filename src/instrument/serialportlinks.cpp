@@ -1,0 +1,21 @@
+#include "serialportlinks.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+SerialPortLinks::SerialPortLinks(const QString &directory)
+{
+    const QFileInfoList entries
+        = QDir(directory).entryInfoList(QDir::System | QDir::Files, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        const QString target = entry.canonicalFilePath();
+        if (entry.isSymLink() && !target.isEmpty() && !linkByTarget.contains(target))
+            linkByTarget.insert(target, entry.absoluteFilePath());
+    }
+}
+
+QString SerialPortLinks::linkTo(const QString &systemLocation) const
+{
+    const QString target = QFileInfo(systemLocation).canonicalFilePath();
+    return target.isEmpty() ? QString() : linkByTarget.value(target);
+}
