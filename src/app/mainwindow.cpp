@@ -1,10 +1,12 @@
 #include "mainwindow.h"
 
+#include "buildinfo.h"
 #include "calibrationtable.h"
 #include "curvefile.h"
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
+#include "rimeglass-version.h"
 #include "transferreport.h"
 #include "ui_mainwindow.h"
 
@@ -31,8 +33,6 @@
 #include <qwt_scale_engine.h>
 
 namespace {
-
-const char applicationVersion[] = "1.7";
 
 const int resetNoticeMs = 2000;
 const int transferRefusedNoticeMs = 5000;
@@ -182,7 +182,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui = new Ui_MainWindow();
     ui->setupUi(this);
     setWindowTitle(
-        QString::asprintf("Temperature monitor configuration tool (%s)", applicationVersion));
+        QString::asprintf("Temperature monitor configuration tool (%s)", rimeglass::versionText));
 
     setUpTemperaturePlot();
     reserveReadoutSize();
@@ -393,6 +393,7 @@ void MainWindow::connectWidgets()
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
     connect(ui->actionCheckForUpdates, &QAction::triggered, this,
             &MainWindow::checkForUpdatesTriggered);
+    connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::aboutTriggered);
     connect(ui->transferCancelButton, &QPushButton::clicked, this,
             &MainWindow::transferCancelButtonClicked);
 }
@@ -404,6 +405,15 @@ void MainWindow::quitTriggered()
 }
 
 void MainWindow::checkForUpdatesTriggered() { }
+
+void MainWindow::aboutTriggered()
+{
+    QMessageBox::about(this, tr("About rimeglass"),
+                       tr("rimeglass %1\nTemperature monitor configuration tool\n\n"
+                          "Firmware key: %2\nFirmware key fingerprint: %3")
+                           .arg(BuildInfo::version(), BuildInfo::firmwareKeyDescription(),
+                                BuildInfo::firmwareKeyFingerprint()));
+}
 
 // The settings slots store first and send second, and stay silent while values read
 // back from the instrument are written into the widgets.
@@ -818,10 +828,16 @@ void MainWindow::firmwareUpgradeButtonClicked()
     qDebug() << "firmware blob size:" << firmware->blob().size();
 
     const QString installed = device->version;
-    const QMessageBox::StandardButton answer
-        = QMessageBox::question(this, tr("Firmware upgrade"),
-                                FirmwareVersion::upgradeQuestion(installed, firmware->version()),
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QMessageBox question(QMessageBox::Question, tr("Firmware upgrade"),
+                         FirmwareVersion::upgradeQuestion(installed, firmware->version()),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::Yes);
+    // Anyone can sign a container that a development-key build accepts.
+    if (BuildInfo::trustsDevelopmentKey())
+        question.setInformativeText(tr("This build accepts containers signed with the "
+                                       "published development seed."));
+    question.exec();
+    const QMessageBox::StandardButton answer = question.standardButton(question.clickedButton());
     if (answer != QMessageBox::Yes || !device)
         return;
     if (!device->upgradeFirmware(firmware->blob(), revision)) {
