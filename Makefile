@@ -69,7 +69,9 @@ bench: deps
 	bench/run-bench $(BENCH_DIR)
 
 # The Debian package, from a Release build of its own with Debian's hardening flags.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
 package: deps
+	rm -f $(PACKAGE_DIR)/rimeglass_*.deb
 	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
 		-DRIMEGLASS_BUILD_TESTS=OFF \
 		-DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=$(PACKAGE_DEVELOPMENT_KEY) \

@@ -7,8 +7,8 @@ set(rimeglass_description_key
 if(RIMEGLASS_TRUSTS_DEVELOPMENT_KEY)
     set(rimeglass_description_key
         "Firmware key: this build trusts the DEVELOPMENT key (fingerprint\n"
-        "${RIMEGLASS_FIRMWARE_KEY_FINGERPRINT}) and accepts containers signed with the\n"
-        "published development seed, which anyone can use. Not for customers.")
+        "${RIMEGLASS_FIRMWARE_KEY_FINGERPRINT}): it accepts firmware containers signed with\n"
+        "the published development seed, which anyone can use. Not for customers.")
 endif()
 string(CONCAT rimeglass_description
     "configuration tool for a cryogenic temperature monitor\n"
@@ -42,7 +42,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${rimeglass_description}")
 if(RIMEGLASS_TRUSTS_DEVELOPMENT_KEY AND NOT RIMEGLASS_PACKAGE_DEVELOPMENT_KEY)
     set(rimeglass_package_refusal
         "message(FATAL_ERROR \"This build trusts the development firmware key, whose seed "
-        "is public; it is not packaged. Configure with -DRIMEGLASS_FIRMWARE_PUBLIC_KEY=<key> "
+        "is public, so it is not packaged. Configure with -DRIMEGLASS_FIRMWARE_PUBLIC_KEY=<key> "
         "(keys/README.md), or with -DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=ON for a test "
         "package.\")\n")
     message(STATUS "rimeglass: this build trusts the development key; make package refuses it "
