@@ -43,8 +43,8 @@ if(RIMEGLASS_TRUSTS_DEVELOPMENT_KEY AND NOT RIMEGLASS_PACKAGE_DEVELOPMENT_KEY)
     set(rimeglass_package_refusal
         "message(FATAL_ERROR \"This build trusts the development firmware key, whose seed "
         "is public, so it is not packaged. Configure with -DRIMEGLASS_FIRMWARE_PUBLIC_KEY=<key> "
-        "(keys/README.md), or with -DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=ON for a test "
-        "package.\")\n")
+        "(keys/README.md), or with -DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=ON (make package "
+        "PACKAGE_DEVELOPMENT_KEY=ON) for a test package.\")\n")
     message(STATUS "rimeglass: this build trusts the development key; make package refuses it "
         "unless RIMEGLASS_PACKAGE_DEVELOPMENT_KEY is ON")
 else()
