@@ -1,15 +1,21 @@
 # Front door: `make` builds, `make run` starts the tool, `make demo` starts it with a
-# simulated instrument, `make check` runs every test.
+# simulated instrument, `make check` runs every test, `make package` makes the .deb.
 BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run demo check check-asan fuzz bench clean format
+.PHONY: all deps configure build run demo check check-asan fuzz bench package check-package \
+	clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 BENCH_DIR ?= build-bench
+PACKAGE_DIR ?= build-package
+# ON packages a build that trusts the development key (CI's test package); the key
+# itself is chosen with PACKAGE_CMAKE_FLAGS, e.g. -DRIMEGLASS_FIRMWARE_PUBLIC_KEY=...
+PACKAGE_DEVELOPMENT_KEY ?= OFF
+PACKAGE_CMAKE_FLAGS ?=
 
 all: build
 
@@ -61,6 +67,22 @@ bench: deps
 		-DRIMEGLASS_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target rimeglass_benchmarks
 	bench/run-bench $(BENCH_DIR)
+
+# The Debian package, from a Release build of its own with Debian's hardening flags.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package: deps
+	rm -f $(PACKAGE_DIR)/rimeglass_*.deb
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+		-DRIMEGLASS_BUILD_TESTS=OFF \
+		-DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=$(PACKAGE_DEVELOPMENT_KEY) \
+		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \
+		$(PACKAGE_CMAKE_FLAGS)
+	cmake --build $(PACKAGE_DIR) -j $(JOBS) --target package
+
+# Installs the package made by `make package`, runs its programs and removes it again.
+check-package:
+	scripts/check-package $(PACKAGE_DIR)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

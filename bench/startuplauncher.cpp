@@ -3,6 +3,7 @@
 // flushed. bench_startup starts it and reads the two notes from standard output.
 
 #include "benchsupport.h"
+#include "buildinfo.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -59,7 +60,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("rimeglass.morva.example"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.7"));
+    QCoreApplication::setApplicationVersion(BuildInfo::version());
 
     auto *application = new QApplication(argc, argv);
     auto *window = new MainWindow;

@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
+#include "buildinfo.h"
 #include "calibrationtable.h"
 #include "curvefile.h"
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
 #include "portopenfailure.h"
+#include "rimeglass-version.h"
 #include "serialportlinks.h"
 #include "settingsstorerepair.h"
 #include "transferreport.h"
@@ -39,8 +41,6 @@
 #include <qwt_scale_engine.h>
 
 namespace {
-
-const char applicationVersion[] = "1.7";
 
 const int resetNoticeMs = 2000;
 const int transferRefusedNoticeMs = 5000;
@@ -224,7 +224,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui = new Ui_MainWindow();
     ui->setupUi(this);
     setWindowTitle(
-        QString::asprintf("Temperature monitor configuration tool (%s)", applicationVersion));
+        QString::asprintf("Temperature monitor configuration tool (%s)", rimeglass::versionText));
 
     setUpTemperaturePlot();
     reserveReadoutSize();
@@ -457,6 +457,7 @@ void MainWindow::connectWidgets()
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
     connect(ui->actionCheckForUpdates, &QAction::triggered, this,
             &MainWindow::checkForUpdatesTriggered);
+    connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::aboutTriggered);
     connect(ui->transferCancelButton, &QPushButton::clicked, this,
             &MainWindow::transferCancelButtonClicked);
 }
@@ -468,6 +469,15 @@ void MainWindow::quitTriggered()
 }
 
 void MainWindow::checkForUpdatesTriggered() { }
+
+void MainWindow::aboutTriggered()
+{
+    QMessageBox::about(this, tr("About rimeglass"),
+                       tr("rimeglass %1\nTemperature monitor configuration tool\n\n"
+                          "Firmware key: %2\nFirmware key fingerprint: %3")
+                           .arg(BuildInfo::version(), BuildInfo::firmwareKeyDescription(),
+                                BuildInfo::firmwareKeyFingerprint()));
+}
 
 // The settings slots store first and send second, and stay silent while values read
 // back from the instrument are written into the widgets.
@@ -1036,10 +1046,16 @@ void MainWindow::firmwareUpgradeButtonClicked()
     qDebug() << "firmware blob size:" << firmware->blob().size();
 
     const QString installed = device->version;
-    const QMessageBox::StandardButton answer
-        = QMessageBox::question(this, tr("Firmware upgrade"),
-                                FirmwareVersion::upgradeQuestion(installed, firmware->version()),
-                                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    QMessageBox question(QMessageBox::Question, tr("Firmware upgrade"),
+                         FirmwareVersion::upgradeQuestion(installed, firmware->version()),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::Yes);
+    // Anyone can sign a container that a development-key build accepts.
+    if (BuildInfo::trustsDevelopmentKey())
+        question.setInformativeText(tr("This build accepts containers signed with the "
+                                       "published development seed."));
+    question.exec();
+    const QMessageBox::StandardButton answer = question.standardButton(question.clickedButton());
     if (answer != QMessageBox::Yes || !device)
         return;
     if (!device->upgradeFirmware(firmware->blob(), revision)) {

@@ -48,6 +48,7 @@ public:
 public slots:
     void quitTriggered();
     void checkForUpdatesTriggered();
+    void aboutTriggered();
     void sensorChanged(int index);
     void relay1TempSpinChanged(double value);
     void relay2TempSpinChanged(double value);

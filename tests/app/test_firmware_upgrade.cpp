@@ -177,6 +177,9 @@ void TestFirmwareUpgrade::upgradeFromApplication()
     QCOMPARE(question->icon, QMessageBox::Question);
     QCOMPARE(question->title, QStringLiteral("Firmware upgrade"));
     QCOMPARE(question->text, QStringLiteral("Upgrade firmware from version 1.7 to version 1.8?"));
+    QCOMPARE(question->informativeText,
+             QStringLiteral("This build accepts containers signed with the published "
+                            "development seed."));
     QCOMPARE(question->buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(question->defaultButton, QMessageBox::Yes);
 

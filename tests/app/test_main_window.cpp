@@ -1,6 +1,7 @@
 // The main window driven through its widgets, offscreen, with the settings store in a
 // temporary directory and the instrument on a pseudo-terminal.
 
+#include "rimeglass-version.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -141,6 +142,7 @@ private slots:
     void resetNotice();
     void enableSerialOutput();
     void applyAndCheckForUpdatesDoNothing();
+    void about();
     void refreshWhileOpen();
     void quit_data();
     void quit();
@@ -227,6 +229,7 @@ void TestMainWindow::formTexts_data()
         {"saveButton2", "QPushButton", "Save"},
         {"actionQuit", "QAction", "Quit"},
         {"actionCheckForUpdates", "QAction", "Check for updates"},
+        {"actionAbout", "QAction", "About rimeglass"},
         {"sensorFileEdit", "QLineEdit", ""},
         {"adcCalibrationR1", "QLineEdit", ""},
         {"adcCalibrationR2", "QLineEdit", ""},
@@ -354,14 +357,17 @@ void TestMainWindow::formLayout()
              QStringLiteral("progressBar"));
 
     const QList<QAction *> menus = child<QMenuBar>(&window, "menuBar")->actions();
-    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.size(), 3);
     QCOMPARE(menus.at(0)->menu(), child<QMenu>(&window, "menuMain"));
     QCOMPARE(menus.at(0)->text(), QStringLiteral("Main"));
     QCOMPARE(menus.at(1)->text(), QStringLiteral("Tools"));
+    QCOMPARE(menus.at(2)->text(), QStringLiteral("Help"));
     QCOMPARE(child<QMenu>(&window, "menuMain")->actions(),
              QList<QAction *>{child<QAction>(&window, "actionQuit")});
     QCOMPARE(child<QMenu>(&window, "menuTools")->actions(),
              QList<QAction *>{child<QAction>(&window, "actionCheckForUpdates")});
+    QCOMPARE(child<QMenu>(&window, "menuHelp")->actions(),
+             QList<QAction *>{child<QAction>(&window, "actionAbout")});
     auto *toolBar = child<QToolBar>(&window, "mainToolBar");
     QVERIFY(toolBar->actions().isEmpty());
     QVERIFY(toolBar->isHidden());
@@ -787,6 +793,22 @@ void TestMainWindow::applyAndCheckForUpdatesDoNothing()
     QCOMPARE(peer.collect(toolPort(window)), QByteArray());
     QCOMPARE(storeFileBytes(), store);
     QCOMPARE(statusText(window), QStringLiteral("Ready"));
+}
+
+void TestMainWindow::about()
+{
+    if (!rimeglass::trustsDevelopmentKey)
+        QSKIP("the About box is checked in a build with the development key");
+    MainWindow window;
+    const auto box = answerNextMessageBox(QMessageBox::Ok);
+    child<QAction>(&window, "actionAbout")->trigger();
+
+    QCOMPARE(box->title, QStringLiteral("About rimeglass"));
+    QCOMPARE(box->text,
+             QStringLiteral("rimeglass 1.7\nTemperature monitor configuration tool\n\n"
+                            "Firmware key: development key — accepts containers "
+                            "signed with the published development seed\n"
+                            "Firmware key fingerprint: 4097b10a1999ba74"));
 }
 
 void TestMainWindow::refreshWhileOpen()

@@ -160,6 +160,7 @@ struct MessageBoxSeen
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;
     QString text;
+    QString informativeText;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
@@ -173,6 +174,7 @@ inline std::shared_ptr<MessageBoxSeen> answerNextMessageBox(QMessageBox::Standar
         seen->icon = box->icon();
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->informativeText = box->informativeText();
         seen->buttons = box->standardButtons();
         if (auto *defaultButton = box->defaultButton())
             seen->defaultButton = box->standardButton(defaultButton);

@@ -1,6 +1,7 @@
 // rimeglass-crp: packs firmware images into signed, masked containers and inspects
 // containers with the key and mask this build was configured with.
 
+#include "buildinfo.h"
 #include "containerpacker.h"
 #include "containerreport.h"
 #include "revisions.h"
@@ -19,6 +20,7 @@ const char usage[]
     = "Usage: rimeglass-crp pack --seed FILE --version V --vendor S --model S\n"
       "                          --image REVISION=FILE [--image ...] -o OUT.crp\n"
       "       rimeglass-crp inspect FILE.crp [--compat REVISION]\n"
+      "       rimeglass-crp --version\n"
       "\n"
       "Makes and checks firmware containers for the temperature monitor configuration\n"
       "tool. REVISION is r1, r2, a UUID or its 32 hex digits. The mask and the public key\n"
@@ -257,6 +259,12 @@ int main(int argc, char *argv[])
         return pack(arguments);
     if (command == QLatin1String("inspect"))
         return inspect(arguments);
+    // "pack --version V" is the container's version; alone it is the tool's own.
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        std::fputs(BuildInfo::versionReport(QStringLiteral("rimeglass-crp")).toUtf8().constData(),
+                   stdout);
+        return 0;
+    }
     if (command == QLatin1String("--help") || command == QLatin1String("-h")
         || command == QLatin1String("help")) {
         std::fputs(usage, stdout);

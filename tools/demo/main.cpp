@@ -2,6 +2,7 @@
 // instrument's pseudo-terminal is listed after the system's ports and selected, so that
 // pressing Open shows the whole tool at work without any hardware.
 
+#include "buildinfo.h"
 #include "demoscreenshot.h"
 #include "mainwindow.h"
 #include "simulator.h"
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <sodium.h>
 
 namespace {
@@ -38,6 +40,7 @@ bool parseOptions(const QStringList &arguments, DemoOptions *options)
         QStringLiteral("The rimeglass window with a simulated instrument on a pseudo-terminal.\n"
                        "The simulated port is selected in the port list: press Open."));
     parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
         QStringLiteral("Open the port at once, save a picture of the window to <file> (PNG) "
@@ -50,6 +53,12 @@ bool parseOptions(const QStringList &arguments, DemoOptions *options)
         QStringLiteral("n"), QString::number(options->readings));
     parser.addOption(screenshot);
     parser.addOption(readings);
+    // --version tells the firmware key as well, which Qt's own answer would leave out.
+    if (parser.parse(arguments) && parser.isSet(version)) {
+        std::fputs(BuildInfo::versionReport(QStringLiteral("rimeglass-demo")).toUtf8().constData(),
+                   stdout);
+        std::exit(0);
+    }
     parser.process(arguments); // --help and unknown options end the program here
 
     bool ok = false;
@@ -89,7 +98,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("rimeglass.morva.example"));
     // A settings store of its own: the demo never changes what the tool remembers.
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass-demo"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.7"));
+    QCoreApplication::setApplicationVersion(BuildInfo::version());
     QApplication app(argc, argv);
 
     DemoOptions options;

@@ -1,6 +1,7 @@
 // rimeglass-sim: a simulated instrument on a pseudo-terminal, for trying the tool
 // without the hardware.
 
+#include "buildinfo.h"
 #include "consolecontrol.h"
 #include "instrument.h"
 #include "simulator.h"
@@ -32,6 +33,11 @@ int main(int argc, char *argv[])
     }
     if (options.helpRequested()) {
         std::fputs(qPrintable(SimulatorOptions::helpText()), stdout);
+        return 0;
+    }
+    if (options.versionRequested()) {
+        std::fputs(BuildInfo::versionReport(QStringLiteral("rimeglass-sim")).toUtf8().constData(),
+                   stdout);
         return 0;
     }
 

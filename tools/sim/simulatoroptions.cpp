@@ -66,6 +66,7 @@ void addOptions(QCommandLineParser &parser)
         "An image whose first bytes are \"SIMFW <version>\" and a NUL byte makes the\n"
         "instrument report that version after \"boot\"."));
     parser.addHelpOption();
+    parser.addVersionOption();
     for (const OptionText &text : optionTexts) {
         QCommandLineOption option(QString::fromLatin1(text.name),
                                   QString::fromLatin1(text.description));
@@ -118,6 +119,10 @@ bool SimulatorOptions::parse(const QStringList &arguments)
         return fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         m_help = true;
+        return true;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        m_version = true;
         return true;
     }
     if (!parser.positionalArguments().isEmpty())

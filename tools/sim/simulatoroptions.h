@@ -16,6 +16,7 @@ public:
 
     QString errorText() const { return m_error; }
     bool helpRequested() const { return m_help; }
+    bool versionRequested() const { return m_version; }
     static QString helpText();
 
     InstrumentConfig config() const { return m_config; }
@@ -31,6 +32,7 @@ private:
     QString m_linkPath;
     QString m_error;
     bool m_help = false;
+    bool m_version = false;
     bool m_verbose = false;
     bool m_seeded = false;
 };

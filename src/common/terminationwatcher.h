@@ -1,12 +1,13 @@
-#ifndef RIMEGLASS_SIM_TERMINATIONWATCHER_H
-#define RIMEGLASS_SIM_TERMINATIONWATCHER_H
+#ifndef RIMEGLASS_TERMINATIONWATCHER_H
+#define RIMEGLASS_TERMINATIONWATCHER_H
 
 #include <QObject>
 
 class QSocketNotifier;
 
 // Turns SIGINT, SIGTERM and SIGHUP into a Qt signal, so the event loop ends normally and
-// every destructor runs (the port's link is removed). One instance per process.
+// every destructor runs (a simulated port removes its link, the window closes its port). One
+// instance per process.
 class TerminationWatcher : public QObject
 {
     Q_OBJECT
