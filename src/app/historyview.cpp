@@ -64,7 +64,12 @@ void HistoryView::setUpPlot()
     m_plot->setTitle(tr("History"));
     m_plot->setAxisTitle(QwtPlot::yLeft, tr("T, K"));
     m_plot->setAxisTitle(QwtPlot::xBottom, tr("Local time"));
-    m_plot->setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
+    auto *timeScale = new QwtDateScaleDraw(Qt::LocalTime);
+    timeScale->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
+    timeScale->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm"));
+    timeScale->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm"));
+    timeScale->setDateFormat(QwtDate::Day, QStringLiteral("ddd dd MMM"));
+    m_plot->setAxisScaleDraw(QwtPlot::xBottom, timeScale);
     m_plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
 
     m_curve->setPen(QPen(Qt::red, 1.0));
@@ -146,13 +151,16 @@ void HistoryView::reset()
     m_temperatureFixed = false;
     refresh();
     m_zoomer->setZoomBase(false);
+    m_zoomedIn = false;
 }
 
 void HistoryView::showRange(double from, double to)
 {
-    m_zoomer->zoom(
-        QRectF(QPointF(from * msPerSecond, m_plot->axisScaleDiv(QwtPlot::yLeft).lowerBound()),
-               QPointF(to * msPerSecond, m_plot->axisScaleDiv(QwtPlot::yLeft).upperBound())));
+    const QwtScaleDiv &temperature = m_plot->axisScaleDiv(QwtPlot::yLeft);
+    m_fitTemperatureOnZoom = true;
+    m_zoomer->zoom(QRectF(QPointF(from * msPerSecond, temperature.lowerBound()),
+                          QPointF(to * msPerSecond, temperature.upperBound())));
+    m_fitTemperatureOnZoom = false;
 }
 
 void HistoryView::refresh()
@@ -167,8 +175,10 @@ void HistoryView::refresh()
     m_plot->setAxisScale(QwtPlot::xBottom, m_from * msPerSecond, m_to * msPerSecond);
     m_plot->replot();
     // While the view moves the range itself, zooming out ends at that range.
-    if (m_zoomer->zoomRectIndex() == 0 || followsNewest())
+    if (m_zoomer->zoomRectIndex() == 0 || followsNewest()) {
         m_zoomer->setZoomBase(false);
+        m_zoomedIn = false;
+    }
 }
 
 void HistoryView::scheduleRefresh()
@@ -218,6 +228,7 @@ void HistoryView::zoomed()
 {
     // Zoomed all the way out: the range moves again as it did before the first zoom.
     if (m_zoomer->zoomRectIndex() == 0) {
+        m_zoomedIn = false;
         setFollowCheck(m_followBeforeZoom);
         m_wholeSession = m_wholeSessionBeforeZoom;
         m_temperatureFixed = false;
@@ -225,7 +236,8 @@ void HistoryView::zoomed()
         refresh();
         return;
     }
-    if (!m_temperatureFixed) {
+    if (!m_zoomedIn) {
+        m_zoomedIn = true;
         m_followBeforeZoom = followsNewest();
         m_wholeSessionBeforeZoom = m_wholeSession;
     }
@@ -242,7 +254,7 @@ void HistoryView::holdRangeFromAxes()
 {
     setFollowCheck(false);
     m_wholeSession = false;
-    m_temperatureFixed = true;
+    m_temperatureFixed = !m_fitTemperatureOnZoom;
     takeRangeFromAxes();
     refresh();
 }

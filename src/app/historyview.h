@@ -46,7 +46,8 @@ public:
     void setFollowNewest(bool follow);
     // Back to the whole session.
     void reset();
-    // Shows [from, to] as a zoom would, with follow newest off.
+    // Shows [from, to] as a zoom would, with follow newest off and the temperature axis
+    // fitted to what the range holds.
     void showRange(double from, double to);
 
     // The readings kept exactly in the shown range, in the recording format (seconds
@@ -88,6 +89,8 @@ private:
     double m_to = 0.0;
     bool m_wholeSession = true; // the range is every reading, growing with new ones
     bool m_temperatureFixed = false; // zoomed or panned: the T axis stays where it was
+    bool m_fitTemperatureOnZoom = false; // showRange(): the T axis fits the range
+    bool m_zoomedIn = false; // the zoomer's stack holds a zoom of the operator's
     bool m_followBeforeZoom = true;
     bool m_wholeSessionBeforeZoom = true;
     QString m_lastExportPath;
