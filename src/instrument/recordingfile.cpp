@@ -8,7 +8,7 @@
 QString RecordingFile::fileName(const QString &serialNumber, const QDateTime &start)
 {
     static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
-    QString serial = serialNumber;
+    QString serial = serialNumber.isEmpty() ? QStringLiteral("unknown") : serialNumber;
     serial.replace(unsafe, QStringLiteral("_"));
     return serial + QLatin1Char('_')
         + start.toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"))

@@ -28,7 +28,8 @@ public:
     };
 
     // "<serial>_<yyyy-MM-dd_HHmmss>.csv" from the local time of `start`, with every
-    // character that is not safe in a file name replaced by '_'.
+    // character that is not safe in a file name replaced by '_'; "unknown" stands for a
+    // serial number not known yet.
     static QString fileName(const QString &serialNumber, const QDateTime &start);
     static QByteArray header(const Instrument &instrument);
     static QByteArray sensorLine(const QString &sensor);
