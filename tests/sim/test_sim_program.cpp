@@ -44,10 +44,11 @@ void TestSimProgram::help()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     const QString text = QString::fromLocal8Bit(process.readAllStandardOutput());
-    for (const char *option : {"--link <path>", "--serial <text>", "--firmware-version <version>",
-                               "--bootloader-version <version>", "--revision <r1|r2>",
-                               "--state <file>", "--dump-cal <file>", "--dump-flash <file>",
-                               "--drop-ack <n>", "--garble-rate <r>", "--seed <n>", "--silent"})
+    for (const char *option :
+         {"--link <path>", "--serial <text>", "--firmware-version <version>",
+          "--bootloader-version <version>", "--revision <r1|r2>", "--state <file>",
+          "--dump-cal <file>", "--dump-flash <file>", "--drop-ack <n>", "--garble-rate <r>",
+          "--seed <n>", "--silent", "--speed <factor>"})
         QVERIFY2(text.contains(QLatin1String(option)), option);
 }
 

@@ -21,6 +21,9 @@ struct InstrumentConfig
     QString flashDumpPath; // the image written through the boot loader, at "boot"
 
     int bootWindowMs = 500; // how long the boot loader waits for ETX after a reset
+    // How many times faster than real time the automatic output and with it the
+    // cool-down run (each reading still advances the curve by one output period).
+    double speed = 1.0;
     bool startInManagementMode = false;
 
     double inputVoltage = 1.0; // volts at the voltage input

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -37,7 +38,9 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
     , m_instrument(new Instrument(config, this))
     , m_terminal(new PseudoTerminal(this))
     , m_outputTimer(new QTimer(this))
+    , m_speed(config.speed)
 {
+    m_outputTimer->setTimerType(Qt::PreciseTimer);
     connect(m_terminal, &PseudoTerminal::received, this, &Simulator::logReceived);
     connect(m_terminal, &PseudoTerminal::received, m_instrument, &Instrument::handleBytes);
     connect(m_instrument, &Instrument::transmit, this, &Simulator::logSent);
@@ -93,8 +96,9 @@ void Simulator::setAutomaticOutputEnabled(bool enabled)
 
 void Simulator::updateOutputTimer(int milliseconds)
 {
+    // Faster than real time, at most one reading a millisecond.
     if (m_automaticOutput && milliseconds > 0)
-        m_outputTimer->start(milliseconds);
+        m_outputTimer->start(std::max(1, qRound(milliseconds / m_speed)));
     else
         m_outputTimer->stop();
 }

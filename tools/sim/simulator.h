@@ -46,6 +46,7 @@ private:
     Instrument *m_instrument;
     PseudoTerminal *m_terminal;
     QTimer *m_outputTimer;
+    double m_speed;
     bool m_automaticOutput = false;
     bool m_trafficLogged = false;
     QString m_linkPath;

@@ -53,6 +53,9 @@ const OptionText optionTexts[] = {
      "Replace the first digit of the version in the n-th identification reply by the letter l."},
     {"garble-rate", "r", "Change one character in a sent line with chance r, 0 to 1."},
     {"seed", "n", "Seed for garbling and temperature noise, for repeatable runs."},
+    {"speed", "factor",
+     "Run the automatic output and the cool-down <factor> times faster than real time, "
+     "0.1 to 1000 (default 1; at most one reading a millisecond)."},
     {"silent", nullptr, "Take commands but never send anything."},
     {"verbose", nullptr, "Log every byte received and every line sent to standard error."},
 };
@@ -184,6 +187,8 @@ bool SimulatorOptions::parse(const QStringList &arguments)
     if (isSet("adc-offset")
         && !readDouble(value("adc-offset"), -1e6, 1e6, config.adcOffsetMicrovolts))
         return invalid("adc-offset", QStringLiteral("-1000000 to 1000000 microvolts"));
+    if (isSet("speed") && !readDouble(value("speed"), 0.1, 1000.0, config.speed))
+        return invalid("speed", QStringLiteral("a factor from 0.1 to 1000"));
     if (isSet("adc-gain") && !readDouble(value("adc-gain"), 0.5, 2.0, config.adcGain))
         return invalid("adc-gain", QStringLiteral("0.5 to 2"));
     if (isSet("drop-ack")

@@ -1,0 +1,170 @@
+#include "recorder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int syncIntervalMs = 1000;
+
+// A name not yet taken in `folder`: two recordings started within the same second get
+// "-2", "-3", ... before the suffix rather than one overwriting the other.
+QString unusedPath(const QDir &folder, const QString &fileName)
+{
+    QString path = folder.filePath(fileName);
+    const QString base = path.chopped(4);
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = base + QLatin1Char('-') + QString::number(n) + QStringLiteral(".csv");
+    return path;
+}
+
+} // namespace
+
+Recorder::Recorder(QObject *parent)
+    : QObject(parent)
+    , m_clock([] { return QDateTime::currentDateTimeUtc(); })
+    , m_syncTimer(new QTimer(this))
+{
+    m_syncTimer->setSingleShot(true);
+    m_syncTimer->setInterval(syncIntervalMs);
+    connect(m_syncTimer, &QTimer::timeout, this, &Recorder::syncFile);
+}
+
+Recorder::~Recorder()
+{
+    m_file.close();
+}
+
+void Recorder::setClock(Clock clock)
+{
+    m_clock = std::move(clock);
+}
+
+void Recorder::setAutomatic(bool automatic)
+{
+    m_automatic = automatic;
+}
+
+void Recorder::setFolder(const QString &folder)
+{
+    m_folder = folder;
+}
+
+bool Recorder::start(const QString &folder)
+{
+    m_file.close();
+    m_syncTimer->stop();
+    return startFile(folder, m_clock());
+}
+
+void Recorder::stop()
+{
+    if (isRecording())
+        finish(QString());
+}
+
+void Recorder::addReading(double kelvin)
+{
+    if (!isRecording())
+        return;
+    const QDateTime now = m_clock();
+    if (m_automatic && isNewLocalDate(now)) {
+        m_file.close();
+        if (!startFile(m_fileFolder, now))
+            return;
+    }
+    QByteArray bytes;
+    if (m_instrument.sensor != m_fileSensor) {
+        m_fileSensor = m_instrument.sensor;
+        bytes = RecordingFile::sensorLine(m_fileSensor);
+    }
+    bytes += RecordingFile::row(now, m_fileStart.msecsTo(now) / 1000.0, kelvin);
+    if (!m_file.append(bytes)) {
+        finish(m_file.errorText());
+        return;
+    }
+    ++m_rows;
+    if (!m_syncTimer->isActive())
+        m_syncTimer->start();
+    emit rowsWritten(m_rows);
+}
+
+void Recorder::instrumentIdentified(const QString &model, const QString &serialNumber,
+                                    const QString &version, const QString &sensor)
+{
+    m_instrument = {model, serialNumber, version, sensor};
+    const bool firstAfterOpen = m_awaitingFirstIdentification;
+    m_awaitingFirstIdentification = false;
+    // After a lost port came back the same file goes on, unless another instrument
+    // answered: its readings belong in a file with its own header.
+    if (m_automatic && firstAfterOpen)
+        start(m_folder);
+    else if (isRecording() && serialNumber != m_fileSerialNumber)
+        start(m_fileFolder);
+}
+
+void Recorder::sensorChanged(const QString &sensor)
+{
+    m_instrument.sensor = sensor;
+}
+
+void Recorder::connectionEnded(bool lost)
+{
+    if (lost)
+        return;
+    m_awaitingFirstIdentification = true;
+    stop();
+}
+
+bool Recorder::startFile(const QString &folder, const QDateTime &start)
+{
+    QDir dir(folder);
+    errno = 0;
+    if (folder.isEmpty() || !dir.mkpath(QStringLiteral("."))) {
+        const int error = errno;
+        finish(QStringLiteral("Cannot create the folder %1: %2")
+                   .arg(folder,
+                        error ? QString::fromLocal8Bit(std::strerror(error))
+                              : QStringLiteral("no folder given")));
+        return false;
+    }
+    const QFileInfo folderInfo(dir.absolutePath());
+    if (!folderInfo.isWritable()) {
+        finish(QStringLiteral("Cannot write in the folder %1: Permission denied")
+                   .arg(dir.absolutePath()));
+        return false;
+    }
+    const QString path = unusedPath(dir, RecordingFile::fileName(m_instrument.serialNumber, start));
+    if (!m_file.open(path, RecordingFile::header(m_instrument))) {
+        finish(m_file.errorText());
+        return false;
+    }
+    m_fileFolder = dir.absolutePath();
+    m_fileStart = start;
+    m_fileSerialNumber = m_instrument.serialNumber;
+    m_fileSensor = m_instrument.sensor;
+    m_rows = 0;
+    emit started(path);
+    return true;
+}
+
+void Recorder::finish(const QString &errorText)
+{
+    m_syncTimer->stop();
+    m_file.close();
+    emit stopped(errorText);
+}
+
+bool Recorder::isNewLocalDate(const QDateTime &time) const
+{
+    return time.toLocalTime().date() != m_fileStart.toLocalTime().date();
+}
+
+void Recorder::syncFile()
+{
+    if (isRecording() && !m_file.sync())
+        finish(m_file.errorText());
+}

@@ -1,0 +1,92 @@
+#ifndef RIMEGLASS_RECORDER_H
+#define RIMEGLASS_RECORDER_H
+
+#include "recordingfile.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QTimer;
+
+// Records every reading into a CSV file (RecordingFile) while asked to. The window and
+// the command-line tool drive it the same way: start(folder) and stop(), or automatic
+// mode, where the first identification after the port was opened starts a new file.
+//
+// The window keeps the two choices in its settings store: "/recording/folder" (default
+// the documents folder + "/rimeglass") and "/recording/automatic" (default false); this
+// class reads no settings.
+//
+// Every row reaches the operating system at once; the file is synced to the disk at
+// most once a second (within a second of any row), so a crash of the program loses
+// nothing and a power cut at most the last second. A sync per row would stall the
+// window at the line's full rate.
+class Recorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The time of a reading, in UTC.
+    using Clock = std::function<QDateTime()>;
+
+    explicit Recorder(QObject *parent = nullptr);
+    ~Recorder() override;
+
+    void setClock(Clock clock);
+
+    // Automatic mode: a new file in folder() at the first identification after Open,
+    // and a new file at the first reading of each new local date.
+    void setAutomatic(bool automatic);
+    bool isAutomatic() const { return m_automatic; }
+    void setFolder(const QString &folder);
+    QString folder() const { return m_folder; }
+
+    // Creates the folder if needed and opens a new file in it. When the folder cannot
+    // be created or written, or the file not created, emits stopped() with the reason
+    // and returns false.
+    bool start(const QString &folder);
+    void stop();
+
+    bool isRecording() const { return m_file.isOpen(); }
+    QString filePath() const { return m_file.path(); }
+    qint64 rowCount() const { return m_rows; }
+
+public slots:
+    void addReading(double kelvin);
+    void instrumentIdentified(const QString &model, const QString &serialNumber,
+                              const QString &version, const QString &sensor);
+    // The sensor selected for the readings that follow; written into the file as a
+    // "# sensor: " line when it changes during a recording.
+    void sensorChanged(const QString &sensor);
+    // `lost`: the port went away and may come back, and the same file goes on when it
+    // does. Otherwise the port was closed: the recording ends.
+    void connectionEnded(bool lost);
+
+signals:
+    void started(const QString &path);
+    void rowsWritten(qint64 count);
+    // Empty when the recording was stopped; otherwise why it stopped or did not start.
+    void stopped(const QString &errorText);
+
+private:
+    bool startFile(const QString &folder, const QDateTime &start);
+    void finish(const QString &errorText);
+    bool isNewLocalDate(const QDateTime &time) const;
+    void syncFile();
+
+    Clock m_clock;
+    RecordingFile m_file;
+    RecordingFile::Instrument m_instrument;
+    QString m_fileSerialNumber;
+    QString m_fileSensor;
+    QString m_folder;
+    QString m_fileFolder;
+    QDateTime m_fileStart;
+    qint64 m_rows = 0;
+    bool m_automatic = false;
+    bool m_awaitingFirstIdentification = true;
+    QTimer *m_syncTimer;
+};
+
+#endif

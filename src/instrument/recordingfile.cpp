@@ -1,0 +1,78 @@
+#include "recordingfile.h"
+
+#include "rimeglass-version.h"
+
+#include <QRegularExpression>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+QString RecordingFile::fileName(const QString &serialNumber, const QDateTime &start)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
+    QString serial = serialNumber.isEmpty() ? QStringLiteral("unknown") : serialNumber;
+    serial.replace(unsafe, QStringLiteral("_"));
+    return serial + QLatin1Char('_')
+        + start.toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"))
+        + QStringLiteral(".csv");
+}
+
+QByteArray RecordingFile::header(const Instrument &instrument)
+{
+    return QByteArray("# rimeglass ") + rimeglass::versionText + " recording\n# instrument: MORVA "
+        + instrument.model.toUtf8() + ", serial number " + instrument.serialNumber.toUtf8()
+        + ", firmware " + instrument.version.toUtf8() + '\n' + sensorLine(instrument.sensor)
+        + "time_utc,seconds,kelvin\n";
+}
+
+QByteArray RecordingFile::sensorLine(const QString &sensor)
+{
+    return "# sensor: " + sensor.toUtf8() + '\n';
+}
+
+QByteArray RecordingFile::row(const QDateTime &time, double seconds, double kelvin)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs).toLatin1() + ','
+        + QByteArray::number(seconds, 'f', 3) + ',' + QByteArray::number(kelvin, 'f', 3) + '\n';
+}
+
+bool RecordingFile::open(const QString &path, const QByteArray &header)
+{
+    close();
+    m_error.clear();
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(QStringLiteral("create"), m_file.errorString());
+    return append(header);
+}
+
+bool RecordingFile::append(const QByteArray &bytes)
+{
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush())
+        return fail(QStringLiteral("write"), m_file.errorString());
+    return true;
+}
+
+bool RecordingFile::sync()
+{
+    if (!m_file.isOpen())
+        return true;
+    if (::fdatasync(m_file.handle()) != 0 && errno != EINVAL)
+        return fail(QStringLiteral("write"), QString::fromLocal8Bit(std::strerror(errno)));
+    return true;
+}
+
+void RecordingFile::close()
+{
+    if (m_file.isOpen()) {
+        sync();
+        m_file.close();
+    }
+}
+
+bool RecordingFile::fail(const QString &action, const QString &reason)
+{
+    m_error = QStringLiteral("Cannot %1 %2: %3").arg(action, m_file.fileName(), reason);
+    m_file.close();
+    return false;
+}
