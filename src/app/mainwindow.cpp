@@ -6,9 +6,11 @@
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
+#include "inputfile.h"
 #include "portopenfailure.h"
 #include "rimeglass-version.h"
 #include "serialportlinks.h"
+#include "settingsprotocol.h"
 #include "settingsstorerepair.h"
 #include "transferreport.h"
 #include "ui_mainwindow.h"
@@ -89,56 +91,6 @@ int sensorComboIndex(int sensorId)
     }
 }
 
-// A real calibration table is a few kilobytes and a firmware container a few hundred;
-// anything beyond this is not what the operator meant to pick.
-const qint64 maxInputFileSize = 16 * 1024 * 1024;
-
-// The whole file, or nothing when it cannot be read or holds more than maxSize bytes.
-// It is read in pieces and never further than that, so that a huge file or a device
-// that never ends (/dev/zero) cannot exhaust memory.
-QByteArray readWholeFile(const QString &path, qint64 maxSize)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-
-    const qint64 pieceSize = 1024 * 1024;
-    QByteArray contents;
-    while (file.size() <= maxSize && contents.size() <= maxSize) {
-        const QByteArray piece = file.read(qMin(pieceSize, maxSize + 1 - contents.size()));
-        if (piece.isEmpty())
-            break;
-        contents += piece;
-    }
-    if (file.size() > maxSize || contents.size() > maxSize) {
-        qDebug().noquote()
-            << QStringLiteral("refused %1: more than %2 bytes").arg(path).arg(maxSize);
-        return QByteArray();
-    }
-    if (file.error() != QFileDevice::NoError)
-        return QByteArray();
-    return contents;
-}
-
-// The read-back queries, one per stage. Each is sent once the instrument has answered
-// the one before with a parameter report.
-const char *const readBackQueries[] = {
-    ":cal?\n",         ":rs232:period?\n",   ":rs485:period?\n",   ":relay1:default?\n",
-    ":relay1:temp?\n", ":relay1:hyst?\n",    ":relay2:default?\n", ":relay2:temp?\n",
-    ":relay2:hyst?\n", ":display:period?\n",
-};
-const int readBackStageCount = int(sizeof(readBackQueries) / sizeof(readBackQueries[0]));
-
-// The instrument's names of the sensor curves, in the order of the sensor combo.
-const char *const sensorKeywords[] = {"zur", "dt-400", "dt-670", "asc", "user"};
-
-// Keyword of a sensor identifier (the combo's item data); empty for an unknown one.
-QString sensorKeyword(int sensorId)
-{
-    const int index = sensorComboIndex(sensorId);
-    return index < 0 ? QString() : QString::fromLatin1(sensorKeywords[index]);
-}
-
 bool toInteger(const QString &text, int *number)
 {
     bool ok = false;
@@ -180,23 +132,6 @@ const double adcPointTolerance = 1e-7;
 QString voltsText(double volts)
 {
     return QString::asprintf("%8.6lf V", volts);
-}
-
-// Operators type paths (a link, a pseudo-terminal); the system lists only names.
-bool isPortPath(const QString &name)
-{
-    return name.contains(QLatin1Char('/'));
-}
-
-bool portIsPresent(const QString &name)
-{
-    if (isPortPath(name))
-        return QFileInfo::exists(name);
-    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
-        if (port.portName() == name)
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -489,7 +424,7 @@ void MainWindow::sensorChanged(int)
     const int sensorId = ui->sensorCombo->currentData(Qt::UserRole).toInt();
     settings->setValue(QStringLiteral("/sensor-id"), sensorId);
     ui->sensorNameValue->setText(ui->sensorCombo->currentText());
-    const QString keyword = sensorKeyword(sensorId);
+    const QString keyword = SettingsProtocol::sensorKeyword(sensorId);
     if (!keyword.isEmpty())
         sendConfirmed(QStringLiteral(":cal ") + keyword + QLatin1Char('\n'),
                       tr("Sensor set to %1").arg(ui->sensorCombo->currentText()));
@@ -585,7 +520,7 @@ void MainWindow::changeRelayValue(const QString &key, const char *commandFormat,
         return;
     settings->setValue(key, value);
     sendConfirmed(QString::asprintf(commandFormat, value),
-                  tr("%1 set to %2 K").arg(what, QString::asprintf("%5.3lf", value)));
+                  SettingsProtocol::kelvinConfirmation(what, value));
 }
 
 void MainWindow::changeRelayDefaultState(const QString &key, const char *commandFormat,
@@ -664,7 +599,7 @@ void MainWindow::serialPortsRefreshButtonClicked()
     }
     // A path the operator typed is never listed: it goes back into the box as typed. A
     // port waited for stays in the box while it is away.
-    if (combo->findData(remembered) < 0 && isPortPath(remembered))
+    if (combo->findData(remembered) < 0 && SerialPortLinks::isPath(remembered))
         combo->setEditText(remembered);
     if (!awaitedPortName.isEmpty() && portNameToOpen() != awaitedPortName)
         combo->setEditText(awaitedPortName);
@@ -838,7 +773,7 @@ void MainWindow::checkLostPortBack()
     }
     // A port that is listed again may still refuse to open for a moment; the next poll
     // tries again.
-    if (portIsPresent(awaitedPortName) && openNamedPort(awaitedPortName, false))
+    if (SerialPortLinks::isPresent(awaitedPortName) && openNamedPort(awaitedPortName, false))
         stopWaitingForPort();
 }
 
@@ -887,7 +822,7 @@ void MainWindow::sensorFileChooseButtonClicked()
         return;
     ui->sensorFileEdit->setText(path);
 
-    const CurveFile file = CurveFile::fromFileData(readWholeFile(path, maxInputFileSize));
+    const CurveFile file = CurveFile::fromFileData(InputFile::read(path));
     calibrationTemperatures = file.table.temperatures;
     calibrationVoltages = file.table.voltages;
     for (int i = 0; i < calibrationTemperatures.size(); ++i)
@@ -1026,7 +961,7 @@ void MainWindow::firmwareUpgradeButtonClicked()
 
     const QByteArray revision = device->compat;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(readWholeFile(path, maxInputFileSize), revision));
+        Firmware::fromFileData(InputFile::read(path), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(this, tr("Firmware upgrade"),
                               tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
@@ -1349,10 +1284,9 @@ void MainWindow::applyParameter(const QString &key, const QString &value)
 
 void MainWindow::applySensorKeyword(const QString &keyword)
 {
-    for (int index = 0; index < int(sizeof(sensorKeywords) / sizeof(sensorKeywords[0])); ++index) {
-        if (keyword == QLatin1String(sensorKeywords[index]))
-            ui->sensorCombo->setCurrentIndex(index);
-    }
+    const int index = sensorComboIndex(SettingsProtocol::sensorIdOfKeyword(keyword));
+    if (index >= 0)
+        ui->sensorCombo->setCurrentIndex(index);
     // sensorChanged is silent during a read-back, so the name is refreshed here.
     ui->sensorNameValue->setText(ui->sensorCombo->currentText());
 }
@@ -1387,17 +1321,17 @@ void MainWindow::updateAvailability(bool connected)
 void MainWindow::getParameters()
 {
     qDebug() << "getParameters(): getParametersStage =" << getParametersStage;
-    if (getParametersStage < 0 || getParametersStage >= readBackStageCount) {
+    if (getParametersStage < 0 || getParametersStage >= SettingsProtocol::readBackStageCount()) {
         // Only the read-back that follows an Open is announced: after a restart (the end
         // of an upgrade) the transfer's outcome stays on show.
-        if (getParametersStage == readBackStageCount && announceReadBack) {
+        if (getParametersStage == SettingsProtocol::readBackStageCount() && announceReadBack) {
             announceReadBack = false;
             ui->statusBar->showMessage(tr("Settings read from the instrument"));
         }
         getParametersStage = -1;
         return;
     }
-    sendToDevice(QString::fromLatin1(readBackQueries[getParametersStage]));
+    sendToDevice(SettingsProtocol::readBackQuery(getParametersStage));
 }
 
 void MainWindow::pushPoint()

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSerialPortInfo>
 
 SerialPortLinks::SerialPortLinks(const QString &directory)
 {
@@ -18,4 +19,20 @@ QString SerialPortLinks::linkTo(const QString &systemLocation) const
 {
     const QString target = QFileInfo(systemLocation).canonicalFilePath();
     return target.isEmpty() ? QString() : linkByTarget.value(target);
+}
+
+bool SerialPortLinks::isPath(const QString &portName)
+{
+    return portName.contains(QLatin1Char('/'));
+}
+
+bool SerialPortLinks::isPresent(const QString &portName)
+{
+    if (isPath(portName))
+        return QFileInfo::exists(portName);
+    for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
+        if (port.portName() == portName)
+            return true;
+    }
+    return false;
 }

@@ -16,6 +16,11 @@ public:
     // /dev/ttyUSB0), or an empty string when there is none.
     QString linkTo(const QString &systemLocation) const;
 
+    // Operators type paths (a link, a pseudo-terminal); the system lists only names.
+    static bool isPath(const QString &portName);
+    // Whether the port is there now: a path exists, or the system lists the name.
+    static bool isPresent(const QString &portName);
+
 private:
     QHash<QString, QString> linkByTarget; // canonical target path, link path
 };

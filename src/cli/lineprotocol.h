@@ -1,0 +1,24 @@
+#ifndef RIMEGLASS_LINEPROTOCOL_H
+#define RIMEGLASS_LINEPROTOCOL_H
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QPair>
+#include <QString>
+
+// One reading as a point of InfluxDB's line protocol:
+//     temperature,model=ZURKD550,serial=SN0001,site=lab2 kelvin=77.35 1796652201125000000
+// Tags in the order given, with commas, blanks and equals signs escaped as the protocol
+// asks; the timestamp in nanoseconds since the epoch.
+class LineProtocol
+{
+public:
+    using Tags = QList<QPair<QString, QString>>;
+
+    static QByteArray point(const Tags &tags, double kelvin, const QDateTime &time);
+    // "key=value" from the command line; false when it is not of that form.
+    static bool parseTag(const QString &text, QPair<QString, QString> *tag);
+};
+
+#endif

@@ -1,0 +1,22 @@
+#include "cli.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <sodium.h>
+
+int main(int argc, char *argv[])
+{
+    // Firmware signatures are checked with libsodium.
+    if (sodium_init() != 0)
+        return 1;
+
+    QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("rimeglass.morva.example"));
+    QCoreApplication::setApplicationName(QStringLiteral("rimeglass-cli"));
+    QCoreApplication application(argc, argv);
+    // The link's diagnostics ("serial read: ...") stay out of a script's standard error;
+    // QT_LOGGING_RULES="default.debug=true" brings them back.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    Cli cli;
+    return cli.run(QCoreApplication::arguments());
+}

@@ -1,0 +1,49 @@
+#ifndef RIMEGLASS_SETTINGSPROTOCOL_H
+#define RIMEGLASS_SETTINGSPROTOCOL_H
+
+#include <QList>
+#include <QMap>
+#include <QString>
+
+// The instrument's ten settings as the window and the command-line tool handle them: the
+// queries of the read-back and their answers, the commands that change a setting, the
+// ranges the window's widgets allow, and the names an operator uses for them.
+class SettingsProtocol
+{
+public:
+    // The read-back asks one query after the other, each once the answer to the one
+    // before has come in.
+    static int readBackStageCount();
+    static QString readBackQuery(int stage);
+
+    // The instrument's sensor keyword ("zur", "dt-400", "dt-670", "asc", "user") for a
+    // sensor identifier (0, 1, 2, 3, 16; the sensor combo's item data), and back.
+    static QString sensorKeyword(int sensorId);
+    // -1 for a keyword of no known sensor.
+    static int sensorIdOfKeyword(const QString &keyword);
+    static QString sensorName(int sensorId);
+
+    // One value read back, under the names the command-line tool prints: a parameter
+    // report "rs232:period = 250" gives rs232-output = enabled and rs232-period = 250.
+    // Empty for a report that is no setting or whose value does not convert.
+    static QMap<QString, QString> readBackValues(const QString &key, const QString &value);
+    // The names in the order they are printed.
+    static QStringList settingNames();
+
+    // "relay1-temperature=77.35": the command that sets it, checked against the range the
+    // window allows. rs232-period and rs485-period stand for an enabled output; "0" or
+    // rs232-output=disabled switches it off. False, with the reason, for a name or value
+    // that is not taken; nothing is to be sent then.
+    struct Change
+    {
+        QString name;
+        QString command;
+        QString confirmation; // "Relay 1 temperature set to 77.350 K"
+    };
+    static bool parseChange(const QString &assignment, Change *change, QString *error);
+
+    // Words for a change that was sent, as the window and the tool tell the operator.
+    static QString kelvinConfirmation(const QString &label, double kelvin);
+};
+
+#endif
