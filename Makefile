@@ -1,15 +1,19 @@
 # Front door: `make` builds, `make run` starts the tool, `make demo` starts it with a
-# simulated instrument, `make check` runs every test.
+# simulated instrument, `make check` runs every test, `make mutation` measures how many
+# planted faults the tests catch (slow; tests/README.md).
 BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run demo check check-asan fuzz bench clean format
+.PHONY: all deps configure build run demo check check-asan fuzz bench mutation clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 BENCH_DIR ?= build-bench
+MUTATION_SEED ?= 1
+MUTATION_COUNT ?= 120
+MUTATION_ARGS ?=
 
 all: build
 
@@ -61,6 +65,12 @@ bench: deps
 		-DRIMEGLASS_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target rimeglass_benchmarks
 	bench/run-bench $(BENCH_DIR)
+
+# A seeded sample of small faults planted in src/ one at a time, each rebuilt and met by
+# the suites that link it; kill rate and survivors in build-mutation/mutation-report.txt.
+# MUTATION_ARGS=--list prints the sample, MUTATION_ARGS="--only 7" runs one mutant.
+mutation: deps
+	scripts/mutation --seed $(MUTATION_SEED) --count $(MUTATION_COUNT) --jobs $(JOBS) $(MUTATION_ARGS)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
