@@ -166,6 +166,9 @@ void HistoryView::showRange(double from, double to)
 void HistoryView::refresh()
 {
     m_redrawTimer->stop();
+    // Hidden (another tab in front), it catches up when shown.
+    if (!isVisible())
+        return;
     updateRange();
     m_history.decimate(m_from, m_to, std::max(1, m_plot->canvas()->width()), m_points);
     fitTemperatureAxis();
@@ -270,6 +273,12 @@ void HistoryView::takeRangeFromAxes()
     const QwtScaleDiv &time = m_plot->axisScaleDiv(QwtPlot::xBottom);
     m_from = time.lowerBound() / msPerSecond;
     m_to = time.upperBound() / msPerSecond;
+}
+
+void HistoryView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    scheduleRefresh();
 }
 
 bool HistoryView::eventFilter(QObject *watched, QEvent *event)

@@ -42,7 +42,8 @@ public:
     void setFolder(const QString &folder);
     QString folder() const { return m_folder; }
 
-    // Creates the folder if needed and opens a new file in it. When the folder cannot
+    // Ends a recording under way, creates the folder if needed and opens a new file in
+    // it, named after the instrument last identified. When the folder cannot
     // be created or written, or the file not created, emits stopped() with the reason
     // and returns false.
     bool start(const QString &folder);
