@@ -167,7 +167,7 @@ void HistoryView::refresh()
 {
     m_redrawTimer->stop();
     // Hidden (another tab in front), it catches up when shown.
-    if (!isVisible())
+    if (!isVisible() || m_history.isEmpty())
         return;
     updateRange();
     m_history.decimate(m_from, m_to, std::max(1, m_plot->canvas()->width()), m_points);
@@ -192,8 +192,6 @@ void HistoryView::scheduleRefresh()
 
 void HistoryView::updateRange()
 {
-    if (m_history.isEmpty())
-        return;
     const double last = m_history.lastTime();
     if (m_wholeSession) {
         m_from = m_history.firstTime();
