@@ -40,6 +40,8 @@ public:
     void setAutomatic(bool automatic);
     bool isAutomatic() const { return m_automatic; }
     void setFolder(const QString &folder);
+    // The documents folder + "/rimeglass": the default of "/recording/folder".
+    static QString defaultFolder();
     QString folder() const { return m_folder; }
 
     // Ends a recording under way, creates the folder if needed and opens a new file in
