@@ -166,6 +166,9 @@ void HistoryView::showRange(double from, double to)
 void HistoryView::refresh()
 {
     m_redrawTimer->stop();
+    // Hidden (another tab in front), it catches up when shown.
+    if (!isVisible() || m_history.isEmpty())
+        return;
     updateRange();
     m_history.decimate(m_from, m_to, std::max(1, m_plot->canvas()->width()), m_points);
     fitTemperatureAxis();
@@ -189,8 +192,6 @@ void HistoryView::scheduleRefresh()
 
 void HistoryView::updateRange()
 {
-    if (m_history.isEmpty())
-        return;
     const double last = m_history.lastTime();
     if (m_wholeSession) {
         m_from = m_history.firstTime();
@@ -270,6 +271,12 @@ void HistoryView::takeRangeFromAxes()
     const QwtScaleDiv &time = m_plot->axisScaleDiv(QwtPlot::xBottom);
     m_from = time.lowerBound() / msPerSecond;
     m_to = time.upperBound() / msPerSecond;
+}
+
+void HistoryView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    scheduleRefresh();
 }
 
 bool HistoryView::eventFilter(QObject *watched, QEvent *event)

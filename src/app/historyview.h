@@ -54,10 +54,12 @@ public:
     // counted from the first of them). False with `error` naming the file and reason.
     bool exportCsv(const QString &path, QString *error = nullptr) const;
 
-    // Redraws now: the shown range, its decimated points and the temperature axis.
+    // Redraws now: the shown range, its decimated points and the temperature axis
+    // (nothing while hidden; showing the view redraws it).
     void refresh();
 
 protected:
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

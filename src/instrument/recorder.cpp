@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
@@ -51,6 +52,12 @@ void Recorder::setAutomatic(bool automatic)
 void Recorder::setFolder(const QString &folder)
 {
     m_folder = folder;
+}
+
+QString Recorder::defaultFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+        + QStringLiteral("/rimeglass");
 }
 
 bool Recorder::start(const QString &folder)

@@ -40,9 +40,12 @@ public:
     void setAutomatic(bool automatic);
     bool isAutomatic() const { return m_automatic; }
     void setFolder(const QString &folder);
+    // The documents folder + "/rimeglass": the default of "/recording/folder".
+    static QString defaultFolder();
     QString folder() const { return m_folder; }
 
-    // Creates the folder if needed and opens a new file in it. When the folder cannot
+    // Ends a recording under way, creates the folder if needed and opens a new file in
+    // it, named after the instrument last identified. When the folder cannot
     // be created or written, or the file not created, emits stopped() with the reason
     // and returns false.
     bool start(const QString &folder);
