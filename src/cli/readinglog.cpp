@@ -124,6 +124,10 @@ int ReadingLog::run()
         QTimer::singleShot(m_options.durationMs, this, [this] { stop(0); });
 
     const int result = m_loop.exec();
+    // No more readings: what is buffered is all there is to send.
+    m_portPoll->stop();
+    if (Device *device = m_client->device())
+        device->close();
     if (m_writer && !m_writer->flush(m_options.timeoutMs))
         message(tr("%1 readings could not be posted to InfluxDB before the end")
                     .arg(m_writer->waiting()));

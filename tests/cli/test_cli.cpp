@@ -385,7 +385,8 @@ void TestCli::logIntoInfluxDb()
     QVERIFY2(err.contains("none was lost"), err.constData());
     QVERIFY2(!err.contains("readings were dropped"), err.constData());
 
-    const QJsonArray values = server.values("SELECT kelvin, serial, model, site FROM temperature");
+    const QJsonArray values
+        = server.values("SELECT kelvin, serial, model, site FROM temperature", "cryostat");
     QVERIFY(values.size() >= 4);
     QList<double> logged;
     qint64 previous = 0;

@@ -1,5 +1,5 @@
-#ifndef RIMEGLASS_TESTS_INFLUXSERVER_H
-#define RIMEGLASS_TESTS_INFLUXSERVER_H
+#ifndef RIMEGLASS_STANDIN_INFLUXSERVER_H
+#define RIMEGLASS_STANDIN_INFLUXSERVER_H
 
 #include <QJsonArray>
 #include <QProcess>
@@ -23,9 +23,8 @@ public:
     QString url() const;
     // Runs one statement; the server's JSON answer.
     QByteArray query(const QString &statement, const QString &database = QString());
-    // The rows of the first series a SELECT on the database "cryostat" gives, times in
-    // nanoseconds.
-    QJsonArray values(const QString &select);
+    // The rows of the first series a SELECT on the database gives, times in nanoseconds.
+    QJsonArray values(const QString &select, const QString &database);
     QString log() const;
 
 private:

@@ -104,10 +104,9 @@ QByteArray InfluxServer::query(const QString &statement, const QString &database
     return request("POST", QStringLiteral("/query?") + query.toString(QUrl::FullyEncoded));
 }
 
-QJsonArray InfluxServer::values(const QString &select)
+QJsonArray InfluxServer::values(const QString &select, const QString &database)
 {
-    const QJsonObject answer
-        = QJsonDocument::fromJson(query(select, QStringLiteral("cryostat"))).object();
+    const QJsonObject answer = QJsonDocument::fromJson(query(select, database)).object();
     return answer.value(QStringLiteral("results"))
         .toArray()
         .at(0)
