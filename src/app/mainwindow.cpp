@@ -424,46 +424,41 @@ void MainWindow::sensorChanged(int)
     const int sensorId = ui->sensorCombo->currentData(Qt::UserRole).toInt();
     settings->setValue(QStringLiteral("/sensor-id"), sensorId);
     ui->sensorNameValue->setText(ui->sensorCombo->currentText());
-    const QString keyword = SettingsProtocol::sensorKeyword(sensorId);
-    if (!keyword.isEmpty())
-        sendConfirmed(QStringLiteral(":cal ") + keyword + QLatin1Char('\n'),
-                      tr("Sensor set to %1").arg(ui->sensorCombo->currentText()));
+    const SettingsProtocol::Change change = SettingsProtocol::sensorChange(sensorId);
+    if (!change.command.isEmpty())
+        sendConfirmed(change.command, change.confirmation);
 }
 
 void MainWindow::relay1TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-temperature"), ":relay1:temp %5.3lf\n", value,
-                     tr("Relay 1 temperature"));
+    changeRelayValue(QStringLiteral("/relay1-temperature"), 1, false, value);
 }
 
 void MainWindow::relay2TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-temperature"), ":relay2:temp %5.3lf\n", value,
-                     tr("Relay 2 temperature"));
+    changeRelayValue(QStringLiteral("/relay2-temperature"), 2, false, value);
 }
 
 void MainWindow::relay1HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-hysteresis"), ":relay1:hyst %5.3lf\n", value,
-                     tr("Relay 1 hysteresis"));
+    changeRelayValue(QStringLiteral("/relay1-hysteresis"), 1, true, value);
 }
 
 void MainWindow::relay2HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-hysteresis"), ":relay2:hyst %5.3lf\n", value,
-                     tr("Relay 2 hysteresis"));
+    changeRelayValue(QStringLiteral("/relay2-hysteresis"), 2, true, value);
 }
 
 void MainWindow::relay1DefaultStateChanged(int)
 {
-    changeRelayDefaultState(QStringLiteral("/relay1-default-state"), ":relay1:default %d\n",
-                            ui->relay1DefaultStateCombo, tr("Relay 1 default state"));
+    changeRelayDefaultState(QStringLiteral("/relay1-default-state"), 1,
+                            ui->relay1DefaultStateCombo);
 }
 
 void MainWindow::relay2DefaultStateChanged(int)
 {
-    changeRelayDefaultState(QStringLiteral("/relay2-default-state"), ":relay2:default %d\n",
-                            ui->relay2DefaultStateCombo, tr("Relay 2 default state"));
+    changeRelayDefaultState(QStringLiteral("/relay2-default-state"), 2,
+                            ui->relay2DefaultStateCombo);
 }
 
 void MainWindow::rs232AutomaticOutputChanged(int)
@@ -508,30 +503,30 @@ void MainWindow::displayRefreshSpinChanged(int value)
 {
     // Stored also when the value comes from the instrument; only the command is held back.
     settings->setValue(QStringLiteral("/display-refresh-period"), value);
-    if (!updatingFromDevice)
-        sendConfirmed(QString::asprintf(":display:period %d\n", value),
-                      tr("Display refresh period set to %1 ms").arg(value));
+    if (!updatingFromDevice) {
+        const SettingsProtocol::Change change = SettingsProtocol::displayPeriodChange(value);
+        sendConfirmed(change.command, change.confirmation);
+    }
 }
 
-void MainWindow::changeRelayValue(const QString &key, const char *commandFormat, double value,
-                                  const QString &what)
+void MainWindow::changeRelayValue(const QString &key, int relay, bool hysteresis, double value)
 {
     if (updatingFromDevice)
         return;
     settings->setValue(key, value);
-    sendConfirmed(QString::asprintf(commandFormat, value),
-                  SettingsProtocol::kelvinConfirmation(what, value));
+    const SettingsProtocol::Change change
+        = SettingsProtocol::relayValueChange(relay, hysteresis, value);
+    sendConfirmed(change.command, change.confirmation);
 }
 
-void MainWindow::changeRelayDefaultState(const QString &key, const char *commandFormat,
-                                         const QComboBox *combo, const QString &what)
+void MainWindow::changeRelayDefaultState(const QString &key, int relay, const QComboBox *combo)
 {
     if (updatingFromDevice)
         return;
     const int state = combo->currentData(Qt::UserRole).toInt();
     settings->setValue(key, state);
-    sendConfirmed(QString::asprintf(commandFormat, state),
-                  tr("%1 set to %2").arg(what, combo->currentText()));
+    const SettingsProtocol::Change change = SettingsProtocol::defaultStateChange(relay, state);
+    sendConfirmed(change.command, change.confirmation);
 }
 
 void MainWindow::sendRs232Period()
@@ -548,12 +543,9 @@ void MainWindow::sendRs485Period()
 
 void MainWindow::sendOutputPeriod(const char *output, int period)
 {
-    const QString label = QString::fromLatin1(output).toUpper();
-    const QString confirmation = period == 0
-        ? tr("%1 automatic output disabled").arg(label)
-        : tr("%1 output period set to %2 ms").arg(label).arg(period);
-    const bool sent
-        = sendConfirmed(QString::asprintf(":%s:period %d\n", output, period), confirmation);
+    const SettingsProtocol::Change change
+        = SettingsProtocol::outputPeriodChange(QString::fromLatin1(output), period);
+    const bool sent = sendConfirmed(change.command, change.confirmation);
     // The readings now come at the period just set, not the one read back.
     if (sent && qstrcmp(output, "rs232") == 0)
         reportedRs232PeriodMs = period;

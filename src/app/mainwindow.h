@@ -101,10 +101,8 @@ private:
     void adcVoltageReceived(const QString &value);
     void calibratedVoltageReceived(const QString &value);
     bool sendToDevice(const QString &command);
-    void changeRelayValue(const QString &key, const char *commandFormat, double value,
-                          const QString &what);
-    void changeRelayDefaultState(const QString &key, const char *commandFormat,
-                                 const QComboBox *combo, const QString &what);
+    void changeRelayValue(const QString &key, int relay, bool hysteresis, double value);
+    void changeRelayDefaultState(const QString &key, int relay, const QComboBox *combo);
     void sendRs232Period();
     void sendRs485Period();
     void sendOutputPeriod(const char *portLabel, int period);

@@ -76,8 +76,6 @@ QString outOfRange(const QString &name, const QString &value, const QString &ran
 bool parseRelayValue(const QString &name, const QString &value, SettingsProtocol::Change *change,
                      QString *error)
 {
-    const QString relay = name.left(6); // "relay1"
-    const bool temperature = name.endsWith(QLatin1String("-temperature"));
     double kelvin = 0.0;
     if (!toFinite(value, &kelvin)) {
         *error = tr("%1: \"%2\" is not a number").arg(name, value);
@@ -87,18 +85,14 @@ bool parseRelayValue(const QString &name, const QString &value, SettingsProtocol
         *error = outOfRange(name, value, tr("0.1 to 1000 K"));
         return false;
     }
-    const QString label
-        = tr("Relay %1 %2").arg(relay.right(1), temperature ? tr("temperature") : tr("hysteresis"));
-    change->command = QString::asprintf(temperature ? ":%s:temp %5.3lf\n" : ":%s:hyst %5.3lf\n",
-                                        qPrintable(relay), kelvin);
-    change->confirmation = SettingsProtocol::kelvinConfirmation(label, kelvin);
+    *change = SettingsProtocol::relayValueChange(
+        name.at(5).digitValue(), name.endsWith(QLatin1String("-hysteresis")), kelvin);
     return true;
 }
 
 bool parseDefaultState(const QString &name, const QString &value, SettingsProtocol::Change *change,
                        QString *error)
 {
-    const QString relay = name.left(6);
     const QString lower = value.trimmed().toLower();
     int state = -1;
     if (lower == QLatin1String("off") || lower == QLatin1String("0"))
@@ -109,16 +103,8 @@ bool parseDefaultState(const QString &name, const QString &value, SettingsProtoc
         *error = tr("%1: \"%2\" is neither off nor on").arg(name, value);
         return false;
     }
-    change->command = QString::asprintf(":%s:default %d\n", qPrintable(relay), state);
-    change->confirmation
-        = tr("Relay %1 default state set to %2").arg(relay.right(1), stateName(state));
+    *change = SettingsProtocol::defaultStateChange(name.at(5).digitValue(), state);
     return true;
-}
-
-void disableOutput(const QString &port, SettingsProtocol::Change *change)
-{
-    change->command = QString::asprintf(":%s:period 0\n", qPrintable(port));
-    change->confirmation = tr("%1 automatic output disabled").arg(portLabel(port));
 }
 
 bool parseOutput(const QString &name, const QString &value, SettingsProtocol::Change *change,
@@ -128,7 +114,7 @@ bool parseOutput(const QString &name, const QString &value, SettingsProtocol::Ch
     const QString lower = value.trimmed().toLower();
     if (name.endsWith(QLatin1String("-output"))) {
         if (lower == QLatin1String("disabled") || lower == QLatin1String("0")) {
-            disableOutput(port, change);
+            *change = SettingsProtocol::outputPeriodChange(port, 0);
             return true;
         }
         // The instrument reports a disabled output as period 0, so the period to enable it
@@ -142,16 +128,11 @@ bool parseOutput(const QString &name, const QString &value, SettingsProtocol::Ch
         *error = tr("%1: \"%2\" is not a whole number of milliseconds").arg(name, value);
         return false;
     }
-    if (period == 0) {
-        disableOutput(port, change);
-        return true;
-    }
-    if (period < minimumOutputPeriod || period > maximumOutputPeriod) {
+    if (period != 0 && (period < minimumOutputPeriod || period > maximumOutputPeriod)) {
         *error = outOfRange(name, value, tr("100 to 1000 ms, or 0 to disable the output"));
         return false;
     }
-    change->command = QString::asprintf(":%s:period %d\n", qPrintable(port), period);
-    change->confirmation = tr("%1 output period set to %2 ms").arg(portLabel(port)).arg(period);
+    *change = SettingsProtocol::outputPeriodChange(port, period);
     return true;
 }
 
@@ -167,8 +148,7 @@ bool parseDisplayPeriod(const QString &name, const QString &value, SettingsProto
         *error = outOfRange(name, value, tr("100 to 10000 ms"));
         return false;
     }
-    change->command = QString::asprintf(":display:period %d\n", period);
-    change->confirmation = tr("Display refresh period set to %1 ms").arg(period);
+    *change = SettingsProtocol::displayPeriodChange(period);
     return true;
 }
 
@@ -179,8 +159,7 @@ bool parseSensor(const QString &name, const QString &value, SettingsProtocol::Ch
     for (const Sensor &sensor : sensors) {
         if (lower == QLatin1String(sensor.keyword)
             || lower == QString::fromLatin1(sensor.name).toLower()) {
-            change->command = QStringLiteral(":cal %1\n").arg(QLatin1String(sensor.keyword));
-            change->confirmation = tr("Sensor set to %1").arg(QLatin1String(sensor.name));
+            *change = SettingsProtocol::sensorChange(sensor.id);
             return true;
         }
     }
@@ -305,7 +284,44 @@ bool SettingsProtocol::parseChange(const QString &assignment, Change *change, QS
     return false;
 }
 
-QString SettingsProtocol::kelvinConfirmation(const QString &label, double kelvin)
+SettingsProtocol::Change SettingsProtocol::sensorChange(int sensorId)
 {
-    return tr("%1 set to %2 K").arg(label, QString::asprintf("%5.3lf", kelvin).trimmed());
+    const QString keyword = sensorKeyword(sensorId);
+    if (keyword.isEmpty())
+        return {QStringLiteral("sensor"), QString(), QString()};
+    return {QStringLiteral("sensor"), QStringLiteral(":cal %1\n").arg(keyword),
+            tr("Sensor set to %1").arg(sensorName(sensorId))};
+}
+
+SettingsProtocol::Change SettingsProtocol::relayValueChange(int relay, bool hysteresis,
+                                                            double kelvin)
+{
+    const QString label
+        = tr("Relay %1 %2").arg(relay).arg(hysteresis ? tr("hysteresis") : tr("temperature"));
+    return {QStringLiteral("relay%1-%2").arg(relay).arg(hysteresis ? "hysteresis" : "temperature"),
+            QString::asprintf(hysteresis ? ":relay%d:hyst %5.3lf\n" : ":relay%d:temp %5.3lf\n",
+                              relay, kelvin),
+            tr("%1 set to %2 K").arg(label, QString::asprintf("%5.3lf", kelvin).trimmed())};
+}
+
+SettingsProtocol::Change SettingsProtocol::defaultStateChange(int relay, int state)
+{
+    return {QStringLiteral("relay%1-default-state").arg(relay),
+            QString::asprintf(":relay%d:default %d\n", relay, state),
+            tr("Relay %1 default state set to %2").arg(relay).arg(stateName(state))};
+}
+
+SettingsProtocol::Change SettingsProtocol::outputPeriodChange(const QString &port, int period)
+{
+    return {port + QStringLiteral("-period"),
+            QString::asprintf(":%s:period %d\n", qPrintable(port), period),
+            period == 0 ? tr("%1 automatic output disabled").arg(portLabel(port))
+                        : tr("%1 output period set to %2 ms").arg(portLabel(port)).arg(period)};
+}
+
+SettingsProtocol::Change SettingsProtocol::displayPeriodChange(int milliseconds)
+{
+    return {QStringLiteral("display-refresh-period"),
+            QString::asprintf(":display:period %d\n", milliseconds),
+            tr("Display refresh period set to %1 ms").arg(milliseconds)};
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 // The instrument's ten settings as the window and the command-line tool handle them: the
 // queries of the read-back and their answers, the commands that change a setting, the
@@ -42,8 +43,15 @@ public:
     };
     static bool parseChange(const QString &assignment, Change *change, QString *error);
 
-    // Words for a change that was sent, as the window and the tool tell the operator.
-    static QString kelvinConfirmation(const QString &label, double kelvin);
+    // The command of each kind of change with the words the operator is told once it has
+    // been sent; the window's settings slots and parseChange() both build them here.
+    // `relay` and the state are 1 or 2 and 0 or 1; a period of 0 disables the output;
+    // an unknown sensor gives no command.
+    static Change sensorChange(int sensorId);
+    static Change relayValueChange(int relay, bool hysteresis, double kelvin);
+    static Change defaultStateChange(int relay, int state);
+    static Change outputPeriodChange(const QString &port, int period); // "rs232", "rs485"
+    static Change displayPeriodChange(int milliseconds);
 };
 
 #endif
