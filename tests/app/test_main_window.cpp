@@ -307,10 +307,11 @@ void TestMainWindow::formLayout()
     MainWindow window;
 
     auto *tabs = child<QTabWidget>(&window, "tabWidget");
-    QCOMPARE(tabs->count(), 5);
+    QCOMPARE(tabs->count(), 6);
     QCOMPARE(tabs->currentIndex(), 0);
-    const QStringList names = {"tab", "tab_2", "tab_4", "tab_3", "calibrationTab"};
-    const QStringList titles = {"Status", "Settings", "Custom sensor", "Upgrade", "Calibration"};
+    const QStringList names = {"tab", "tab_2", "tab_4", "tab_3", "calibrationTab", "historyTab"};
+    const QStringList titles
+        = {"Status", "Settings", "Custom sensor", "Upgrade", "Calibration", "History"};
     for (int i = 0; i < tabs->count(); ++i) {
         QCOMPARE(tabs->widget(i)->objectName(), names.at(i));
         QCOMPARE(tabs->tabText(i), titles.at(i));
