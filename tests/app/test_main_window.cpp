@@ -363,8 +363,11 @@ void TestMainWindow::formLayout()
     QCOMPARE(menus.at(0)->text(), QStringLiteral("Main"));
     QCOMPARE(menus.at(1)->text(), QStringLiteral("Tools"));
     QCOMPARE(menus.at(2)->text(), QStringLiteral("Help"));
-    QCOMPARE(child<QMenu>(&window, "menuMain")->actions(),
-             QList<QAction *>{child<QAction>(&window, "actionQuit")});
+    QList<QAction *> mainActions;
+    for (const char *name :
+         {"actionRecord", "actionRecordAutomatically", "actionRecordingFolder", "actionQuit"})
+        mainActions.append(child<QAction>(&window, name));
+    QCOMPARE(child<QMenu>(&window, "menuMain")->actions(), mainActions);
     QCOMPARE(child<QMenu>(&window, "menuTools")->actions(),
              QList<QAction *>{child<QAction>(&window, "actionCheckForUpdates")});
     QCOMPARE(child<QMenu>(&window, "menuHelp")->actions(),
