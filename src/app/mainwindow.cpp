@@ -141,6 +141,14 @@ const double microvoltsPerVolt = 1000000.0;
 // Closer points than this give no usable slope.
 const double adcPointTolerance = 1e-7;
 
+// "png" of "PNG image (*.png)".
+QString filterSuffix(const QString &nameFilter)
+{
+    const int start = nameFilter.indexOf(QLatin1String("(*.")) + 3;
+    const int end = nameFilter.indexOf(QLatin1Char(')'), start);
+    return start < 3 || end < 0 ? QString() : nameFilter.mid(start, end - start);
+}
+
 QString voltsText(double volts)
 {
     return QString::asprintf("%8.6lf V", volts);
@@ -868,8 +876,8 @@ void MainWindow::plotClearButtonClicked()
 void MainWindow::plotExportButtonClicked()
 {
     const QString lastPathKey = QStringLiteral("/ui/plot-export-last-path");
-    const QString path = chooseFileToSave(settings->value(lastPathKey).toString(),
-                                          plotExportNameFilter(), QStringLiteral("png"));
+    const QString path
+        = chooseFileToSave(settings->value(lastPathKey).toString(), plotExportNameFilter());
     if (path.isEmpty())
         return;
     settings->setValue(lastPathKey, QFileInfo(path).absolutePath());
@@ -1073,8 +1081,8 @@ QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &
     return dialog.selectedFiles().value(0);
 }
 
-QString MainWindow::chooseFileToSave(const QString &startDirectory, const QString &nameFilter,
-                                     const QString &defaultSuffix)
+// A name typed without a suffix gets the one of the file type chosen in the dialog.
+QString MainWindow::chooseFileToSave(const QString &startDirectory, const QString &nameFilter)
 {
     QFileDialog dialog;
     if (!startDirectory.isEmpty())
@@ -1082,7 +1090,9 @@ QString MainWindow::chooseFileToSave(const QString &startDirectory, const QStrin
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(nameFilter);
-    dialog.setDefaultSuffix(defaultSuffix);
+    dialog.setDefaultSuffix(filterSuffix(dialog.selectedNameFilter()));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(filterSuffix(filter)); });
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.selectedFiles().value(0);

@@ -120,8 +120,7 @@ private:
     void showTemperatureHistory();
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
-    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter,
-                             const QString &defaultSuffix = QStringLiteral("340"));
+    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
     void showTransferRefused();
     bool confirmEmptyTableUpload();
     void deviceTransferFinished();
