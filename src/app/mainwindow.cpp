@@ -798,8 +798,8 @@ void MainWindow::showIdentificationState()
     showRecordingState();
 }
 
-// The file is named after the instrument's serial number, which the boot loader's
-// identification does not give for the application.
+// The file is named after the serial number the application firmware identified itself
+// with; the boot loader sends no readings.
 bool MainWindow::canStartRecording() const
 {
     return instrumentIdentified && device && !device->bootstrap;
@@ -929,7 +929,10 @@ void MainWindow::recordingStopped(const QString &errorText)
     if (errorText.isEmpty())
         return;
     ui->statusBar->showMessage(errorText);
-    QMessageBox::warning(this, tr("Recording"), errorText);
+    // A failed write is found while a reading is handled, deep in the port's read: the
+    // box's event loop must not run there, where it could delete the device under it.
+    QTimer::singleShot(
+        0, this, [this, errorText] { QMessageBox::warning(this, tr("Recording"), errorText); });
 }
 
 void MainWindow::showRecordingState()

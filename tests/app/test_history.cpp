@@ -236,7 +236,7 @@ void TestHistory::windowRecordsReadings()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     const auto box = answerNextMessageBox(QMessageBox::Ok);
     record->click();
-    QVERIFY(box->shown);
+    QTRY_VERIFY(box->shown);
     QCOMPARE(box->title, QStringLiteral("Recording"));
     QCOMPARE(box->text, "Cannot create the folder " + folder + ": Not a directory");
     QCOMPARE(statusText(window), box->text);
