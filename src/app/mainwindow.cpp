@@ -6,8 +6,11 @@
 #include "device-serial.h"
 #include "firmware.h"
 #include "firmwareversion.h"
+#include "historyview.h"
 #include "inputfile.h"
+#include "plotexport.h"
 #include "portopenfailure.h"
+#include "recorder.h"
 #include "rimeglass-version.h"
 #include "serialportlinks.h"
 #include "settingsprotocol.h"
@@ -16,6 +19,7 @@
 #include "ui_mainwindow.h"
 
 #include <QBrush>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -23,7 +27,9 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPalette>
 #include <QPen>
@@ -50,6 +56,9 @@ const int confirmationNoticeMs = 3000;
 const int storeResetNoticeMs = 10000;
 const int portReturnPollMs = 1000;
 const int readoutAgeCheckMs = 1000;
+// The row count in the status bar changes with every reading; it is shown anew at most
+// this often.
+const int recordingStatusUpdateMs = 250;
 // The readout counts as stale after this many output periods without a reading, and
 // never sooner than the floor below.
 const int staleReadoutPeriods = 3;
@@ -61,6 +70,9 @@ const QSize largestOpeningSize(1024, 600);
 const QSize plotMinimumSize(320, 160);
 
 const char noInstrumentTip[] = "No instrument has identified itself on this port yet.";
+const char recordNeedsInstrumentTip[]
+    = "Recording starts once an instrument has identified itself: its serial number names "
+      "the file.";
 
 QPen curvePen()
 {
@@ -129,6 +141,14 @@ const double microvoltsPerVolt = 1000000.0;
 // Closer points than this give no usable slope.
 const double adcPointTolerance = 1e-7;
 
+// "png" of "PNG image (*.png)".
+QString filterSuffix(const QString &nameFilter)
+{
+    const int start = nameFilter.indexOf(QLatin1String("(*.")) + 3;
+    const int end = nameFilter.indexOf(QLatin1Char(')'), start);
+    return start < 3 || end < 0 ? QString() : nameFilter.mid(start, end - start);
+}
+
 QString voltsText(double volts)
 {
     return QString::asprintf("%8.6lf V", volts);
@@ -164,6 +184,7 @@ MainWindow::MainWindow(QWidget *parent)
     setUpTemperaturePlot();
     reserveReadoutSize();
     setUpSensorPlot();
+    setUpRecording();
 
     // Everything is loaded before any change slot is connected, so loading neither
     // writes the store back nor sends a command.
@@ -279,6 +300,31 @@ void MainWindow::setUpSensorPlot()
     sensorPlot->insertLegend(new QwtLegend(), QwtPlot::RightLegend, -1.0);
 }
 
+void MainWindow::setUpRecording()
+{
+    recorder = new Recorder(this);
+    recorder->setFolder(
+        settings->value(QStringLiteral("/recording/folder"), Recorder::defaultFolder()).toString());
+    const bool automatic = settings->value(QStringLiteral("/recording/automatic"), false).toBool();
+    recorder->setAutomatic(automatic);
+    ui->actionRecordAutomatically->setChecked(automatic);
+
+    historyView = new HistoryView(ui->historyTab);
+    ui->historyLayout->addWidget(historyView);
+
+    recordingStatusLabel = new QLabel(this);
+    recordingStatusLabel->setObjectName(QStringLiteral("recordingStatusLabel"));
+    ui->statusBar->addPermanentWidget(recordingStatusLabel);
+    recordingStatusUpdate = new QTimer(this);
+    recordingStatusUpdate->setSingleShot(true);
+    recordingStatusUpdate->setInterval(recordingStatusUpdateMs);
+    connect(recordingStatusUpdate, &QTimer::timeout, this, &MainWindow::showRecordingStatus);
+
+    connect(recorder, &Recorder::started, this, &MainWindow::recordingStarted);
+    connect(recorder, &Recorder::stopped, this, &MainWindow::recordingStopped);
+    connect(recorder, &Recorder::rowsWritten, this, &MainWindow::rowsRecorded);
+}
+
 void MainWindow::loadStoredSettings()
 {
     fillCombo(
@@ -345,6 +391,14 @@ void MainWindow::connectWidgets()
     connect(ui->enableSerialOutputButton, &QPushButton::clicked, this,
             &MainWindow::enableSerialOutputButtonClicked);
     connect(ui->plotClearButton, &QPushButton::clicked, this, &MainWindow::plotClearButtonClicked);
+    connect(ui->recordButton, &QPushButton::toggled, this, &MainWindow::recordToggled);
+    connect(ui->actionRecord, &QAction::toggled, this, &MainWindow::recordToggled);
+    connect(ui->actionRecordAutomatically, &QAction::toggled, this,
+            &MainWindow::recordAutomaticallyToggled);
+    connect(ui->actionRecordingFolder, &QAction::triggered, this,
+            &MainWindow::recordingFolderTriggered);
+    connect(ui->plotExportButton, &QPushButton::clicked, this,
+            &MainWindow::plotExportButtonClicked);
     connect(ui->applyButton, &QPushButton::clicked, this, &MainWindow::applyButtonClicked);
     connect(ui->saveButton, &QPushButton::clicked, this, &MainWindow::saveButtonClicked);
     connect(ui->saveButton2, &QPushButton::clicked, this, &MainWindow::saveButtonClicked);
@@ -359,6 +413,8 @@ void MainWindow::connectWidgets()
     connect(ui->upgradeButton, &QPushButton::clicked, this,
             &MainWindow::firmwareUpgradeButtonClicked);
     connect(ui->sensorCombo, comboIndexChanged, this, &MainWindow::sensorChanged);
+    // Also the sensor read back from the instrument: the recording names what it measures.
+    connect(ui->sensorCombo, &QComboBox::currentTextChanged, recorder, &Recorder::sensorChanged);
     connect(ui->relay1TempSpin, doubleSpinChanged, this, &MainWindow::relay1TempSpinChanged);
     connect(ui->relay2TempSpin, doubleSpinChanged, this, &MainWindow::relay2TempSpinChanged);
     connect(ui->relay1HystSpin, doubleSpinChanged, this, &MainWindow::relay1HystSpinChanged);
@@ -692,6 +748,7 @@ void MainWindow::serialPortCloseButtonClicked()
     stopWaitingForPort();
     if (device)
         discardDevice();
+    recorder->connectionEnded(false);
     updateAvailability(false);
     ui->statusBar->showMessage(tr("Port closed"));
 }
@@ -730,6 +787,14 @@ void MainWindow::showIdentificationState()
     const QString tip = instrumentIdentified ? QString() : tr(noInstrumentTip);
     ui->sensorUploadButton->setToolTip(tip);
     ui->upgradeButton->setToolTip(tip);
+    showRecordingState();
+}
+
+// The file is named after the serial number the application firmware identified itself
+// with; the boot loader sends no readings.
+bool MainWindow::canStartRecording() const
+{
+    return instrumentIdentified && device && !device->bootstrap;
 }
 
 void MainWindow::portErrorOccurred(QSerialPort::SerialPortError error)
@@ -750,6 +815,7 @@ void MainWindow::portLost()
 {
     const QString name = openedPortName;
     discardDevice();
+    recorder->connectionEnded(true);
     updateAvailability(false);
     ui->serialPortCloseButton->setEnabled(true);
     awaitedPortName = name;
@@ -781,6 +847,7 @@ void MainWindow::portChoiceChanged()
     if (rebuildingPortList || awaitedPortName.isEmpty() || portNameToOpen() == awaitedPortName)
         return;
     stopWaitingForPort();
+    recorder->connectionEnded(false);
     updateAvailability(false);
     ui->statusBar->showMessage(tr("Port closed"));
 }
@@ -796,6 +863,102 @@ void MainWindow::plotClearButtonClicked()
     pointAges.clear();
     pointTemperatures.clear();
     showTemperatureHistory();
+}
+
+void MainWindow::plotExportButtonClicked()
+{
+    const QString lastPathKey = QStringLiteral("/ui/plot-export-last-path");
+    const QString path
+        = chooseFileToSave(settings->value(lastPathKey).toString(), plotExportNameFilter());
+    if (path.isEmpty())
+        return;
+    settings->setValue(lastPathKey, QFileInfo(path).absolutePath());
+    QString error;
+    if (!exportPlot(temperaturePlot, path, &error))
+        QMessageBox::warning(this, tr("Export plot"), error);
+}
+
+void MainWindow::recordToggled(bool on)
+{
+    // Putting the other Record control in step comes back here with nothing to do.
+    if (on && !recorder->isRecording() && canStartRecording())
+        recorder->start(recorder->folder());
+    else if (!on && recorder->isRecording())
+        recorder->stop();
+    showRecordingState();
+}
+
+void MainWindow::recordAutomaticallyToggled(bool on)
+{
+    settings->setValue(QStringLiteral("/recording/automatic"), on);
+    recorder->setAutomatic(on);
+}
+
+void MainWindow::recordingFolderTriggered()
+{
+    QFileDialog dialog;
+    dialog.setWindowTitle(tr("Recording folder"));
+    dialog.setDirectory(recorder->folder());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString folder = dialog.selectedFiles().constFirst();
+    settings->setValue(QStringLiteral("/recording/folder"), folder);
+    recorder->setFolder(folder);
+}
+
+void MainWindow::recordingStarted()
+{
+    recordingStatusUpdate->stop();
+    showRecordingState();
+}
+
+void MainWindow::recordingStopped(const QString &errorText)
+{
+    recordingStatusUpdate->stop();
+    showRecordingState();
+    if (errorText.isEmpty())
+        return;
+    ui->statusBar->showMessage(errorText);
+    // A failed write is found while a reading is handled, deep in the port's read: the
+    // box's event loop must not run there, where it could delete the device under it.
+    QTimer::singleShot(
+        0, this, [this, errorText] { QMessageBox::warning(this, tr("Recording"), errorText); });
+}
+
+void MainWindow::showRecordingState()
+{
+    const bool recording = recorder->isRecording();
+    ui->recordButton->setChecked(recording);
+    ui->actionRecord->setChecked(recording);
+    const bool available = recording || canStartRecording();
+    ui->recordButton->setEnabled(available);
+    ui->actionRecord->setEnabled(available);
+    ui->recordButton->setToolTip(available ? QString() : tr(recordNeedsInstrumentTip));
+    showRecordingStatus();
+}
+
+// Shows the count at once, then holds back until the update interval has passed.
+void MainWindow::rowsRecorded()
+{
+    if (recordingStatusUpdate->isActive())
+        return;
+    showRecordingStatus();
+    recordingStatusUpdate->start();
+}
+
+void MainWindow::showRecordingStatus()
+{
+    if (!recorder->isRecording()) {
+        recordingStatusLabel->clear();
+        return;
+    }
+    const qint64 rows = recorder->rowCount();
+    const QString count = QLocale(QLocale::English).toString(rows);
+    const QString fileName = QFileInfo(recorder->filePath()).fileName();
+    recordingStatusLabel->setText(rows == 1 ? tr("Recording %1: %2 row").arg(fileName, count)
+                                            : tr("Recording %1: %2 rows").arg(fileName, count));
 }
 
 void MainWindow::applyButtonClicked() { }
@@ -913,6 +1076,7 @@ QString MainWindow::chooseFileToOpen(const QString &lastPathKey, const QString &
     return dialog.selectedFiles().value(0);
 }
 
+// A name typed without a suffix gets the one of the file type chosen in the dialog.
 QString MainWindow::chooseFileToSave(const QString &startDirectory, const QString &nameFilter)
 {
     QFileDialog dialog;
@@ -921,7 +1085,9 @@ QString MainWindow::chooseFileToSave(const QString &startDirectory, const QStrin
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(nameFilter);
-    dialog.setDefaultSuffix(QStringLiteral("340"));
+    dialog.setDefaultSuffix(filterSuffix(dialog.selectedNameFilter()));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(filterSuffix(filter)); });
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.selectedFiles().value(0);
@@ -1164,6 +1330,11 @@ void MainWindow::deviceIdentified()
         getParametersStage = -1;
         return;
     }
+    const RecordingFile::Instrument instrument{device->model, device->serialNumber, device->version,
+                                               ui->sensorCombo->currentText()};
+    historyView->setInstrument(instrument);
+    recorder->instrumentIdentified(instrument.model, instrument.serialNumber, instrument.version,
+                                   instrument.sensor);
     getParametersStage = 0;
     getParameters();
 }
@@ -1182,6 +1353,8 @@ void MainWindow::temperatureChanged(double value)
     lastReadingClock.start();
     showReadoutAge(0);
     pushPoint();
+    historyView->addReading(QDateTime::currentDateTimeUtc(), value);
+    recorder->addReading(value);
 }
 
 qint64 MainWindow::staleReadoutLimitMs() const

@@ -12,12 +12,15 @@
 #include <QStringList>
 #include <QVector>
 
+class HistoryView;
 class QComboBox;
 class QDoubleSpinBox;
+class QLabel;
 class QSettings;
 class QTimer;
 class QwtPlot;
 class QwtPlotCurve;
+class Recorder;
 class Ui_MainWindow;
 
 // Text of one entry of the port list: the system name, followed by the non-empty ones
@@ -85,9 +88,14 @@ public slots:
     void temperatureChanged(double value);
     void deviceProgress(int state, int stateMax);
     void deviceParameterReceived(const QString &key, const QString &value);
+    void recordToggled(bool on);
+    void recordAutomaticallyToggled(bool on);
+    void recordingFolderTriggered();
+    void plotExportButtonClicked();
 
 private:
     void setUpTemperaturePlot();
+    void setUpRecording();
     void reserveReadoutSize();
     void setUpSensorPlot();
     void loadStoredSettings();
@@ -125,6 +133,7 @@ private:
     void discardDevice();
     void forgetInstrument();
     void showIdentificationState();
+    bool canStartRecording() const;
     void portLost();
     void checkLostPortBack();
     void stopWaitingForPort();
@@ -133,6 +142,11 @@ private:
     bool sendConfirmed(const QString &command, const QString &confirmation);
     void showCalibrateAvailability();
     QString calibrationProblem() const;
+    void recordingStarted();
+    void recordingStopped(const QString &errorText);
+    void showRecordingState();
+    void rowsRecorded();
+    void showRecordingStatus();
 
     Ui_MainWindow *ui = nullptr;
     QwtPlot *temperaturePlot = nullptr;
@@ -172,6 +186,10 @@ private:
     int reportedRs232PeriodMs = 0;
     bool adcPoint1Measured = false;
     bool adcPoint2Measured = false;
+    Recorder *recorder = nullptr;
+    HistoryView *historyView = nullptr;
+    QLabel *recordingStatusLabel = nullptr;
+    QTimer *recordingStatusUpdate = nullptr; // holds back the row count between updates
 };
 
 #endif

@@ -1,16 +1,21 @@
 // The session's history: the decimated picture against every reading, the condensing of
-// old readings and the memory bound, and the History view's range, export and CSV.
+// old readings and the memory bound, the History view's range, export and CSV, and the
+// window's recording of what the instrument reports.
 
 #include "historyview.h"
 #include "plotexport.h"
 #include "readinghistory.h"
 #include "testmain.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <qwt_plot.h>
 #include <qwt_plot_zoomer.h>
 
@@ -71,6 +76,7 @@ private slots:
     void decimationDrawsEveryReading_data();
     void decimationDrawsEveryReading();
     void historyView();
+    void windowRecordsReadings();
 };
 
 // Ranges in seconds from the first reading. Where old readings are condensed, the
@@ -188,6 +194,92 @@ void TestHistory::historyView()
     QCOMPARE(error,
              QStringLiteral("Cannot export %1/plot.txt: the name must end in .png, .svg or .pdf")
                  .arg(dir.path()));
+}
+
+// An instrument on a pseudo-terminal behind a link the operator typed, answering the
+// read-back; returns once the window has read its settings.
+void connectInstrument(const MainWindow &window, PtyPeer &peer)
+{
+    peer.setResponder([](const QByteArray &token) {
+        if (token == "@00\n")
+            return QList<QByteArray>{"*COMPAT = 3cc3a93f426145ff95bf653df2686cb0"};
+        if (token.startsWith(':') && token.endsWith("?\n"))
+            return QList<QByteArray>{token.mid(1, token.size() - 3) + " = 1"};
+        return QList<QByteArray>{};
+    });
+    QVERIFY(peer.waitFor(windowdriver::openingBytes));
+    peer.sendLine("MORVA,ZURKD550,20417,1.5.0.0");
+    QTRY_COMPARE(windowdriver::statusText(window),
+                 QStringLiteral("Settings read from the instrument"));
+}
+
+// Record writes what the instrument reports into a file named after it; a refused start
+// is told, and a lost port that comes back goes on in the same file.
+void TestHistory::windowRecordsReadings()
+{
+    using namespace windowdriver;
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("records"));
+    QSettings().setValue(QStringLiteral("/recording/folder"), folder);
+    const QString link = dir.filePath(QStringLiteral("ttySIM"));
+    auto first = std::make_unique<PtyPeer>();
+    QVERIFY(QFile::link(first->portName(), link));
+    MainWindow window;
+    auto *record = child<QPushButton>(&window, "recordButton");
+    auto *status = child<QLabel>(&window, "recordingStatusLabel");
+    QVERIFY(!record->isEnabled());
+    child<QComboBox>(&window, "serialPortCombo")->setEditText(link);
+    click(window, "serialPortOpenButton");
+    connectInstrument(window, *first);
+
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    const auto box = answerNextMessageBox(QMessageBox::Ok);
+    record->click();
+    QTRY_VERIFY(box->shown);
+    QCOMPARE(box->title, QStringLiteral("Recording"));
+    QCOMPARE(box->text, "Cannot create the folder " + folder + ": Not a directory");
+    QCOMPARE(statusText(window), box->text);
+    QVERIFY(!record->isChecked() && blocker.remove());
+
+    record->click();
+    const QStringList files = QDir(folder).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QVERIFY(files.first().startsWith(QLatin1String("20417_")));
+    for (const char *line : {"*T = 77.35 K", "*T = 77.125 K", "*T = 0.85 K"})
+        first->sendLine(line);
+    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 3 rows");
+
+    first->hangUp();
+    QTRY_VERIFY(!liveDevice(window));
+    first.reset();
+    PtyPeer second;
+    QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
+    connectInstrument(window, second);
+    second.sendLine("*T = 76.5 K");
+    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 4 rows");
+    record->click();
+    QCOMPARE(status->text(), QString());
+
+    QFile file(QDir(folder).filePath(files.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(
+        lines.mid(0, 4),
+        QList<QByteArray>({"# rimeglass 1.7 recording",
+                           "# instrument: MORVA ZURKD550, serial number 20417, firmware 1.5.0.0",
+                           "# sensor: ZUR", "time_utc,seconds,kelvin"}));
+    QStringList kelvin;
+    for (const QByteArray &row : lines.mid(4))
+        kelvin.append(QString::fromLatin1(row).section(QLatin1Char(','), 2));
+    QCOMPARE(kelvin, QStringList({"77.350", "77.125", "0.850", "76.500", ""}));
+
+    // The live plot and the History view saw the same readings.
+    QVector<double> temperatures;
+    for (const QPointF &point : curvePoints(window, "plotFrame"))
+        temperatures.append(point.y());
+    QCOMPARE(temperatures, QVector<double>({77.35, 77.125, 0.85, 76.5}));
+    QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(4));
 }
 
 RIMEGLASS_TEST_MAIN(QApplication, TestHistory)

@@ -307,10 +307,11 @@ void TestMainWindow::formLayout()
     MainWindow window;
 
     auto *tabs = child<QTabWidget>(&window, "tabWidget");
-    QCOMPARE(tabs->count(), 5);
+    QCOMPARE(tabs->count(), 6);
     QCOMPARE(tabs->currentIndex(), 0);
-    const QStringList names = {"tab", "tab_2", "tab_4", "tab_3", "calibrationTab"};
-    const QStringList titles = {"Status", "Settings", "Custom sensor", "Upgrade", "Calibration"};
+    const QStringList names = {"tab", "tab_2", "tab_4", "tab_3", "calibrationTab", "historyTab"};
+    const QStringList titles
+        = {"Status", "Settings", "Custom sensor", "Upgrade", "Calibration", "History"};
     for (int i = 0; i < tabs->count(); ++i) {
         QCOMPARE(tabs->widget(i)->objectName(), names.at(i));
         QCOMPARE(tabs->tabText(i), titles.at(i));
@@ -362,8 +363,11 @@ void TestMainWindow::formLayout()
     QCOMPARE(menus.at(0)->text(), QStringLiteral("Main"));
     QCOMPARE(menus.at(1)->text(), QStringLiteral("Tools"));
     QCOMPARE(menus.at(2)->text(), QStringLiteral("Help"));
-    QCOMPARE(child<QMenu>(&window, "menuMain")->actions(),
-             QList<QAction *>{child<QAction>(&window, "actionQuit")});
+    QList<QAction *> mainActions;
+    for (const char *name :
+         {"actionRecord", "actionRecordAutomatically", "actionRecordingFolder", "actionQuit"})
+        mainActions.append(child<QAction>(&window, name));
+    QCOMPARE(child<QMenu>(&window, "menuMain")->actions(), mainActions);
     QCOMPARE(child<QMenu>(&window, "menuTools")->actions(),
              QList<QAction *>{child<QAction>(&window, "actionCheckForUpdates")});
     QCOMPARE(child<QMenu>(&window, "menuHelp")->actions(),
