@@ -466,6 +466,10 @@ int Cli::runTransfer(InstrumentClient &client, const std::function<bool()> &star
         return fail(TransferFailed,
                     TransferReport::title(failure->transfer) + QStringLiteral(": ")
                         + TransferReport::failureText(*failure));
+    // The last command (the commit, "boot") must leave before the program ends.
+    QString error;
+    if (!client.send({}, &error))
+        return fail(TransferFailed, error);
     print(successText);
     return Success;
 }

@@ -46,10 +46,12 @@ void InfluxWriter::add(const QByteArray &point)
 
 bool InfluxWriter::flush(int timeoutMs)
 {
+    QTimer tick; // wakes the wait below to look at the deadline
+    tick.start(50);
     const QDeadlineTimer deadline(timeoutMs);
     while (!m_points.isEmpty() && !deadline.hasExpired()) {
         sendBatch();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return m_points.isEmpty();
 }

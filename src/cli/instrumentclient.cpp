@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSerialPort>
+#include <QTimer>
 
 InstrumentClient::InstrumentClient(int timeoutMs, QObject *parent)
     : QObject(parent)
@@ -80,12 +81,15 @@ bool InstrumentClient::waitForOutput(QString *error)
 
 bool InstrumentClient::waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
+    // processEvents() with a time limit never sleeps; waiting for more events does, and
+    // the tick wakes it to look at the deadline.
+    QTimer tick;
+    tick.start(50);
     const QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
-                                        int(qMin<qint64>(deadline.remainingTime(), 100)));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

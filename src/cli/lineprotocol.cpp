@@ -15,17 +15,22 @@ QByteArray escaped(const QString &text)
 
 } // namespace
 
-QByteArray LineProtocol::point(const Tags &tags, double kelvin, const QDateTime &time)
+QByteArray LineProtocol::seriesKey(const Tags &tags)
 {
-    QByteArray line("temperature");
+    QByteArray key("temperature");
     for (const auto &tag : tags) {
         // The protocol has no empty tag values.
         if (!tag.second.isEmpty())
-            line += ',' + escaped(tag.first) + '=' + escaped(tag.second);
+            key += ',' + escaped(tag.first) + '=' + escaped(tag.second);
     }
-    line += " kelvin=" + QByteArray::number(kelvin, 'f', 3) + ' '
-        + QByteArray::number(time.toMSecsSinceEpoch() * Q_INT64_C(1000000));
-    return line;
+    return key;
+}
+
+QByteArray LineProtocol::point(const QByteArray &seriesKey, double kelvin,
+                               qint64 nanosecondsSinceEpoch)
+{
+    return seriesKey + " kelvin=" + QByteArray::number(kelvin, 'f', 3) + ' '
+        + QByteArray::number(nanosecondsSinceEpoch);
 }
 
 bool LineProtocol::parseTag(const QString &text, QPair<QString, QString> *tag)

@@ -2,7 +2,6 @@
 #define RIMEGLASS_LINEPROTOCOL_H
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -16,7 +15,10 @@ class LineProtocol
 public:
     using Tags = QList<QPair<QString, QString>>;
 
-    static QByteArray point(const Tags &tags, double kelvin, const QDateTime &time);
+    // The measurement and its tags, the same for every point of one instrument.
+    static QByteArray seriesKey(const Tags &tags);
+    static QByteArray point(const QByteArray &seriesKey, double kelvin,
+                            qint64 nanosecondsSinceEpoch);
     // "key=value" from the command line; false when it is not of that form.
     static bool parseTag(const QString &text, QPair<QString, QString> *tag);
 };

@@ -14,9 +14,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("rimeglass.morva.example"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass-cli"));
     QCoreApplication application(argc, argv);
-    // The link's diagnostics ("serial read: ...") stay out of a script's standard error;
-    // QT_LOGGING_RULES="default.debug=true" brings them back.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // The link's diagnostics ("serial read: ...") stay out of a script's standard error,
+    // and cost nothing; QT_LOGGING_RULES="rimeglass.device.debug=true" brings them back.
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("default.debug=false\nrimeglass.device.debug=false"));
     Cli cli;
     return cli.run(QCoreApplication::arguments());
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSerialPort>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -177,6 +178,10 @@ bool ReadingLog::openOutput()
 {
     m_start = QDateTime::currentDateTimeUtc();
     if (m_options.influx) {
+        m_seriesKey = LineProtocol::seriesKey(
+            LineProtocol::Tags{{QStringLiteral("serial"), m_instrument.serialNumber},
+                               {QStringLiteral("model"), m_instrument.model}}
+            + m_options.extraTags);
         if (m_options.post) {
             m_writer = new InfluxWriter(m_options.target, m_options.bufferLimit, this);
             connect(m_writer, &InfluxWriter::message, this, &ReadingLog::message);
@@ -199,13 +204,17 @@ bool ReadingLog::openOutput()
 
 void ReadingLog::readingArrived(double kelvin)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
     ++m_readings;
     if (m_options.influx) {
-        LineProtocol::Tags tags{{QStringLiteral("serial"), m_instrument.serialNumber},
-                                {QStringLiteral("model"), m_instrument.model}};
-        tags += m_options.extraTags;
-        const QByteArray point = LineProtocol::point(tags, kelvin, now);
+        // InfluxDB keeps one point per series and time: readings that arrive in one read
+        // must not share a timestamp, so each is at least a nanosecond after the last.
+        const qint64 nanoseconds
+            = qMax<qint64>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               std::chrono::system_clock::now().time_since_epoch())
+                               .count(),
+                           m_lastNanoseconds + 1);
+        m_lastNanoseconds = nanoseconds;
+        const QByteArray point = LineProtocol::point(m_seriesKey, kelvin, nanoseconds);
         if (m_writer) {
             m_writer->add(point);
         } else {
@@ -215,6 +224,7 @@ void ReadingLog::readingArrived(double kelvin)
         }
         return;
     }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     const QByteArray row = RecordingFile::row(now, m_start.msecsTo(now) / 1000.0, kelvin);
     if (m_options.outputPath.isEmpty()) {
         m_out << row;

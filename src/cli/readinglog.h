@@ -66,6 +66,8 @@ private:
     RecordingFile::Instrument m_instrument;
     QDateTime m_start;
     qint64 m_readings = 0;
+    qint64 m_lastNanoseconds = 0;
+    QByteArray m_seriesKey; // the points' measurement and tags
 };
 
 #endif

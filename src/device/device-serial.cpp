@@ -3,6 +3,7 @@
 #include "uuids.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QSerialPort>
 #include <QStringList>
 #include <QTimer>
@@ -13,6 +14,11 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #endif
+
+// Every line the link reads and every step it takes, on by default; a script that wants
+// none of it, or the last bit of speed, switches it off with
+// QT_LOGGING_RULES="rimeglass.device.debug=false".
+Q_LOGGING_CATEGORY(deviceLog, "rimeglass.device")
 
 namespace {
 
@@ -150,8 +156,8 @@ bool Device::writeCommand(const QString &command)
     if (!port || !port->isOpen())
         return true;
     if (port->bytesToWrite() > maxUnsentBytes) {
-        qDebug() << "serial write: dropped a command," << port->bytesToWrite()
-                 << "bytes still unsent";
+        qCDebug(deviceLog) << "serial write: dropped a command," << port->bytesToWrite()
+                           << "bytes still unsent";
         if (transferInProgress())
             failTransfer(TransferFailure::OutputBlocked);
         return false;
@@ -207,7 +213,7 @@ void Device::serialParse()
             const int lineFeed = complete.indexOf('\n', start);
             const int length = lineFeed - start;
             if (length > maxLineLength)
-                qDebug() << "serial read: dropped a line of" << length << "bytes";
+                qCDebug(deviceLog) << "serial read: dropped a line of" << length << "bytes";
             else // complete outlives the call, so the line need not be copied
                 serialParseLine(QByteArray::fromRawData(complete.constData() + start, length));
             start = lineFeed + 1;
@@ -215,7 +221,8 @@ void Device::serialParse()
     }
 
     if (rxBuffer.size() > maxLineLength) {
-        qDebug() << "serial read: dropped" << rxBuffer.size() << "bytes without a line feed";
+        qCDebug(deviceLog) << "serial read: dropped" << rxBuffer.size()
+                           << "bytes without a line feed";
         rxBuffer.clear();
         discardingLongLine = true;
     }
@@ -228,7 +235,7 @@ void Device::serialParseLine(const QByteArray &line)
 
     const int nul = line.indexOf('\0');
     const QString text = QString::fromUtf8(nul < 0 ? line : line.left(nul));
-    qDebug() << "serial read:" << text;
+    qCDebug(deviceLog) << "serial read:" << text;
 
     // The first form that the line starts with decides; the order matters.
     struct LineForm
@@ -259,7 +266,7 @@ void Device::serialParseLine(const QByteArray &line)
     if (text.contains(QLatin1String(" = ")))
         handleParameter(text);
     else
-        qDebug() << "message from device: " << text;
+        qCDebug(deviceLog) << "message from device: " << text;
 }
 
 void Device::handleResetAnnouncement(const QString &)
@@ -299,7 +306,7 @@ void Device::handleTemperature(const QString &text)
         return;
     // "nan" and "inf" convert, but are no temperature to show or plot.
     if (!std::isfinite(value)) {
-        qDebug().noquote() << "dropped a reading that is not a finite number:" << text;
+        qCDebug(deviceLog).noquote() << "dropped a reading that is not a finite number:" << text;
         return;
     }
     emit temperatureChanged(value);
@@ -387,11 +394,13 @@ void Device::handleFirmwareAcknowledgement(const QString &)
 bool Device::takesAcknowledgement()
 {
     if (!acknowledgementAwaited) {
-        qDebug() << "serial read: acknowledgement while no transfer command is outstanding";
+        qCDebug(deviceLog)
+            << "serial read: acknowledgement while no transfer command is outstanding";
         return false;
     }
     if (handlingRead && commandRead == readCount) {
-        qDebug() << "serial read: acknowledgement before the last command could be answered";
+        qCDebug(deviceLog)
+            << "serial read: acknowledgement before the last command could be answered";
         return false;
     }
     acknowledgementAwaited = false;
@@ -444,14 +453,14 @@ void Device::sendADCCalibration(double offset, double slope)
     const qint32 slopeFixed = truncatedToInt32(slope * 16777216.0);
     const QString command = QString::asprintf(":volt:cal %08x %08x\n", quint32(offsetMicrovolts),
                                               quint32(slopeFixed));
-    qDebug() << "calibration command" << command;
+    qCDebug(deviceLog) << "calibration command" << command;
     serialSendCommand(command);
 }
 
 bool Device::uploadCalibration(const QByteArray &payload)
 {
     if (upgradeState != -1) {
-        qDebug() << "uploadCalibration(): refused, a firmware transfer is in progress";
+        qCDebug(deviceLog) << "uploadCalibration(): refused, a firmware transfer is in progress";
         return false;
     }
     startTransfer(payload, calibrationChunkSize);
@@ -473,7 +482,7 @@ void Device::uploadCalibrationStep()
         if (transferOffset < transferData.size()) {
             const QString command = QString::asprintf(
                 ":cal:write %04x %s\n", quint32(transferOffset), nextChunkAsHex().constData());
-            qDebug() << "uploadCalibrationStep(): command is" << command;
+            qCDebug(deviceLog) << "uploadCalibrationStep(): command is" << command;
             if (sendTransferCommand(command, &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
@@ -492,12 +501,12 @@ void Device::uploadCalibrationStep()
 bool Device::upgradeFirmware(const QByteArray &payload, const QByteArray &imageRevision)
 {
     if (calibrationState != -1) {
-        qDebug() << "upgradeFirmware(): refused, a calibration transfer is in progress";
+        qCDebug(deviceLog) << "upgradeFirmware(): refused, a calibration transfer is in progress";
         return false;
     }
     // Erasing for nothing would leave the instrument without firmware.
     if (payload.isEmpty()) {
-        qDebug() << "upgradeFirmware(): refused, the image is empty";
+        qCDebug(deviceLog) << "upgradeFirmware(): refused, the image is empty";
         return false;
     }
     startTransfer(payload, firmwareChunkSize);
@@ -517,7 +526,7 @@ void Device::upgradeFirmwareStep()
 {
     switch (upgradeState) {
     case 0:
-        qDebug() << "upgradeFirmwareStep: resetting device";
+        qCDebug(deviceLog) << "upgradeFirmwareStep: resetting device";
         bootLoaderRevisionKnown = false;
         startTransferTimer(&TransferTimeouts::restartMs);
         reset(ResetManagement);
@@ -535,8 +544,8 @@ void Device::upgradeFirmwareStep()
         break;
     case 2:
         if (transferOffset < transferData.size()) {
-            qDebug("upgradeFirmwareStep: writing device (%d of %d)", transferOffset,
-                   transferData.size());
+            qCDebug(deviceLog, "upgradeFirmwareStep: writing device (%d of %d)", transferOffset,
+                    transferData.size());
             // The boot loader's dialect follows the version that identified itself last.
             const char *format
                 = versionCode > lastVersionBefore1_4 ? "@03 %06x %s\n" : "flash write %06x %s\n";
@@ -545,7 +554,7 @@ void Device::upgradeFirmwareStep()
                                     &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
-            qDebug() << "upgradeFirmwareStep: booting device";
+            qCDebug(deviceLog) << "upgradeFirmwareStep: booting device";
             if (!writeCommand(QStringLiteral("boot\n")))
                 return;
             upgradeState = -1;
@@ -559,7 +568,7 @@ void Device::upgradeFirmwareStep()
 
 void Device::eraseFlash()
 {
-    qDebug() << "upgradeFirmwareStep: erasing device";
+    qCDebug(deviceLog) << "upgradeFirmwareStep: erasing device";
     const bool shortCodes = versionCode > lastVersionBefore1_4;
     if (!sendTransferCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"),
                              &TransferTimeouts::eraseMs))
@@ -624,8 +633,8 @@ void Device::failTransfer(TransferFailure failure)
         report.imageRevision = upgradeImageRevision;
         report.reportedRevision = compat.left(16);
     }
-    qDebug() << "transfer failed:" << report.transfer << failure << "at" << report.offset << "of"
-             << report.total;
+    qCDebug(deviceLog) << "transfer failed:" << report.transfer << failure << "at" << report.offset
+                       << "of" << report.total;
 
     calibrationState = -1;
     upgradeState = -1;

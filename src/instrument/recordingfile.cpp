@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 QString RecordingFile::fileName(const QString &serialNumber, const QDateTime &start)
@@ -32,7 +33,22 @@ QByteArray RecordingFile::sensorLine(const QString &sensor)
 
 QByteArray RecordingFile::row(const QDateTime &time, double seconds, double kelvin)
 {
-    return time.toUTC().toString(Qt::ISODateWithMs).toLatin1() + ','
+    // Rows come many to a second at the line's full rate: the date and time down to the
+    // second are formatted once per second, the milliseconds by hand.
+    static qint64 formattedSecond = std::numeric_limits<qint64>::min();
+    static QByteArray formattedPrefix;
+    const qint64 milliseconds = time.toMSecsSinceEpoch();
+    const qint64 second = milliseconds >= 0 ? milliseconds / 1000 : (milliseconds - 999) / 1000;
+    if (second != formattedSecond) {
+        formattedSecond = second;
+        formattedPrefix = QDateTime::fromSecsSinceEpoch(second, Qt::UTC)
+                              .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss."))
+                              .toLatin1();
+    }
+    const int fraction = int(milliseconds - second * 1000);
+    char millisecondText[5] = {char('0' + fraction / 100), char('0' + fraction / 10 % 10),
+                               char('0' + fraction % 10), 'Z', ','};
+    return formattedPrefix + QByteArray::fromRawData(millisecondText, 5)
         + QByteArray::number(seconds, 'f', 3) + ',' + QByteArray::number(kelvin, 'f', 3) + '\n';
 }
 

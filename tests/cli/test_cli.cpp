@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -67,13 +68,19 @@ Run runCli(const QStringList &arguments, int timeoutMs = 30000)
 {
     QProcess process;
     process.start(QStringLiteral(RIMEGLASS_CLI), arguments);
+    QTimer tick; // wakes the wait to look at the deadline
+    tick.start(50);
     const QDeadlineTimer deadline(timeoutMs);
     while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     if (process.state() != QProcess::NotRunning) {
         process.kill();
         process.waitForFinished();
     }
+    // The instrument takes what the program wrote last (a commit, "boot").
+    const QDeadlineTimer settled(300);
+    while (!settled.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), process.readAllStandardError()};
 }
@@ -369,10 +376,12 @@ void TestCli::logIntoInfluxDb()
     process.start(QStringLiteral(RIMEGLASS_CLI),
                   {"log", bench.port(), "--influx-url", server.url(), "--database", "cryostat",
                    "--tag", "site=lab", "--duration", "7"});
+    QTimer tick;
+    tick.start(50);
     const auto runFor = [&](int ms) {
         const QDeadlineTimer deadline(ms);
         while (!deadline.hasExpired() && process.state() != QProcess::NotRunning)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     runFor(2000);
     server.stop();

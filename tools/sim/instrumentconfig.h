@@ -24,6 +24,9 @@ struct InstrumentConfig
     // How many times faster than real time the automatic output and with it the
     // cool-down run (each reading still advances the curve by one output period).
     double speed = 1.0;
+    // What the instrument sends reaches the port in packets this many milliseconds apart,
+    // as a USB serial adapter hands it over (its latency timer); 0: each line at once.
+    int packetMs = 0;
     bool startInManagementMode = false;
 
     double inputVoltage = 1.0; // volts at the voltage input

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -44,7 +45,18 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
     connect(m_terminal, &PseudoTerminal::received, this, &Simulator::logReceived);
     connect(m_terminal, &PseudoTerminal::received, m_instrument, &Instrument::handleBytes);
     connect(m_instrument, &Instrument::transmit, this, &Simulator::logSent);
-    connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::write);
+    if (config.packetMs > 0) {
+        m_packetTimer = new QTimer(this);
+        connect(m_instrument, &Instrument::transmit, this,
+                [this](const QByteArray &bytes) { m_packet += bytes; });
+        connect(m_packetTimer, &QTimer::timeout, this, [this] {
+            if (!m_packet.isEmpty())
+                m_terminal->write(std::exchange(m_packet, QByteArray()));
+        });
+        m_packetTimer->start(config.packetMs);
+    } else {
+        connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::write);
+    }
     connect(m_instrument, &Instrument::note, this, &Simulator::log);
     connect(m_terminal, &PseudoTerminal::note, this, &Simulator::log);
     connect(m_instrument, &Instrument::automaticOutputPeriodChanged, this,

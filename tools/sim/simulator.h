@@ -47,6 +47,8 @@ private:
     PseudoTerminal *m_terminal;
     QTimer *m_outputTimer;
     double m_speed;
+    QTimer *m_packetTimer = nullptr;
+    QByteArray m_packet;
     bool m_automaticOutput = false;
     bool m_trafficLogged = false;
     QString m_linkPath;

@@ -53,6 +53,10 @@ const OptionText optionTexts[] = {
      "Replace the first digit of the version in the n-th identification reply by the letter l."},
     {"garble-rate", "r", "Change one character in a sent line with chance r, 0 to 1."},
     {"seed", "n", "Seed for garbling and temperature noise, for repeatable runs."},
+    {"packet-ms", "ms",
+     "Hand what the instrument sends to the port in packets this many milliseconds apart, as "
+     "a USB serial adapter does (its latency timer, 16 ms by default on FTDI chips); 0, the "
+     "default, sends each line at once."},
     {"speed", "factor",
      "Run the automatic output and the cool-down <factor> times faster than real time, "
      "0.1 to 1000 (default 1; at most one reading a millisecond)."},
@@ -187,6 +191,8 @@ bool SimulatorOptions::parse(const QStringList &arguments)
     if (isSet("adc-offset")
         && !readDouble(value("adc-offset"), -1e6, 1e6, config.adcOffsetMicrovolts))
         return invalid("adc-offset", QStringLiteral("-1000000 to 1000000 microvolts"));
+    if (isSet("packet-ms") && !readInt(value("packet-ms"), 0, 1000, config.packetMs))
+        return invalid("packet-ms", QStringLiteral("0 to 1000 milliseconds"));
     if (isSet("speed") && !readDouble(value("speed"), 0.1, 1000.0, config.speed))
         return invalid("speed", QStringLiteral("a factor from 0.1 to 1000"));
     if (isSet("adc-gain") && !readDouble(value("adc-gain"), 0.5, 2.0, config.adcGain))
