@@ -1172,8 +1172,13 @@ void MainWindow::deviceTransferFailed(const Device::TransferFailureReport &repor
     // The bar keeps how far it got, marked as failed rather than left frozen.
     ui->progressBar->setFormat(tr("Failed at %p%"));
     ui->statusBar->showMessage(tr("%1 failed").arg(TransferReport::title(report.transfer)));
-    QMessageBox::critical(this, TransferReport::title(report.transfer),
-                          TransferReport::failureText(report), QMessageBox::Ok, QMessageBox::Ok);
+    // The report comes from inside the link's handling of a line or of its port closing;
+    // the box's own event loop must not run there, where it could delete the link.
+    const QString title = TransferReport::title(report.transfer);
+    const QString text = TransferReport::failureText(report);
+    QTimer::singleShot(0, this, [this, title, text] {
+        QMessageBox::critical(this, title, text, QMessageBox::Ok, QMessageBox::Ok);
+    });
 }
 
 void MainWindow::transferCancelButtonClicked()

@@ -370,7 +370,12 @@ void TestCli::logIntoInfluxDb()
     QVERIFY2(server.start(), qPrintable(server.log()));
     QVERIFY(server.query("CREATE DATABASE cryostat").contains("statement_id"));
 
-    Bench bench;
+    // Readings reach the port several at a time, as from a USB adapter: each still needs a
+    // time of its own, or the server keeps only one of them.
+    InstrumentConfig config;
+    config.speed = 20; // a reading every 50 ms
+    config.packetMs = 200;
+    Bench bench(config);
     bench.simulator->setAutomaticOutputEnabled(true);
     QProcess process;
     process.start(QStringLiteral(RIMEGLASS_CLI),
