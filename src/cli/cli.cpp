@@ -156,6 +156,15 @@ QCommandLineOption jsonOption()
 
 } // namespace
 
+// Opens the port and waits for the instrument; Success, or the status to end with.
+int Cli::connectClient(InstrumentClient &client, const QString &portName)
+{
+    QString error;
+    if (client.connectTo(portName, &error))
+        return Success;
+    return fail(client.noAnswer() ? NoAnswer : PortError, error);
+}
+
 int Cli::usageError(const QString &text)
 {
     m_err << "rimeglass-cli: " << text << "\n"
@@ -235,9 +244,8 @@ int Cli::identify()
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
     InstrumentClient client(m_timeoutMs);
-    QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     const QJsonObject identity = identityObject(*client.device());
     if (m_json) {
         m_out << QJsonDocument(identity).toJson();
@@ -258,9 +266,9 @@ int Cli::settings()
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
     InstrumentClient client(m_timeoutMs);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
     if (client.device()->bootstrap)
         return fail(RefusedInput,
                     tr("The instrument runs its boot loader, which has no "
@@ -312,9 +320,9 @@ int Cli::set()
     }
 
     InstrumentClient client(m_timeoutMs);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
     if (client.device()->bootstrap)
         return fail(RefusedInput,
                     tr("The instrument runs its boot loader, which has no "
@@ -334,9 +342,9 @@ int Cli::save()
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
     InstrumentClient client(m_timeoutMs);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
     if (!client.send({QStringLiteral(":save\n")}, &error))
         return fail(PortError, error);
     print(tr("Settings saved in the instrument"));
@@ -390,9 +398,8 @@ int Cli::uploadTable()
     name.truncate(8); // as the window's name field takes it
 
     InstrumentClient client(m_timeoutMs);
-    QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     Device *device = client.device();
     device->setTransferTimeouts(transferTimeouts(m_timeoutMs));
     const QByteArray payload = CalibrationTable::encodePayload(name, temperatures, voltages);
@@ -416,9 +423,8 @@ int Cli::upgrade()
 
     const QByteArray contents = InputFile::read(parser.positionalArguments().at(1));
     InstrumentClient client(m_timeoutMs);
-    QString error;
-    if (!client.connectTo(parser.positionalArguments().at(0), &error))
-        return fail(client.noAnswer() ? NoAnswer : PortError, error);
+    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+        return status;
     Device *device = client.device();
 
     const QByteArray revision = device->compat;

@@ -43,6 +43,7 @@ private:
 
     bool parse(QCommandLineParser &parser, const QString &description,
                const QStringList &positionalNames);
+    int connectClient(InstrumentClient &client, const QString &portName);
     int usageError(const QString &text);
     int fail(int status, const QString &text);
     bool confirm(const QString &question);
