@@ -884,6 +884,8 @@ void MainWindow::plotExportButtonClicked()
         return;
     settings->setValue(lastPathKey, QFileInfo(path).absolutePath());
     QString error;
+    if (temperaturePlotRepaint->isActive())
+        repaintTemperaturePlotNow(); // the file gets the axes of the latest points
     if (!exportPlot(temperaturePlot, path, &error))
         QMessageBox::warning(this, tr("Export plot"), error);
 }
@@ -1381,8 +1383,12 @@ void MainWindow::showReadoutAge(qint64 ageMs)
 {
     QLabel *readout = ui->temperatureValue;
     if (ageMs <= staleReadoutLimitMs()) {
-        readout->setPalette(QPalette());
-        ui->temperatureAgeLabel->clear();
+        // Called for every reading: a label cleared again still asks for a new layout of
+        // the whole tab, so only a readout shown stale is changed back.
+        if (readout->testAttribute(Qt::WA_SetPalette))
+            readout->setPalette(QPalette());
+        if (!ui->temperatureAgeLabel->text().isEmpty())
+            ui->temperatureAgeLabel->clear();
         return;
     }
     QPalette greyed = readout->palette();
