@@ -258,6 +258,13 @@ void MainWindow::setUpTemperaturePlot()
     // redrawn and then copied once more for each one.
     if (auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas()))
         canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+
+    // Readings may come faster than the screen shows them: each one becomes a point at
+    // once, and the plot is redrawn at most once a frame, with all of them.
+    temperaturePlotRepaint = new QTimer(this);
+    temperaturePlotRepaint->setSingleShot(true);
+    temperaturePlotRepaint->setInterval(displayFrameMs);
+    connect(temperaturePlotRepaint, &QTimer::timeout, temperaturePlot, &QwtPlot::replot);
 }
 
 // The readout changes with every reading. With room for the widest reading given once,
@@ -766,6 +773,8 @@ void MainWindow::discardDevice()
     closing->deleteLater();
     ui->transferCancelButton->setEnabled(false);
     readoutAgeCheck->stop();
+    if (temperaturePlotRepaint->isActive())
+        repaintTemperaturePlotNow(); // no more readings: the last ones are drawn now
     forgetInstrument();
 }
 
@@ -863,6 +872,7 @@ void MainWindow::plotClearButtonClicked()
     pointAges.clear();
     pointTemperatures.clear();
     showTemperatureHistory();
+    repaintTemperaturePlotNow();
 }
 
 void MainWindow::plotExportButtonClicked()
@@ -874,6 +884,8 @@ void MainWindow::plotExportButtonClicked()
         return;
     settings->setValue(lastPathKey, QFileInfo(path).absolutePath());
     QString error;
+    if (temperaturePlotRepaint->isActive())
+        repaintTemperaturePlotNow(); // the file gets the axes of the latest points
     if (!exportPlot(temperaturePlot, path, &error))
         QMessageBox::warning(this, tr("Export plot"), error);
 }
@@ -1371,8 +1383,12 @@ void MainWindow::showReadoutAge(qint64 ageMs)
 {
     QLabel *readout = ui->temperatureValue;
     if (ageMs <= staleReadoutLimitMs()) {
-        readout->setPalette(QPalette());
-        ui->temperatureAgeLabel->clear();
+        // Called for every reading: a label cleared again still asks for a new layout of
+        // the whole tab, so only a readout shown stale is changed back.
+        if (readout->testAttribute(Qt::WA_SetPalette))
+            readout->setPalette(QPalette());
+        if (!ui->temperatureAgeLabel->text().isEmpty())
+            ui->temperatureAgeLabel->clear();
         return;
     }
     QPalette greyed = readout->palette();
@@ -1523,11 +1539,23 @@ void MainWindow::pushPoint()
         pointAges[i] = pointTimes.at(i) - now;
 
     showTemperatureHistory();
+    repaintTemperaturePlotWithinFrame();
 }
 
 void MainWindow::showTemperatureHistory()
 {
     temperatureCurve->setSamples(pointAges.constData(), pointTemperatures.constData(),
                                  pointTemperatures.size());
+}
+
+void MainWindow::repaintTemperaturePlotWithinFrame()
+{
+    if (!temperaturePlotRepaint->isActive())
+        temperaturePlotRepaint->start();
+}
+
+void MainWindow::repaintTemperaturePlotNow()
+{
+    temperaturePlotRepaint->stop();
     temperaturePlot->replot();
 }

@@ -116,6 +116,8 @@ private:
     void sendOutputPeriod(const char *portLabel, int period);
     void pushPoint();
     void showTemperatureHistory();
+    void repaintTemperaturePlotWithinFrame();
+    void repaintTemperaturePlotNow();
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
     QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
@@ -170,6 +172,8 @@ private:
     QVector<double> pointTimes;
     QVector<double> pointAges;
     QVector<double> pointTemperatures;
+    static constexpr int displayFrameMs = 16;
+    QTimer *temperaturePlotRepaint = nullptr; // runs while a new point waits to be drawn
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
     QStringList calibrationFileNotes; // warnings or the refusal of the last file read

@@ -152,6 +152,7 @@ private slots:
     void readout();
     void agesRelativeToNewestPoint();
     void historyKeepsLast300();
+    void livePlotLooksAsDrawnAtOnce();
     void clear();
 
     void unplugClosesConnection();
@@ -951,6 +952,34 @@ void TestMainWindow::historyKeepsLast300()
         QCOMPARE(points.at(i).y(), points.at(i - 1).y() + 1.0);
         QVERIFY(points.at(i).x() >= points.at(i - 1).x());
     }
+}
+
+// However the window paces its repaints, once the readings stop its plot shows exactly
+// what the same plot shows when given the same points and replotted at once.
+void TestMainWindow::livePlotLooksAsDrawnAtOnce()
+{
+    MainWindow window;
+    MainWindow reference;
+    QwtPlot *live = plotIn(window, "plotFrame");
+    QwtPlot *atOnce = plotIn(reference, "plotFrame");
+    for (MainWindow *shown : {&window, &reference}) {
+        plotIn(*shown, "plotFrame")->setFixedSize(600, 400);
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+    }
+
+    for (int i = 0; i < 300; ++i)
+        window.temperatureChanged(77.0 + 0.5 * i + 0.3 * (i % 7));
+    auto *curve
+        = static_cast<QwtPlotCurve *>(atOnce->itemList(QwtPlotItem::Rtti_PlotCurve).first());
+    const QVector<QPointF> points = temperaturePoints(window);
+    QCOMPARE(points.size(), 300);
+    curve->setSamples(points);
+    atOnce->replot();
+
+    const QImage expected = atOnce->grab().toImage();
+    QCOMPARE(expected.size(), QSize(600, 400));
+    QTRY_COMPARE(live->grab().toImage(), expected);
 }
 
 void TestMainWindow::clear()
