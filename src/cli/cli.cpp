@@ -68,6 +68,12 @@ Device::TransferTimeouts transferTimeouts(int timeoutMs)
     return {qMax(defaults.restartMs, timeoutMs), qMax(defaults.eraseMs, timeoutMs), timeoutMs};
 }
 
+QString bootLoaderHasNoSettings()
+{
+    return tr("The instrument runs its boot loader, which has no settings: finish the "
+              "firmware upgrade first.");
+}
+
 } // namespace
 
 int Cli::run(const QStringList &arguments)
@@ -181,6 +187,20 @@ int Cli::fail(int status, const QString &text)
     return status;
 }
 
+// One record as a JSON object, or as "name=value" lines in the given order.
+void Cli::printRecord(const QJsonObject &record, const QStringList &order)
+{
+    if (m_json) {
+        m_out << QJsonDocument(record).toJson();
+    } else {
+        for (const QString &name : order) {
+            if (record.contains(name))
+                m_out << name << "=" << record.value(name).toString() << "\n";
+        }
+    }
+    m_out.flush();
+}
+
 void Cli::print(const QString &text)
 {
     m_out << text << "\n";
@@ -246,14 +266,9 @@ int Cli::identify()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;
-    const QJsonObject identity = identityObject(*client.device());
-    if (m_json) {
-        m_out << QJsonDocument(identity).toJson();
-    } else {
-        for (const char *key : {"vendor", "model", "serialNumber", "version", "mode", "revision"})
-            m_out << key << "=" << identity.value(QLatin1String(key)).toString() << "\n";
-    }
-    m_out.flush();
+    printRecord(identityObject(*client.device()),
+                {QStringLiteral("vendor"), QStringLiteral("model"), QStringLiteral("serialNumber"),
+                 QStringLiteral("version"), QStringLiteral("mode"), QStringLiteral("revision")});
     return Success;
 }
 
@@ -270,24 +285,15 @@ int Cli::settings()
         return status;
     QString error;
     if (client.device()->bootstrap)
-        return fail(RefusedInput,
-                    tr("The instrument runs its boot loader, which has no "
-                       "settings: finish the firmware upgrade first."));
+        return fail(RefusedInput, bootLoaderHasNoSettings());
     QMap<QString, QString> values;
     if (!client.readBack(&values, &error))
         return fail(NoAnswer, error);
 
     QJsonObject object;
-    for (const QString &name : SettingsProtocol::settingNames()) {
-        if (!values.contains(name))
-            continue;
-        object.insert(name, values.value(name));
-        if (!m_json)
-            m_out << name << "=" << values.value(name) << "\n";
-    }
-    if (m_json)
-        m_out << QJsonDocument(object).toJson();
-    m_out.flush();
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        object.insert(it.key(), it.value());
+    printRecord(object, SettingsProtocol::settingNames());
     return Success;
 }
 
@@ -324,9 +330,7 @@ int Cli::set()
         return status;
     QString error;
     if (client.device()->bootstrap)
-        return fail(RefusedInput,
-                    tr("The instrument runs its boot loader, which has no "
-                       "settings: finish the firmware upgrade first."));
+        return fail(RefusedInput, bootLoaderHasNoSettings());
     if (!client.send(commands, &error))
         return fail(PortError, error);
     for (const QString &confirmation : qAsConst(confirmations))

@@ -7,6 +7,7 @@
 
 class InstrumentClient;
 class QCommandLineParser;
+class QJsonObject;
 
 // rimeglass-cli: every instrument operation of the window from a script. Each subcommand
 // checks its input before it writes anything to the instrument.
@@ -48,6 +49,7 @@ private:
     int fail(int status, const QString &text);
     bool confirm(const QString &question);
     void print(const QString &text);
+    void printRecord(const QJsonObject &record, const QStringList &order);
 
     QStringList m_arguments; // from the subcommand's name on
     QString m_command;
