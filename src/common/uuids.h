@@ -4,6 +4,10 @@
 // 16-byte UUIDs, stored and compared as the bytes in the order of the hex
 // digits of their text form (RFC 4122 network order).
 
+#include <QByteArray>
+#include <QString>
+#include <QUuid>
+
 namespace rimeglass {
 
 using Uuid = unsigned char[16];
@@ -24,6 +28,18 @@ inline constexpr Uuid uuid_compat_stm32g071kb_r1 = {0x3c, 0xc3, 0xa9, 0x3f, 0x42
 // Hardware revision 2, STM32G070KB (21de3ef2-09bf-4a78-83a0-9eb750df2e57).
 inline constexpr Uuid uuid_compat_stm32g070kb_r2 = {0x21, 0xde, 0x3e, 0xf2, 0x09, 0xbf, 0x4a, 0x78,
                                                     0x83, 0xa0, 0x9e, 0xb7, 0x50, 0xdf, 0x2e, 0x57};
+
+// The 16 bytes as Qt's byte array, as containers and the instrument's "*COMPAT = " carry them.
+inline QByteArray uuidBytes(const Uuid &uuid)
+{
+    return QByteArray(reinterpret_cast<const char *>(uuid), sizeof(Uuid));
+}
+
+// "3cc3a93f-4261-45ff-95bf-653df2686cb0" for 16 bytes in network order.
+inline QString uuidText(const QByteArray &bytes)
+{
+    return QUuid::fromRfc4122(bytes).toString(QUuid::WithoutBraces);
+}
 
 } // namespace rimeglass
 

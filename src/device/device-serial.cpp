@@ -43,8 +43,7 @@ const char etx = 0x03;
 
 QByteArray revision1Compat()
 {
-    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1),
-                      sizeof(rimeglass::uuid_compat_stm32g071kb_r1));
+    return rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
 }
 
 // The instrument stores in blocks of 8 bytes; the fill goes after the payload so that

@@ -3,18 +3,12 @@
 #include "uuids.h"
 
 #include <QCoreApplication>
-#include <QUuid>
 
 namespace {
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("TransferReport", text);
-}
-
-bool isRevision(const QByteArray &revision, const rimeglass::Uuid &uuid)
-{
-    return revision == QByteArray(reinterpret_cast<const char *>(uuid), sizeof(uuid));
 }
 
 QString firmwareEvent(const Device::TransferFailureReport &report)
@@ -83,12 +77,12 @@ QString instrumentState(const Device::TransferFailureReport &report)
 
 QString TransferReport::revisionName(const QByteArray &revision)
 {
-    if (isRevision(revision, rimeglass::uuid_compat_stm32g071kb_r1))
+    if (revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
         return tr("revision 1");
-    if (isRevision(revision, rimeglass::uuid_compat_stm32g070kb_r2))
+    if (revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
         return tr("revision 2");
     return tr("an unknown revision (%1)")
-        .arg(revision.size() == 16 ? QUuid::fromRfc4122(revision).toString(QUuid::WithoutBraces)
+        .arg(revision.size() == 16 ? rimeglass::uuidText(revision)
                                    : QString::fromLatin1(revision.toHex()));
 }
 

@@ -9,6 +9,9 @@
 #include <limits>
 #include <sodium.h>
 
+using rimeglass::uuidBytes;
+using rimeglass::uuidText;
+
 namespace crp = rimeglass::crp;
 
 namespace {

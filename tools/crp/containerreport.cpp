@@ -8,6 +8,9 @@
 
 #include <QCryptographicHash>
 
+using rimeglass::uuidBytes;
+using rimeglass::uuidText;
+
 namespace crp = rimeglass::crp;
 
 ContainerReport::ContainerReport(const QByteArray &fileData)

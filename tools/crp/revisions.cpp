@@ -2,13 +2,10 @@
 
 #include "uuids.h"
 
+using rimeglass::uuidBytes;
+
 #include <QRegularExpression>
 #include <QUuid>
-
-QByteArray uuidBytes(const unsigned char (&uuid)[16])
-{
-    return QByteArray(reinterpret_cast<const char *>(uuid), sizeof uuid);
-}
 
 QByteArray parseRevision(const QString &text)
 {
@@ -34,9 +31,4 @@ QString revisionName(const QByteArray &uuid)
     if (uuid == uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
         return QStringLiteral("revision 2");
     return QStringLiteral("unknown revision");
-}
-
-QString uuidText(const QByteArray &uuid)
-{
-    return QUuid::fromRfc4122(uuid).toString(QUuid::WithoutBraces);
 }

@@ -10,13 +10,7 @@
 // these.
 QByteArray parseRevision(const QString &text);
 
-// The bytes of one of the built-in UUID constants.
-QByteArray uuidBytes(const unsigned char (&uuid)[16]);
-
 // "revision 1", "revision 2" or "unknown revision".
 QString revisionName(const QByteArray &uuid);
-
-// The UUID's text form, lower case with hyphens.
-QString uuidText(const QByteArray &uuid);
 
 #endif

@@ -76,9 +76,7 @@ bool parseOptions(const QStringList &arguments, DemoOptions *options)
 InstrumentConfig simulatedInstrument(const QTemporaryDir &files)
 {
     InstrumentConfig config;
-    config.compat
-        = QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1),
-                     sizeof(rimeglass::uuid_compat_stm32g071kb_r1));
+    config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
     config.statePath = files.filePath(QStringLiteral("instrument-state.json"));
     config.calibrationDumpPath = files.filePath(QStringLiteral("calibration-table.bin"));
     config.flashDumpPath = files.filePath(QStringLiteral("flash-image.bin"));

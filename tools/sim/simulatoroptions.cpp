@@ -9,11 +9,6 @@
 
 namespace {
 
-QByteArray uuidBytes(const rimeglass::Uuid &uuid)
-{
-    return QByteArray(reinterpret_cast<const char *>(uuid), sizeof(rimeglass::Uuid));
-}
-
 struct OptionText
 {
     const char *name;
@@ -173,9 +168,9 @@ bool SimulatorOptions::parse(const QStringList &arguments)
 
     const QString revision = isSet("revision") ? value("revision") : QStringLiteral("r1");
     if (revision == QLatin1String("r1"))
-        config.compat = uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
+        config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
     else if (revision == QLatin1String("r2"))
-        config.compat = uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2);
+        config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2);
     else
         return invalid("revision", QStringLiteral("r1 or r2"));
 
