@@ -1,5 +1,6 @@
 // Transfers: a 128 KiB firmware image and a 2,000-point calibration table sent by the
-// real Device through a pseudo-terminal to an instrument that acknowledges at once.
+// real Device through a pseudo-terminal to the simulated instrument, which acknowledges
+// at once.
 // The tool's CPU time (this process only; the instrument is another process) is set
 // against the time the bytes it sends take on the wire.
 
@@ -8,7 +9,7 @@
 #include "containerpacker.h"
 #include "device-serial.h"
 #include "firmware.h"
-#include "instantpeer.h"
+#include "simulatorprocess.h"
 #include "uuids.h"
 
 #include <QCoreApplication>
@@ -91,8 +92,7 @@ QByteArray firmwareImage()
 
 QByteArray revision1()
 {
-    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1),
-                      sizeof(rimeglass::uuid_compat_stm32g071kb_r1));
+    return rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
 }
 
 QByteArray developmentSeed()
@@ -163,12 +163,16 @@ bool printTransferRows(const QString &what, const Transfer &transfer, int expect
 
 int main(int argc, char *argv[])
 {
-    InstantPeer peer;
+    QCoreApplication application(argc, argv);
+    // The simulated instrument, in its boot loader, acknowledges each step at once.
+    SimulatorProcess peer({QStringLiteral("--management"), QStringLiteral("--bootloader-version"),
+                           QStringLiteral("1.5.0.0"), QStringLiteral("--period"),
+                           QStringLiteral("0")});
     if (!peer.start()) {
-        std::fprintf(stderr, "transfer: no pseudo-terminal\n");
+        std::fprintf(stderr, "transfer: the simulator did not start: %s\n",
+                     peer.errors().constData());
         return 1;
     }
-    QCoreApplication application(argc, argv);
     bench::discardDebugLog();
     if (sodium_init() < 0)
         return 1;
@@ -226,6 +230,5 @@ int main(int argc, char *argv[])
                     QStringLiteral("-"), checked ? QStringLiteral("-") : QStringLiteral("WRONG"));
     complete &= printTransferRows(QStringLiteral("2,000-point table"), median(calibrationRuns),
                                   int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
-    peer.stop();
     return complete && checked ? 0 : 1;
 }

@@ -2,7 +2,7 @@
 // the preview, Transpose, curve files, and the upload of the encoded table at the wire.
 
 #include "curvefile.h"
-#include "ptypeer.h"
+#include "pseudoterminal.h"
 #include "scriptedinstrument.h"
 #include "testmain.h"
 #include "windowdriver.h"
@@ -43,7 +43,7 @@ QByteArray tableFile(const QVector<QPointF> &points)
 
 // The instrument's calibration store answers; the rest of the conversation is not
 // looked at here.
-void answerCalibrationStore(PtyPeer &peer, ScriptedInstrument &instrument)
+void answerCalibrationStore(PseudoTerminal &peer, ScriptedInstrument &instrument)
 {
     peer.setResponder([&instrument](const QByteArray &token) {
         return token.startsWith(":cal:") ? instrument.respond(token) : QList<QByteArray>();
@@ -252,7 +252,7 @@ void TestCustomSensor::upload()
     QFETCH(QVector<QPointF>, points);
 
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     ScriptedInstrument instrument;
     answerCalibrationStore(peer, instrument);
     openOn(window, peer);
@@ -289,7 +289,7 @@ void TestCustomSensor::emptyTableAsksFirst()
     QFETCH(QByteArray, sent);
 
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     openOn(window, peer);
     const auto question = answerNextMessageBox(QMessageBox::StandardButton(answer));
     click(window, "sensorUploadButton");
@@ -304,7 +304,7 @@ void TestCustomSensor::emptyTableAsksFirst()
 void TestCustomSensor::uploadAfterTranspose()
 {
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     ScriptedInstrument instrument;
     answerCalibrationStore(peer, instrument);
     openOn(window, peer);
@@ -332,7 +332,7 @@ void TestCustomSensor::uploadWithoutPortDoesNothing()
 void TestCustomSensor::uploadRefusedDuringFirmwareTransfer()
 {
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     openOn(window, peer);
     importFile(window, writeFile(QStringLiteral("one.txt"), "1 2\n"));
 
@@ -364,7 +364,7 @@ void TestCustomSensor::curveFileShownUploadedAndExported()
     const QVector<QPointF> points{QPointF(500, 0.09057), QPointF(77.35, 1.02),
                                   QPointF(1.2, 1.63725)};
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     ScriptedInstrument instrument;
     answerCalibrationStore(peer, instrument);
     openOn(window, peer);

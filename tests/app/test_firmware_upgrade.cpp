@@ -4,7 +4,7 @@
 
 #include "containerpacker.h"
 #include "developmentseed.h"
-#include "ptypeer.h"
+#include "pseudoterminal.h"
 #include "scriptedinstrument.h"
 #include "signingkeys.h"
 #include "testmain.h"
@@ -81,7 +81,7 @@ private:
     QByteArray seed;
     QTemporaryDir files;
     MainWindow *window = nullptr;
-    PtyPeer *peer = nullptr;
+    PseudoTerminal *peer = nullptr;
     ScriptedInstrument *instrument = nullptr;
     void openWindow(const QByteArray &installedVersion, bool inBootLoader = false);
 };
@@ -113,7 +113,7 @@ void TestFirmwareUpgrade::cleanup()
 void TestFirmwareUpgrade::openWindow(const QByteArray &installedVersion, bool inBootLoader)
 {
     window = new MainWindow;
-    peer = new PtyPeer;
+    peer = new PseudoTerminal;
     instrument = new ScriptedInstrument;
     instrument->applicationVersion = installedVersion;
     instrument->bootLoaderVersion = "1.4";

@@ -198,7 +198,7 @@ void TestHistory::historyView()
 
 // An instrument on a pseudo-terminal behind a link the operator typed, answering the
 // read-back; returns once the window has read its settings.
-void connectInstrument(const MainWindow &window, PtyPeer &peer)
+void connectInstrument(const MainWindow &window, PseudoTerminal &peer)
 {
     peer.setResponder([](const QByteArray &token) {
         if (token == "@00\n")
@@ -222,7 +222,7 @@ void TestHistory::windowRecordsReadings()
     const QString folder = dir.filePath(QStringLiteral("records"));
     QSettings().setValue(QStringLiteral("/recording/folder"), folder);
     const QString link = dir.filePath(QStringLiteral("ttySIM"));
-    auto first = std::make_unique<PtyPeer>();
+    auto first = std::make_unique<PseudoTerminal>();
     QVERIFY(QFile::link(first->portName(), link));
     MainWindow window;
     auto *record = child<QPushButton>(&window, "recordButton");
@@ -253,7 +253,7 @@ void TestHistory::windowRecordsReadings()
     first->hangUp();
     QTRY_VERIFY(!liveDevice(window));
     first.reset();
-    PtyPeer second;
+    PseudoTerminal second;
     QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
     connectInstrument(window, second);
     second.sendLine("*T = 76.5 K");

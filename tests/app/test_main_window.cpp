@@ -619,7 +619,7 @@ void TestMainWindow::openWithoutPortDoesNothing()
 
 void TestMainWindow::open()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
 
     QTest::ignoreMessage(
@@ -638,7 +638,7 @@ void TestMainWindow::open()
 
 void TestMainWindow::closeForgetsIdentification()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     QCOMPARE(openOn(window, peer), openingBytes);
     peer.sendLine("MORVA,ZURKD550-BS,7781,1.3.0.2");
@@ -690,7 +690,7 @@ void TestMainWindow::identification()
     QFETCH(QByteArray, sentByLink);
 
     const QList<QByteArray> fields = reply.split(',');
-    PtyPeer peer;
+    PseudoTerminal peer;
     peer.setResponder([](const QByteArray &token) {
         return token == "@00\n" ? QList<QByteArray>{revision1CompatLine} : QList<QByteArray>{};
     });
@@ -736,7 +736,7 @@ void TestMainWindow::progress()
     QFETCH(int, stateMax);
     QFETCH(int, expected);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     Device *device = liveDevice(window);
@@ -751,7 +751,7 @@ void TestMainWindow::progress()
 
 void TestMainWindow::resetNotice()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
 
@@ -787,7 +787,7 @@ void TestMainWindow::enableSerialOutput()
 
 void TestMainWindow::applyAndCheckForUpdatesDoNothing()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     const QByteArray store = storeFileBytes();
@@ -818,7 +818,7 @@ void TestMainWindow::about()
 
 void TestMainWindow::refreshWhileOpen()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     auto *combo = child<QComboBox>(&window, "serialPortCombo");
@@ -843,7 +843,7 @@ void TestMainWindow::quit()
 {
     QFETCH(bool, withPort);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     window.show();
     if (withPort) {
@@ -859,7 +859,7 @@ void TestMainWindow::quit()
 
 void TestMainWindow::titleBarCloseLeavesPortOpen()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     window.show();
     openOn(window, peer);
@@ -888,7 +888,7 @@ void TestMainWindow::readout()
     QFETCH(double, kelvin);
     QFETCH(QString, expected);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     peer.sendLine(line);
@@ -898,7 +898,7 @@ void TestMainWindow::readout()
 
 void TestMainWindow::agesRelativeToNewestPoint()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
 
@@ -934,7 +934,7 @@ void TestMainWindow::agesRelativeToNewestPoint()
 
 void TestMainWindow::historyKeepsLast300()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
 
@@ -984,7 +984,7 @@ void TestMainWindow::livePlotLooksAsDrawnAtOnce()
 
 void TestMainWindow::clear()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     peer.sendLine("*T = 90 K");
@@ -1003,8 +1003,8 @@ void TestMainWindow::clear()
 
 void TestMainWindow::unplugClosesConnection()
 {
-    PtyPeer peer;
-    PtyPeer replacement;
+    PseudoTerminal peer;
+    PseudoTerminal replacement;
     MainWindow window;
     openOn(window, peer);
     peer.sendLine("MORVA,ZURKD550-BS,551,1.3.0.0");
@@ -1046,7 +1046,7 @@ void TestMainWindow::portErrors()
     QFETCH(QSerialPort::SerialPortError, error);
     QFETCH(bool, closes);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     if (closes)
@@ -1060,7 +1060,7 @@ void TestMainWindow::portErrors()
 
 void TestMainWindow::screenshot()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -42,7 +42,7 @@ QByteArray queriesFrom(int stage)
 
 // Plays an identification reply and returns what the tool sent in answer; the
 // compatibility query of newer firmware is answered on the way.
-QByteArray identify(const MainWindow &window, PtyPeer &peer, const QByteArray &version,
+QByteArray identify(const MainWindow &window, PseudoTerminal &peer, const QByteArray &version,
                     const QByteArray &model = "ZURKD550")
 {
     peer.setResponder([](const QByteArray &token) {
@@ -50,12 +50,12 @@ QByteArray identify(const MainWindow &window, PtyPeer &peer, const QByteArray &v
     });
     peer.sendLine("MORVA," + model + ",20417," + version);
     const QByteArray sent = peer.collect(toolPort(window));
-    peer.setResponder(PtyPeer::Responder());
+    peer.setResponder(PseudoTerminal::Responder());
     return sent;
 }
 
 // Answers every outstanding read-back query with a report no widget listens to.
-QByteArray answerReadBack(const MainWindow &window, PtyPeer &peer, int reports)
+QByteArray answerReadBack(const MainWindow &window, PseudoTerminal &peer, int reports)
 {
     QByteArray lines;
     for (int i = 0; i < reports; ++i)
@@ -66,7 +66,7 @@ QByteArray answerReadBack(const MainWindow &window, PtyPeer &peer, int reports)
 
 // Opens the port, identifies an application firmware of `version` and lets its
 // read-back run to the end; returns everything the tool sent.
-QByteArray connectInstrument(const MainWindow &window, PtyPeer &peer, const QByteArray &version)
+QByteArray connectInstrument(const MainWindow &window, PseudoTerminal &peer, const QByteArray &version)
 {
     QByteArray sent = openOn(window, peer);
     sent += identify(window, peer, version);
@@ -165,7 +165,7 @@ QByteArray calibrationCommand(double offset, double slope)
 
 // Presses a point's Measure and plays the instrument's reading once the query is in;
 // returns what the tool sent.
-QByteArray measurePoint(const MainWindow &window, PtyPeer &peer, const char *button, int microvolts)
+QByteArray measurePoint(const MainWindow &window, PseudoTerminal &peer, const char *button, int microvolts)
 {
     click(window, button);
     QByteArray sent = peer.collect(toolPort(window));
@@ -348,7 +348,7 @@ void TestSettings::readBack()
     QFETCH(QVariant, storedDisplayPeriod);
 
     preset(stored);
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     QMap<QString, QString> expectedView = settingsView(window);
     for (auto it = shown.cbegin(); it != shown.cend(); ++it)
@@ -377,7 +377,7 @@ void TestSettings::readBack()
 
 void TestSettings::readBackRestartsOnIdentification()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     QCOMPARE(identify(window, peer, "1.3.2.0"), queryAfter(0));
@@ -396,7 +396,7 @@ void TestSettings::readBackRestartsOnIdentification()
 
 void TestSettings::readBackWaitsForParameterReport()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     QCOMPARE(identify(window, peer, "1.3.2.0"), queryAfter(0));
@@ -415,7 +415,7 @@ void TestSettings::readBackWaitsForParameterReport()
 
 void TestSettings::bootLoaderEndsReadBack()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     QCOMPARE(identify(window, peer, "1.3.2.0"), queryAfter(0));
@@ -436,7 +436,7 @@ void TestSettings::bootLoaderEndsReadBack()
 
 void TestSettings::settingsEditableAfterReadBack()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.3.2.0");
     peer.sendLine("relay1:temp = 50");
@@ -552,7 +552,7 @@ void TestSettings::settingChange()
     QFETCH(bool, buttonShown);
 
     preset(stored);
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     if (withPort)
         QCOMPARE(openOn(window, peer), openingBytes);
@@ -594,7 +594,7 @@ void TestSettings::saveAndApply()
     QFETCH(bool, withPort);
     QFETCH(QByteArray, sent);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     if (withPort)
         QCOMPARE(openOn(window, peer), openingBytes);
@@ -610,7 +610,7 @@ void TestSettings::saveAndApply()
 
 void TestSettings::adcWorkedExample()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     setWidget(window, QStringLiteral("adcCalibrationV1"), 1.0);
@@ -648,7 +648,7 @@ void TestSettings::adcPairs()
     QFETCH(int, adc1);
     QFETCH(int, adc2);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     setWidget(window, QStringLiteral("adcCalibrationV1"), real1);
@@ -671,7 +671,7 @@ void TestSettings::adcPairs()
 
 void TestSettings::adcPendingTargetRedirected()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
 
@@ -708,7 +708,7 @@ void TestSettings::adcUnparsableReading()
 {
     QFETCH(QByteArray, value);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     click(window, "adcCalibrationR1MeasureButton");
@@ -744,7 +744,7 @@ void TestSettings::adcCalibratedReading()
     QFETCH(QByteArray, value);
     QFETCH(QString, shown);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     click(window, "adcCalibrationRealMasureButton");
@@ -759,7 +759,7 @@ void TestSettings::adcCalibratedReading()
 
 void TestSettings::adcCalibrateAndReset()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     const QByteArray zeros(":volt:cal 00000000 00000000\n");
@@ -801,7 +801,7 @@ void TestSettings::adcCalibrateAndReset()
 
 void TestSettings::adcEqualPointsComputeNothing()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
 
@@ -849,7 +849,7 @@ void TestSettings::adcMeasurementVersionGate()
     QFETCH(QByteArray, version);
     QFETCH(QByteArray, sent);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     const QByteArray connecting = connectInstrument(window, peer, version);
     QVERIFY2(connecting.endsWith(queriesFrom(0)), connecting.constData());
@@ -866,7 +866,7 @@ void TestSettings::adcMeasurementVersionGate()
 
 void TestSettings::adcWithoutPort()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer, "1.5.0.0");
     setWidget(window, QStringLiteral("adcCalibrationV1"), 3.0);

@@ -134,7 +134,7 @@ void TestWindowPorts::refreshKeepsExtraPorts()
 
 void TestWindowPorts::openExtraPort()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     window.addExtraPort(peer.portName(), QStringLiteral("simulated instrument"));
 
@@ -148,7 +148,7 @@ void TestWindowPorts::openExtraPort()
 
 void TestWindowPorts::hungUpLineDetected()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     Device device(nullptr);
     QVERIFY(!device.portHungUp());
     QVERIFY(device.openPort(peer.portName()));

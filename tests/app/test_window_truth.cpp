@@ -29,7 +29,7 @@ void typePort(const MainWindow &window, const QString &name)
 }
 
 // An instrument with voltage measurement (1.5) that answers the read-back queries.
-void answerAsInstrument(PtyPeer &peer)
+void answerAsInstrument(PseudoTerminal &peer)
 {
     peer.setResponder([](const QByteArray &token) {
         if (token == "@00\n")
@@ -40,7 +40,7 @@ void answerAsInstrument(PtyPeer &peer)
     });
 }
 
-void connectInstrument(const MainWindow &window, PtyPeer &peer)
+void connectInstrument(const MainWindow &window, PseudoTerminal &peer)
 {
     answerAsInstrument(peer);
     openOn(window, peer);
@@ -124,7 +124,7 @@ void TestWindowTruth::openFailures()
     QFETCH(bool, busy);
     QFETCH(QString, reason);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     QSerialPort holder(peer.portName());
     QVERIFY(!busy || holder.open(QIODevice::ReadWrite));
     const QString name = busy ? peer.portName() : peer.portName() + "-gone";
@@ -141,7 +141,7 @@ void TestWindowTruth::openFailures()
 
 void TestWindowTruth::stableLinkNames()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     QTemporaryDir byId;
     const QString link = byId.filePath("usb-MORVA_Adapter_A1-if00-port0");
     QVERIFY(QFile::link(peer.portName(), link));
@@ -156,7 +156,7 @@ void TestWindowTruth::lostPortComesBack()
 {
     QTemporaryDir directory;
     const QString link = directory.filePath("ttySIM");
-    auto first = std::make_unique<PtyPeer>();
+    auto first = std::make_unique<PseudoTerminal>();
     QVERIFY(QFile::link(first->portName(), link));
     MainWindow window;
     typePort(window, link);
@@ -169,7 +169,7 @@ void TestWindowTruth::lostPortComesBack()
     QVERIFY(!liveDevice(window));
     first.reset();
 
-    PtyPeer second;
+    PseudoTerminal second;
     QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
     answerAsInstrument(second);
     QVERIFY(second.waitFor(openingBytes));
@@ -186,7 +186,7 @@ void TestWindowTruth::lostPortComesBack()
 
 void TestWindowTruth::upgradeNeedsIdentification()
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     const QString tip = "No instrument has identified itself on this port yet.";
@@ -232,7 +232,7 @@ void TestWindowTruth::staleReadout()
     QFETCH(int, ageMs);
     QFETCH(QString, ageText);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     if (!periodLine.isEmpty())
@@ -285,7 +285,7 @@ void TestWindowTruth::confirmations()
     QFETCH(QVariant, value);
     QFETCH(QString, shown);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     openOn(window, peer);
     auto *target = child<QObject>(&window, qPrintable(widget));
@@ -325,7 +325,7 @@ void TestWindowTruth::calibrateOnlyAUsableFit()
     QFETCH(QList<int>, microvolts);
     QFETCH(QString, missing);
 
-    PtyPeer peer;
+    PseudoTerminal peer;
     MainWindow window;
     connectInstrument(window, peer);
     child<QObject>(&window, "adcCalibrationV1")->setProperty("value", 1.0);

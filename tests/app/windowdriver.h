@@ -7,7 +7,7 @@
 
 #include "device-serial.h"
 #include "mainwindow.h"
-#include "ptypeer.h"
+#include "pseudoterminal.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -72,7 +72,7 @@ inline void choosePort(const MainWindow &window, const QString &path)
 }
 
 // Opens the peer's pty through the port list; returns what the opening wrote.
-inline QByteArray openOn(const MainWindow &window, PtyPeer &peer)
+inline QByteArray openOn(const MainWindow &window, PseudoTerminal &peer)
 {
     choosePort(window, peer.portName());
     click(window, "serialPortOpenButton");

@@ -54,7 +54,7 @@ struct Bench
         QString error;
         if (!simulator->start(&error))
             qFatal("%s", qPrintable(error));
-        QObject::connect(simulator->findChild<PseudoTerminal *>(), &PseudoTerminal::received,
+        QObject::connect(simulator->findChild<PseudoTerminal *>(), &PseudoTerminal::bytesReceived,
                          [this](const QByteArray &bytes) { received += bytes; });
         QObject::connect(simulator->instrument(), &Instrument::transmit,
                          [this](const QByteArray &bytes) { sent += bytes; });

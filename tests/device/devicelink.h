@@ -3,7 +3,7 @@
 
 #include "device-serial.h"
 #include "deviceevents.h"
-#include "ptypeer.h"
+#include "pseudoterminal.h"
 
 #include <QSerialPort>
 #include <QStringList>
@@ -12,7 +12,7 @@
 // order as a short text ("identified", "progress 48/280", "param key|value", ...).
 struct DeviceLink
 {
-    PtyPeer peer;
+    PseudoTerminal peer;
     Device device{nullptr};
     QStringList events;
 

@@ -9,7 +9,7 @@
 #include "device-serial.h"
 #include "instrument.h"
 #include "pseudoterminal.h"
-#include "ptypeer.h"
+#include "pseudoterminal.h"
 #include "scriptedinstrument.h"
 #include "simulator.h"
 #include "testmain.h"
@@ -193,7 +193,7 @@ struct SimulatedBench
                          [this](const QByteArray &bytes) { sent += bytes; });
         QObject::connect(simulator->instrument(), &Instrument::note,
                          [this](const QString &text) { notes << text; });
-        QObject::connect(terminal(), &PseudoTerminal::received,
+        QObject::connect(terminal(), &PseudoTerminal::bytesReceived,
                          [this](const QByteArray &bytes) { received += bytes; });
     }
 
@@ -492,7 +492,7 @@ void TestFaultInjection::garbledLines()
 void TestFaultInjection::binaryLines()
 {
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     ScriptedInstrument instrument;
     peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
     openOn(window, peer);
@@ -562,7 +562,7 @@ void TestFaultInjection::tenMegabyteLineWithoutLineFeed()
     const auto sendNoise = [&](int pieces) {
         int largest = 0;
         for (int i = 0; i < pieces; ++i) {
-            terminal->write(noise);
+            terminal->send(noise);
             if (!waitUntil([&] { return terminal->unreadByTool() == 0; }))
                 return -1;
             QCoreApplication::processEvents();
@@ -588,11 +588,11 @@ void TestFaultInjection::tenMegabyteLineWithoutLineFeed()
 
     // The end of the endless line looks like an identification; it is still the end of
     // that line and changes nothing. The same text on a line of its own is understood.
-    terminal->write("MORVA,ZURKD550,SIM-999999,1.3\r\n");
+    terminal->send("MORVA,ZURKD550,SIM-999999,1.3\r\n");
     QVERIFY(bench.settle());
     QCOMPARE(text(*bench.window, "serialNumberValue"), QStringLiteral("SIM-000001"));
     QVERIFY(device->rxBuffer.isEmpty());
-    terminal->write("MORVA,ZURKD550,SIM-999999,1.3\r\n");
+    terminal->send("MORVA,ZURKD550,SIM-999999,1.3\r\n");
     QTRY_COMPARE(text(*bench.window, "serialNumberValue"), QStringLiteral("SIM-999999"));
 }
 
@@ -664,7 +664,7 @@ void TestFaultInjection::settingsStoreCannotBeWritten()
 
     {
         MainWindow window;
-        PtyPeer peer;
+        PseudoTerminal peer;
         ScriptedInstrument instrument;
         peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
         QCOMPARE(openOn(window, peer).left(8), QByteArray("\x03\n*idn?\n", 8));
@@ -760,7 +760,7 @@ void TestFaultInjection::unusableContainerFile()
     QFETCH(QString, kind);
 
     MainWindow window;
-    PtyPeer peer;
+    PseudoTerminal peer;
     ScriptedInstrument instrument;
     peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
     openOn(window, peer);

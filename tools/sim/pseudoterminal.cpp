@@ -1,39 +1,28 @@
 #include "pseudoterminal.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QIODevice>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
-
-// Output nobody reads is dropped beyond this, as a real line would lose it.
-constexpr int maxPendingBytes = 256 * 1024;
-
-} // namespace
-
 PseudoTerminal::PseudoTerminal(QObject *parent)
     : QObject(parent)
-{ }
-
-PseudoTerminal::~PseudoTerminal()
-{
-    close();
-}
-
-bool PseudoTerminal::open(QString *error)
 {
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
-        if (error)
-            *error = QStringLiteral("cannot open a pseudo-terminal: %1")
-                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("cannot open a pseudo-terminal: %1")
+                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
         m_master = m_slave = -1;
-        return false;
+        return;
     }
     m_path = QString::fromLocal8Bit(name);
 
@@ -53,10 +42,14 @@ bool PseudoTerminal::open(QString *error)
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PseudoTerminal::writePending);
-    return true;
 }
 
-void PseudoTerminal::close()
+PseudoTerminal::~PseudoTerminal()
+{
+    hangUp();
+}
+
+void PseudoTerminal::hangUp()
 {
     delete m_readNotifier;
     delete m_writeNotifier;
@@ -66,13 +59,14 @@ void PseudoTerminal::close()
     if (m_master >= 0)
         ::close(m_master);
     m_master = m_slave = -1;
+    m_pending.clear();
 }
 
-void PseudoTerminal::write(const QByteArray &bytes)
+void PseudoTerminal::send(const QByteArray &bytes)
 {
     if (m_master < 0)
         return;
-    if (m_pending.size() + bytes.size() > maxPendingBytes) {
+    if (m_unreadLimit > 0 && unreadByTool() + bytes.size() > m_unreadLimit) {
         emit note(QStringLiteral("the tool is not reading: %1 bytes dropped")
                       .arg(m_pending.size() + bytes.size()));
         m_pending.clear();
@@ -82,19 +76,24 @@ void PseudoTerminal::write(const QByteArray &bytes)
     writePending();
 }
 
+void PseudoTerminal::sendLine(const QByteArray &line)
+{
+    send(line + "\r\n");
+}
+
 void PseudoTerminal::writePending()
 {
-    while (!m_pending.isEmpty()) {
+    while (!m_pending.isEmpty() && m_master >= 0) {
         const ssize_t n = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
-        if (n > 0) {
+        if (n > 0)
             m_pending.remove(0, int(n));
-        } else if (n < 0 && errno == EINTR) {
+        else if (n < 0 && errno == EINTR)
             continue;
-        } else {
+        else
             break; // full for now; the write notifier calls again
-        }
     }
-    m_writeNotifier->setEnabled(!m_pending.isEmpty());
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(!m_pending.isEmpty());
 }
 
 int PseudoTerminal::unreadByTool() const
@@ -105,8 +104,72 @@ int PseudoTerminal::unreadByTool() const
     return unread + m_pending.size();
 }
 
+QByteArray PseudoTerminal::takeReceived()
+{
+    readAvailable();
+    QByteArray all;
+    all.swap(m_received);
+    return all;
+}
+
+void PseudoTerminal::settle(QIODevice *tool)
+{
+    // The kernel hands bytes between the two ends asynchronously, so one quiet look
+    // proves nothing: the exchange counts as settled once it has stayed quiet a while.
+    const int quietMs = 25;
+    const auto quiet = [&] {
+        pollfd ends[2] = {{m_master, POLLIN, 0}, {m_slave, POLLIN, 0}};
+        const bool pending = m_master >= 0 && (!m_pending.isEmpty() || ::poll(ends, 2, 0) > 0);
+        return !pending
+            && (!tool || !tool->isOpen()
+                || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
+    };
+    const QDeadlineTimer deadline(10000);
+    QElapsedTimer quietFor;
+    quietFor.start();
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        readAvailable();
+        writePending();
+        if (!quiet())
+            quietFor.restart();
+        else if (quietFor.elapsed() >= quietMs)
+            break;
+        else
+            ::usleep(500);
+    }
+}
+
+QByteArray PseudoTerminal::collect(QIODevice *tool)
+{
+    settle(tool);
+    return takeReceived();
+}
+
+bool PseudoTerminal::waitForBytes(int count, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (m_received.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        readAvailable();
+    }
+    return m_received.size() >= count;
+}
+
+bool PseudoTerminal::waitFor(const QByteArray &needle, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!m_received.contains(needle) && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        readAvailable();
+    }
+    return m_received.contains(needle);
+}
+
 void PseudoTerminal::readAvailable()
 {
+    if (m_master < 0)
+        return;
     char buffer[4096];
     QByteArray bytes;
     for (;;) {
@@ -118,6 +181,27 @@ void PseudoTerminal::readAvailable()
         else
             break;
     }
-    if (!bytes.isEmpty())
-        emit received(bytes);
+    if (bytes.isEmpty())
+        return;
+    if (m_recording)
+        m_received.append(bytes);
+    if (m_respond)
+        dispatchTokens(bytes);
+    emit bytesReceived(bytes);
+}
+
+void PseudoTerminal::dispatchTokens(const QByteArray &bytes)
+{
+    m_partialToken.append(bytes);
+    int start = 0;
+    for (int i = 0; i < m_partialToken.size(); ++i) {
+        const char byte = m_partialToken.at(i);
+        if (byte != '\n' && byte != '\x03')
+            continue;
+        const QByteArray token = m_partialToken.mid(start, i + 1 - start);
+        start = i + 1;
+        for (const QByteArray &reply : m_respond(token))
+            sendLine(reply);
+    }
+    m_partialToken.remove(0, start);
 }

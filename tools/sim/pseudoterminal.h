@@ -2,46 +2,89 @@
 #define RIMEGLASS_SIM_PSEUDOTERMINAL_H
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
+class QIODevice;
 class QSocketNotifier;
 
-// The instrument's end of a pseudo-terminal: the tool opens path() as its serial port.
-// A descriptor of the tool's side stays open here too, so the port can be closed and
-// opened again as often as the tool likes.
+// The instrument's end of a pseudo-terminal: the tool opens portName() as its serial port
+// (a real QSerialPort), and every byte both ways can be seen here. A descriptor of the
+// tool's side stays open too, so the port can be closed and opened again as often as the
+// tool likes. The simulator puts its instrument behind one; the tests and the benchmarks
+// use it directly, to record what the tool wrote and to play the instrument's lines back.
 class PseudoTerminal : public QObject
 {
     Q_OBJECT
 
 public:
+    // Called for every complete token the tool writes: a line up to and including its
+    // line feed, or a lone ETX byte (0x03), which the tool sends without a line feed.
+    // The lines it returns are sent back at once, each with CR LF.
+    using Responder = std::function<QList<QByteArray>(const QByteArray &token)>;
+
+    // Opens the pair at once; isOpen() and errorString() tell whether that worked.
     explicit PseudoTerminal(QObject *parent = nullptr);
     ~PseudoTerminal() override;
 
-    bool open(QString *error);
     bool isOpen() const { return m_master >= 0; }
-    QString path() const { return m_path; }
+    QString errorString() const { return m_error; }
+    QString portName() const { return m_path; }
 
     // Queues bytes for the tool; never blocks.
-    void write(const QByteArray &bytes);
-    // Bytes written that the tool has not read yet.
+    void send(const QByteArray &bytes);
+    // Text followed by CR LF, as the instrument ends its lines.
+    void sendLine(const QByteArray &line);
+    // Bytes sent that the tool has not read yet.
     int unreadByTool() const;
+    // Above this many unread bytes, what is sent is dropped (with a note), as a real line
+    // would lose it; 0 (the default) keeps everything.
+    void setUnreadLimit(int bytes) { m_unreadLimit = bytes; }
+
+    // Every byte the tool wrote is kept until taken, unless recording is switched off.
+    void setRecording(bool recording) { m_recording = recording; }
+    QByteArray received() const { return m_received; }
+    QByteArray takeReceived();
+    void setResponder(const Responder &responder) { m_respond = responder; }
+
+    // Runs the event loop until the exchange with `tool` (the port the code under test
+    // opened) has gone quiet: every byte sent to it read and handled, every byte it
+    // wrote received, and every responder reply handled in turn.
+    void settle(QIODevice *tool);
+    // settle(), then everything received since the last take.
+    QByteArray collect(QIODevice *tool);
+    // Runs the event loop until at least `count` bytes, or `needle`, have arrived since
+    // the last take, or the time-out passes; returns whether they did.
+    bool waitForBytes(int count, int timeoutMs = 5000);
+    bool waitFor(const QByteArray &needle, int timeoutMs = 5000);
+
+    // Closes the instrument's side altogether (the cable is pulled).
+    void hangUp();
 
 signals:
-    void received(const QByteArray &bytes);
+    void bytesReceived(const QByteArray &bytes);
+    // Things worth telling whoever runs the simulator.
     void note(const QString &text);
 
 private:
     void readAvailable();
     void writePending();
-    void close();
+    void dispatchTokens(const QByteArray &bytes);
 
     int m_master = -1;
     int m_slave = -1;
     QString m_path;
+    QString m_error;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_pending;
+    int m_unreadLimit = 0;
+    bool m_recording = true;
+    QByteArray m_received;
+    QByteArray m_partialToken;
+    Responder m_respond;
 };
 
 #endif

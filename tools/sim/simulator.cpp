@@ -14,6 +14,8 @@ namespace {
 // Automatic output waits while the tool lags this far behind (or nobody has the port
 // open): a temperature missed is harmless, a pile of stale ones is not.
 constexpr int maxUnreadForOutput = 64;
+// What the tool leaves unread beyond this is dropped, as a real line would lose it.
+constexpr int maxUnreadBytes = 256 * 1024;
 
 QString printable(const QByteArray &bytes)
 {
@@ -42,8 +44,10 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
     , m_speed(config.speed)
 {
     m_outputTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_terminal, &PseudoTerminal::received, this, &Simulator::logReceived);
-    connect(m_terminal, &PseudoTerminal::received, m_instrument, &Instrument::handleBytes);
+    m_terminal->setRecording(false);
+    m_terminal->setUnreadLimit(maxUnreadBytes);
+    connect(m_terminal, &PseudoTerminal::bytesReceived, this, &Simulator::logReceived);
+    connect(m_terminal, &PseudoTerminal::bytesReceived, m_instrument, &Instrument::handleBytes);
     connect(m_instrument, &Instrument::transmit, this, &Simulator::logSent);
     if (config.packetMs > 0) {
         m_packetTimer = new QTimer(this);
@@ -51,11 +55,11 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
                 [this](const QByteArray &bytes) { m_packet += bytes; });
         connect(m_packetTimer, &QTimer::timeout, this, [this] {
             if (!m_packet.isEmpty())
-                m_terminal->write(std::exchange(m_packet, QByteArray()));
+                m_terminal->send(std::exchange(m_packet, QByteArray()));
         });
         m_packetTimer->start(config.packetMs);
     } else {
-        connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::write);
+        connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::send);
     }
     connect(m_instrument, &Instrument::note, this, &Simulator::log);
     connect(m_terminal, &PseudoTerminal::note, this, &Simulator::log);
@@ -72,7 +76,14 @@ Simulator::~Simulator()
 
 bool Simulator::start(QString *error)
 {
-    return m_instrument->powerUp(error) && m_terminal->open(error);
+    if (!m_instrument->powerUp(error))
+        return false;
+    if (!m_terminal->isOpen()) {
+        if (error)
+            *error = m_terminal->errorString();
+        return false;
+    }
+    return true;
 }
 
 bool Simulator::createLink(const QString &path, QString *error)
@@ -97,7 +108,7 @@ bool Simulator::createLink(const QString &path, QString *error)
 
 QString Simulator::portName() const
 {
-    return m_terminal->path();
+    return m_terminal->portName();
 }
 
 void Simulator::setAutomaticOutputEnabled(bool enabled)

@@ -1,14 +1,15 @@
-#ifndef RIMEGLASS_TESTS_SIMULATORPROCESS_H
-#define RIMEGLASS_TESTS_SIMULATORPROCESS_H
+#ifndef RIMEGLASS_SIM_SIMULATORPROCESS_H
+#define RIMEGLASS_SIM_SIMULATORPROCESS_H
 
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
-// The rimeglass-sim program as an instrument for the journeys: started with the given
-// options, its port taken from the first line it prints, its messages collected from
-// standard error. A process still running is killed with the object.
+// The rimeglass-sim program as an instrument in a process of its own, for the journeys and
+// the benchmarks: started with the given options, its port taken from the first line it
+// prints, its messages collected from standard error. A process still running is killed
+// with the object.
 class SimulatorProcess
 {
 public:
