@@ -71,7 +71,6 @@ private slots:
     void grammar_data();
     void grammar();
     void realDt670Table();
-    void windowsAndUnixLineEndsAgree();
     void curveFiles_data();
     void curveFiles();
     void exportedFile();
@@ -84,8 +83,6 @@ private slots:
     void nameField();
     void scaledValues_data();
     void scaledValues();
-    void emptyTable();
-    void largeTableKeepsOrder();
 };
 
 void TestCalibrationTable::grammar_data()
@@ -100,18 +97,12 @@ void TestCalibrationTable::grammar_data()
         << QByteArray("4.2 1.6243\r\n300 0.5\r\n") << Column{4.2, 300} << Column{1.6243, 0.5};
     QTest::newRow("lone CR makes one long line")
         << QByteArray("4.2 1.6243\r300 0.5\r") << Column{} << Column{};
-    QTest::newRow("several spaces and tabs around")
-        << QByteArray("   4.2  \t  1.6243   \n") << Column{4.2} << Column{1.6243};
     QTest::newRow("header words skipped")
         << QByteArray("Temperature Voltage\n(K) (V)\n1 2\n") << Column{1} << Column{2};
-    QTest::newRow("three fields skipped")
-        << QByteArray("4.2 1.6243 7\n1 2\n") << Column{1} << Column{2};
     QTest::newRow("one field skipped") << QByteArray("42\n") << Column{} << Column{};
     QTest::newRow("comma-joined pair skipped")
         << QByteArray("4.2,1.6243\n") << Column{} << Column{};
-    QTest::newRow("trailing comma skipped") << QByteArray("4.2, 1.6243\n") << Column{} << Column{};
     QTest::newRow("decimal comma skipped") << QByteArray("4,2 1,6\n") << Column{} << Column{};
-    QTest::newRow("exponents") << QByteArray("1e2 5E-1\n") << Column{100} << Column{0.5};
     QTest::newRow("signs") << QByteArray("+1.5 -2\n") << Column{1.5} << Column{-2};
     QTest::newRow("NUL ends the text") << QByteArray("1 2\n\0"
                                                      "3 4\n",
@@ -121,7 +112,6 @@ void TestCalibrationTable::grammar_data()
         << QByteArray("1 2\n3 4\0 5\n", 11) << Column{1, 3} << Column{2, 4};
     QTest::newRow("empty file") << QByteArray() << Column{} << Column{};
     QTest::newRow("no final line feed") << QByteArray("1 2") << Column{1} << Column{2};
-    QTest::newRow("blank lines") << QByteArray("\n\n  \n1 2\n\n") << Column{1} << Column{2};
     QTest::newRow("duplicates and order kept")
         << QByteArray("5 1\n1 5\n5 1\n") << Column{5, 1, 5} << Column{1, 5, 1};
     QTest::newRow("not UTF-8 around a valid line")
@@ -156,22 +146,6 @@ void TestCalibrationTable::realDt670Table()
         QVERIFY(table.voltages.at(i) < table.voltages.at(i - 1));
 }
 
-void TestCalibrationTable::windowsAndUnixLineEndsAgree()
-{
-    QFile file(QStringLiteral(RIMEGLASS_TEST_DATA_DIR "/dt670-D6068043.dat"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray unixText = file.readAll();
-    unixText.replace("\r\n", "\n");
-    QByteArray windows = unixText;
-    windows.replace("\n", "\r\n");
-
-    const CalibrationTable fromUnix = CalibrationTable::fromFileData(unixText);
-    const CalibrationTable fromWindows = CalibrationTable::fromFileData(windows);
-    QCOMPARE(fromWindows.temperatures, fromUnix.temperatures);
-    QCOMPARE(fromWindows.voltages, fromUnix.voltages);
-    QCOMPARE(fromUnix.temperatures.size(), 71);
-}
-
 void TestCalibrationTable::curveFiles_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -192,23 +166,13 @@ void TestCalibrationTable::curveFiles_data()
     QTest::newRow("rising") << dt670Curve(false) << true << coldest << warmest << none << "";
     QTest::newRow("two-column file")
         << publishedDt670Table() << false << coldest << warmest << none << "";
-    QTest::newRow("tabs after the colons")
-        << QString::fromLatin1(falling).replace(QRegularExpression(":\\s+"), ":\t").toLatin1()
-        << true << warmest << coldest << none << "";
     QTest::newRow("CR LF") << replaced(falling, "\n", "\r\n") << true << warmest << coldest << none
                            << "";
-    QTest::newRow("vs wording") << replaced(falling, "Volts/Kelvin", "Volts vs Kelvin") << true
-                                << warmest << coldest << none << "";
-    QTest::newRow("no blank line")
-        << replaced(falling, "\n\n", "\n") << true << warmest << coldest << none << "";
     QTest::newRow("format 1 in millivolts")
         << dt670Curve(true, 1000) << true << warmest << coldest << none << "";
     QTest::newRow("format 3 refused")
         << replaced(falling, "2      (Volts/Kelvin)", "3      (Ohms/Kelvin)") << true << QPointF()
         << QPointF() << none << resistance.arg(3);
-    QTest::newRow("format 4 refused")
-        << replaced(falling, "2      (Volts/Kelvin)", "4      (Log Ohms/Kelvin)") << true
-        << QPointF() << QPointF() << none << resistance.arg(4);
     QTest::newRow("unknown format refused")
         << replaced(falling, "2      (Volts/Kelvin)", "7      (Volts/Kelvin)") << true << QPointF()
         << QPointF() << none
@@ -342,8 +306,6 @@ void TestCalibrationTable::nameField_data()
     QTest::addColumn<QByteArray>("field");
 
     QTest::newRow("empty") << QString() << QByteArray(16, '\0');
-    QTest::newRow("16 bytes, no terminator")
-        << "ABCDEFGHIJKLMNOP" << QByteArray("ABCDEFGHIJKLMNOP");
     QTest::newRow("20 bytes cut") << "ABCDEFGHIJKLMNOPQRST" << QByteArray("ABCDEFGHIJKLMNOP");
     QTest::newRow("multi-byte character cut")
         << QString::fromUtf8("abcdefghijklmno\xc3\x84") << QByteArray("abcdefghijklmno\xc3");
@@ -373,14 +335,11 @@ void TestCalibrationTable::scaledValues_data()
     const double inf = std::numeric_limits<double>::infinity();
     QTest::newRow("truncated, not rounded") << 1.005 << 4.1 << 1004 << 4099999;
     QTest::newRow("negative toward zero") << -0.0015 << -0.0000015 << -1 << -1;
-    QTest::newRow("zero") << 0.0 << -0.0 << 0 << 0;
     QTest::newRow("beyond 32 bits keeps the low bits")
         << 3000000.0 << 3000.0 << qint32(0xb2d05e00u) << qint32(0xb2d05e00u);
     QTest::newRow("not a number") << nan << nan << 0 << 0;
     QTest::newRow("infinite") << inf << -inf << 0 << 0;
     QTest::newRow("beyond 64 bits") << 1e17 << -1e14 << 0 << 0;
-    QTest::newRow("just inside 64 bits")
-        << 9.2e15 << 0.0 << qint32(quint32(quint64(9200000000000000000ull) & 0xffffffffu)) << 0;
 }
 
 void TestCalibrationTable::scaledValues()
@@ -394,29 +353,6 @@ void TestCalibrationTable::scaledValues()
         = CalibrationTable::encodePayload(QStringLiteral("x"), {temperature}, {voltage});
     QCOMPARE(payload.mid(24).toHex(),
              (littleEndian32(millikelvin) + littleEndian32(microvolts)).toHex());
-}
-
-void TestCalibrationTable::emptyTable()
-{
-    const QByteArray payload = CalibrationTable::encodePayload(QStringLiteral("Custom"), {}, {});
-    QCOMPARE(payload, header(0, QByteArray("Custom").leftJustified(16, '\0')));
-}
-
-void TestCalibrationTable::largeTableKeepsOrder()
-{
-    Column temperatures;
-    Column voltages;
-    QByteArray expected = header(2000, QByteArray("DT-670").leftJustified(16, '\0'));
-    for (int i = 0; i < 2000; ++i) {
-        temperatures << 1.5 + i * 0.25;
-        voltages << 1.7 - i * 0.0005;
-        expected += littleEndian32(qint32(std::trunc(temperatures.last() * 1000.0)));
-        expected += littleEndian32(qint32(std::trunc(voltages.last() * 1000000.0)));
-    }
-    const QByteArray payload
-        = CalibrationTable::encodePayload(QStringLiteral("DT-670"), temperatures, voltages);
-    QCOMPARE(payload.size(), 24 + 2000 * 8);
-    QCOMPARE(payload, expected);
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestCalibrationTable)

@@ -1,6 +1,6 @@
 // rimeglass-crp run as a maker runs it: packing checked byte for byte against the
-// containers made by vectors/make-vectors.py and read back through the reader, its
-// refusals, and what inspect reports.
+// containers made by vectors/make-vectors.py and read back through the reader, a short
+// table of its refusals, and what inspect reports.
 
 #include "firmware.h"
 #include "firmwarevectors.h"
@@ -107,13 +107,8 @@ private slots:
     void packedContainerReadsBack();
     void packRefuses_data();
     void packRefuses();
-    void foreignSeedIsPackedWithWarning();
     void inspect_data();
     void inspect();
-    void inspectRefusesBadArguments_data();
-    void inspectRefusesBadArguments();
-    void help_data();
-    void help();
 
 private:
     QTemporaryDir directory;
@@ -152,17 +147,12 @@ void TestCrpTool::packedContainerReadsBack_data()
     QTest::addColumn<QString>("model");
 
     const QString full32 = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
-    QTest::newRow("r1") << "r1" << uuidFromText(revision1Text) << "1.5"
-                        << "MORVA"
-                        << "ZURKD550";
     QTest::newRow("r2") << "r2" << uuidFromText(revision2Text) << "2.0.1.7"
                         << ""
                         << "Z";
     QTest::newRow("uuid text") << "00112233-4455-6677-8899-AABBCCDDEEFF"
                                << uuidFromText(QStringLiteral("00112233445566778899aabbccddeeff"))
                                << full32 << full32 << full32;
-    QTest::newRow("hex digits") << "21de3ef209bf4a7883a09eb750df2e57" << uuidFromText(revision2Text)
-                                << "1" << QString::fromUtf8("M\xc3\x98RVA") << "x";
     QTest::newRow("32 bytes in UTF-8") << "r1" << uuidFromText(revision1Text) << "1.5"
                                        << QString::fromUtf8("\xc3\x98") + full32.left(30) << full32;
 }
@@ -217,27 +207,13 @@ void TestCrpTool::packRefuses_data()
         << QStringList{"--seed", directory.filePath("absent.hex")} + texts + oneImage
         << "cannot read seed file \"" + directory.filePath("absent.hex") + "\"";
     QTest::newRow("seed not hex") << fileSeed + texts + oneImage << "@" + QString(64, 'z');
-    QTest::newRow("seed too short") << fileSeed + texts + oneImage << "@" + QString(62, 'a');
-    QTest::newRow("seed too long") << fileSeed + texts + oneImage << "@" + QString(66, 'a');
-    QTest::newRow("seed with inner space")
-        << fileSeed + texts + oneImage << "@" + QString(32, 'a') + " " + QString(32, 'a');
     QTest::newRow("unknown revision name")
         << seed + texts + QStringList{"--image", "r3=" + vectorPath("image-r1.bin")}
         << "\"r3\" is not a revision";
-    QTest::newRow("short UUID") << seed + texts
-            + QStringList{"--image",
-                          "3cc3a93f-4261-45ff-95bf-653df2686cb=" + vectorPath("image-r1.bin")}
-                                << "\"3cc3a93f-4261-45ff-95bf-653df2686cb\" is not a revision";
     QTest::newRow("UUID with a bad digit") << seed + texts
             + QStringList{"--image",
                           "3cc3a93f-4261-45ff-95bf-653df2686cbg=" + vectorPath("image-r1.bin")}
                                            << "is not a revision";
-    QTest::newRow("image without revision")
-        << seed + texts + QStringList{"--image", vectorPath("image-r1.bin")}
-        << "--image expects REVISION=FILE";
-    QTest::newRow("missing image file")
-        << seed + texts + QStringList{"--image", "r2=" + directory.filePath("absent.bin")}
-        << "cannot read image file \"" + directory.filePath("absent.bin") + "\"";
     QTest::newRow("revision given twice")
         << seed + texts + oneImage
             + QStringList{"--image", revision1Text + "=" + vectorPath("image-r2.bin")}
@@ -245,20 +221,7 @@ void TestCrpTool::packRefuses_data()
     QTest::newRow("version of 33 bytes")
         << seed + QStringList{"--version", tooLong, "--vendor", "v", "--model", "m"} + oneImage
         << "the version text \"" + tooLong + "\" is 33 bytes long in UTF-8; at most 32 fit";
-    QTest::newRow("vendor of 33 bytes in UTF-8") << seed
-            + QStringList{"--version", "1",
-                          "--vendor",  QString::fromUtf8("\xc3\x98") + tooLong.left(31),
-                          "--model",   "m"}
-            + oneImage << "the vendor text";
-    QTest::newRow("model of 33 bytes")
-        << seed + QStringList{"--version", "1", "--vendor", "v", "--model", tooLong} + oneImage
-        << "the model text";
     QTest::newRow("no seed") << texts + oneImage << "pack needs --seed";
-    QTest::newRow("no image") << seed + texts << "pack needs --image";
-    QTest::newRow("no model") << seed + QStringList{"--version", "1", "--vendor", "v"} + oneImage
-                              << "pack needs --model";
-    QTest::newRow("unknown option")
-        << seed + texts + oneImage + QStringList{"--sign"} << "Unknown option 'sign'";
     QTest::newRow("stray argument") << seed + texts + oneImage + QStringList{"extra"}
                                     << "pack expects 0 argument(s) besides its options";
 }
@@ -287,41 +250,6 @@ void TestCrpTool::packRefuses()
     QVERIFY(!QFile::exists(output));
 }
 
-void TestCrpTool::foreignSeedIsPackedWithWarning()
-{
-    const QByteArray foreignSeed(32, '\x55');
-    const QString seedFile = directory.filePath("foreign.hex");
-    QFile seed(seedFile);
-    QVERIFY(seed.open(QIODevice::WriteOnly));
-    seed.write(foreignSeed.toHex() + '\n');
-    seed.close();
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    unsigned char secretKey[crypto_sign_SECRETKEYBYTES];
-    crypto_sign_seed_keypair(publicKey, secretKey,
-                             reinterpret_cast<const unsigned char *>(foreignSeed.constData()));
-    const QString output = directory.filePath("foreign.crp");
-
-    const Run run
-        = runTool({"pack", "--seed", seedFile, "--version", "1", "--vendor", "v", "--model", "m",
-                   "--image", "r1=" + vectorPath("image-r1.bin"), "-o", output});
-
-    QCOMPARE(run.exitCode, 0);
-    const QString foreignKey = QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char *>(publicKey), sizeof publicKey).toHex());
-    QVERIFY2(run.err.contains("warning: the seed's public key " + foreignKey), qPrintable(run.err));
-    QFile file(output);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray container = file.readAll();
-    QCOMPARE(crypto_sign_verify_detached(
-                 reinterpret_cast<const unsigned char *>(container.constData()),
-                 reinterpret_cast<const unsigned char *>(container.constData()) + 64,
-                 quint64(container.size() - 64), publicKey),
-             0);
-    const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(container, uuidFromText(revision1Text)));
-    QVERIFY(!firmware->valid());
-}
-
 void TestCrpTool::inspect_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -334,9 +262,6 @@ void TestCrpTool::inspect_data()
     QTest::newRow("revision 2 selected")
         << QStringList{"two-revisions.crp", "--compat", "r2"} << 0
         << good + QStringList{"selected for " + revision2Text + ": record 2"};
-    QTest::newRow("revision 1 by hex digits")
-        << QStringList{"two-revisions.crp", "--compat", "3cc3a93f426145ff95bf653df2686cb0"} << 0
-        << good + QStringList{"selected for " + revision1Text + ": record 1"};
     QTest::newRow("no record for the revision")
         << QStringList{"two-revisions.crp", "--compat", "00112233-4455-6677-8899-aabbccddeeff"} << 1
         << good + QStringList{"selected for 00112233-4455-6677-8899-aabbccddeeff: none"};
@@ -345,30 +270,12 @@ void TestCrpTool::inspect_data()
         << QStringList{"signature: bad (not signed with the key of this build, "
                        "4097b10a1999ba74bd2b481d1c10a846ee0a7a2ea2b16ee6b74488c89364a520)",
                        "selected for " + revision1Text + ": none"};
-    QTest::newRow("format 1") << QStringList{"format1.crp"} << 1
-                              << QStringList{"signature: good", "format: 1 (not supported)"};
-    QTest::newRow("unknown descriptor")
-        << QStringList{"unknown-descriptor.crp"} << 1
-        << QStringList{"signature: good",
-                       "format: unknown (descriptor f084318d-f2f5-4163-bc5c-366f686277fc)"};
-    QTest::newRow("empty message")
-        << QStringList{"empty-message.crp"} << 1
-        << QStringList{"signature: good", "format: unknown (the message is 0 bytes long)"};
-    QTest::newRow("descriptor only")
-        << QStringList{"descriptor-only.crp"} << 1
-        << QStringList{"signature: good", "format: 2",
-                       "texts: missing (the message is 16 bytes long)", "records: none"};
-    QTest::newRow("no records") << QStringList{"header-only.crp"} << 1
-                                << texts + QStringList{"records: none"};
     QTest::newRow("record that does not advance")
         << QStringList{"zero-advance.crp", "--compat", "r2"} << 1
         << texts
             + QStringList{recordLine(1, "revision 2", revision2Text, "image-r2.bin"),
                           "record 2: malformed, at message offset 368",
                           "selected for " + revision2Text + ": none"};
-    QTest::newRow("data past the end")
-        << QStringList{"data-past-end.crp"} << 1
-        << texts + QStringList{"record 1: malformed, at message offset 128"};
 }
 
 void TestCrpTool::inspect()
@@ -383,59 +290,6 @@ void TestCrpTool::inspect()
     QCOMPARE(run.out, report);
     QCOMPARE(run.err, QString());
     QCOMPARE(run.exitCode, exitCode);
-}
-
-void TestCrpTool::inspectRefusesBadArguments_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("error");
-
-    const QString container = vectorPath("two-revisions.crp");
-    QTest::newRow("missing file") << QStringList{"inspect", directory.filePath("absent.crp")}
-                                  << "cannot read container \"" + directory.filePath("absent.crp")
-            + "\"";
-    QTest::newRow("no file") << QStringList{"inspect"}
-                             << "inspect expects 1 argument(s) besides its options";
-    QTest::newRow("two files") << QStringList{"inspect", container, container}
-                               << "inspect expects 1 argument(s) besides its options";
-    QTest::newRow("bad identifier")
-        << QStringList{"inspect", container, "--compat", "r9"} << "\"r9\" is not a revision";
-    QTest::newRow("unknown command")
-        << QStringList{"sign", container} << "unknown command \"sign\"";
-}
-
-void TestCrpTool::inspectRefusesBadArguments()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, error);
-
-    const Run run = runTool(arguments);
-
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains("rimeglass-crp: " + error), qPrintable(run.err));
-    QCOMPARE(run.out, QStringList());
-}
-
-void TestCrpTool::help_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("mentions");
-
-    QTest::newRow("tool") << QStringList{"--help"} << "rimeglass-crp inspect FILE.crp";
-    QTest::newRow("pack") << QStringList{"pack", "--help"} << "--image <REVISION=FILE>";
-    QTest::newRow("inspect") << QStringList{"inspect", "--help"} << "--compat <REVISION>";
-}
-
-void TestCrpTool::help()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, mentions);
-
-    const Run run = runTool(arguments);
-
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.join('\n').contains(mentions), qPrintable(run.out.join('\n')));
-    QCOMPARE(run.err, QString());
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestCrpTool)
