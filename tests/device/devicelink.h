@@ -3,6 +3,7 @@
 
 #include "device-serial.h"
 #include "deviceevents.h"
+#include "instrument.h"
 #include "pseudoterminal.h"
 
 #include <QSerialPort>
@@ -25,6 +26,17 @@ struct DeviceLink
         if (!device.openPort(peer.portName()))
             return QByteArray();
         return peer.collect(device.port);
+    }
+
+    // Puts the simulated instrument behind the port: every token the tool writes goes to
+    // it, and its lines come back.
+    void attach(Instrument &instrument)
+    {
+        peer.setResponder([&instrument](const QByteArray &token) {
+            instrument.handleBytes(token);
+            return QList<QByteArray>();
+        });
+        QObject::connect(&instrument, &Instrument::transmit, &peer, &PseudoTerminal::send);
     }
 
     // Plays one instrument line and returns what the device wrote in answer.

@@ -1,10 +1,11 @@
 // The two acknowledgement-driven transfers on a pseudo-terminal: whole transfers against
-// a scripted instrument, and one table per transfer of exchanges line by line, normal and
+// the simulated instrument, and one table per transfer of exchanges line by line, normal and
 // faulty, with every command on the wire and how the transfer ended.
 
 #include "devicelink.h"
-#include "scriptedinstrument.h"
+#include "instrument.h"
 #include "testmain.h"
+#include "uuids.h"
 #include "wirebytes.h"
 
 #include <QCoreApplication>
@@ -27,6 +28,16 @@ QByteArray patterned(int size)
     for (int i = 0; i < size; ++i)
         bytes[i] = char((i * 37 + 11) & 0xff);
     return bytes;
+}
+
+// The simulated instrument, in its application unless a row says otherwise; its boot
+// window stays open long enough for a loaded machine.
+InstrumentConfig simulatedInstrument()
+{
+    InstrumentConfig config;
+    config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
+    config.bootWindowMs = 10000;
+    return config;
 }
 
 QStringList expectedProgress(int size, int chunk)
@@ -101,35 +112,36 @@ private:
 
 void TestDeviceTransfers::calibrationUpload_data()
 {
-    QTest::addColumn<int>("size");
-    QTest::newRow("0 bytes") << 0;
-    QTest::newRow("48 bytes") << 48;
-    QTest::newRow("280 bytes") << 280;
-    QTest::newRow("13 bytes, padded after the payload") << 13;
-    QTest::newRow("2,000-point table") << 24 + 2000 * 8;
+    QTest::addColumn<int>("points");
+    QTest::newRow("no points") << 0;
+    QTest::newRow("one point, one short write") << 1;
+    QTest::newRow("five points, two writes") << 5;
+    QTest::newRow("500 points, the store nearly full") << 500;
 }
 
 void TestDeviceTransfers::calibrationUpload()
 {
-    QFETCH(int, size);
-    const QByteArray payload = patterned(size);
-    const QByteArray stored = paddedWithFill(payload);
+    QFETCH(int, points);
+    const QByteArray payload = QByteArray::fromHex("d441de05") + littleEndian32(points)
+        + QByteArray("DT-670").leftJustified(16, '\0') + patterned(points * 8);
 
+    Instrument instrument(simulatedInstrument());
     DeviceLink link;
-    ScriptedInstrument instrument;
+    link.attach(instrument);
     QSignalSpy finished(&link.device, &Device::transferFinished);
-    QCOMPARE(link.open(), openingBytes);
-    link.peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
+    link.open();
+    link.peer.takeReceived();
+    link.takeEvents();
 
     QVERIFY(link.device.uploadCalibration(payload));
     link.peer.settle(link.device.port);
 
-    const int chunks = (stored.size() + 47) / 48;
-    QCOMPARE(instrument.commands.size(), chunks + 2);
-    QCOMPARE(instrument.commands.first(), QByteArray(":cal:erase\n"));
-    QCOMPARE(instrument.commands.last(), QByteArray(":cal:commit\n"));
-    QCOMPARE(reassembleCalibrationWrites(instrument.commands), stored);
-    QCOMPARE(link.takeEvents(), expectedProgress(stored.size(), 48));
+    const QList<QByteArray> commands = tokens(link.peer.takeReceived());
+    QCOMPARE(commands.size(), (payload.size() + 47) / 48 + 2);
+    QCOMPARE(commands.first(), QByteArray(":cal:erase\n"));
+    QCOMPARE(commands.last(), QByteArray(":cal:commit\n"));
+    QCOMPARE(instrument.calibrationTable(), payload);
+    QCOMPARE(link.takeEvents(), expectedProgress(payload.size(), 48));
     QCOMPARE(finished.count(), 1);
 
     QCOMPARE(link.device.calibrationState, -1);
@@ -140,15 +152,16 @@ void TestDeviceTransfers::calibrationUpload()
 void TestDeviceTransfers::firmwareUpgrade_data()
 {
     QTest::addColumn<bool>("fromBootLoader");
-    QTest::addColumn<QByteArray>("bootLoaderVersion");
+    QTest::addColumn<QString>("bootLoaderVersion");
     QTest::addColumn<int>("size");
 
     for (const bool fromBootLoader : {false, true}) {
-        for (const char *version : {"1.3.2", "1.4"}) {
+        for (const char *version : {"1.3.2.0", "1.4.0.0"}) {
             for (const int size : {112, 1000, 13}) {
                 const QByteArray name = QByteArray(fromBootLoader ? "boot loader" : "application")
                     + ", boot loader " + version + ", " + QByteArray::number(size) + " bytes";
-                QTest::newRow(name.constData()) << fromBootLoader << QByteArray(version) << size;
+                QTest::newRow(name.constData())
+                    << fromBootLoader << QString::fromLatin1(version) << size;
             }
         }
     }
@@ -157,26 +170,27 @@ void TestDeviceTransfers::firmwareUpgrade_data()
 void TestDeviceTransfers::firmwareUpgrade()
 {
     QFETCH(bool, fromBootLoader);
-    QFETCH(QByteArray, bootLoaderVersion);
+    QFETCH(QString, bootLoaderVersion);
     QFETCH(int, size);
     const QByteArray image = patterned(size);
-    const QByteArray flashed = paddedWithFill(image);
-    const bool shortCodes = bootLoaderVersion == "1.4";
+    const bool shortCodes = bootLoaderVersion == QLatin1String("1.4.0.0");
 
+    InstrumentConfig config = simulatedInstrument();
+    config.bootLoaderVersion = bootLoaderVersion;
+    config.startInManagementMode = fromBootLoader;
+    Instrument instrument(config);
     DeviceLink link;
-    ScriptedInstrument instrument;
-    instrument.bootLoaderVersion = bootLoaderVersion;
-    instrument.inBootLoader = fromBootLoader;
+    link.attach(instrument);
     QSignalSpy finished(&link.device, &Device::transferFinished);
-    link.peer.setResponder([&](const QByteArray &token) { return instrument.respond(token); });
     link.open();
     QCOMPARE(link.device.bootstrap, fromBootLoader);
-    instrument.commands.clear();
+    link.peer.takeReceived();
     link.takeEvents();
 
     QVERIFY(link.device.upgradeFirmware(image));
     link.peer.settle(link.device.port);
 
+    const QList<QByteArray> commands = tokens(link.peer.takeReceived());
     QList<QByteArray> expectedStart;
     if (!fromBootLoader) {
         expectedStart << ":system:reset\n"
@@ -186,18 +200,19 @@ void TestDeviceTransfers::firmwareUpgrade()
             expectedStart << "@00\n";
     }
     expectedStart << (shortCodes ? "@02\n" : "flash erase\n");
-    QCOMPARE(instrument.commands.mid(0, expectedStart.size()), expectedStart);
+    QCOMPARE(commands.mid(0, expectedStart.size()), expectedStart);
 
-    QCOMPARE(reassembleFlashWrites(instrument.commands), flashed);
+    const QByteArray flashed = paddedWithFill(image);
+    QCOMPARE(reassembleFlashWrites(commands), flashed);
+    QCOMPARE(instrument.flash(), flashed);
     const int chunks = (flashed.size() + 111) / 112;
     const QByteArray writePrefix = shortCodes ? "@03 " : "flash write ";
-    for (const QByteArray &write : instrument.commands.mid(expectedStart.size(), chunks))
+    for (const QByteArray &write : commands.mid(expectedStart.size(), chunks))
         QVERIFY2(write.startsWith(writePrefix), write.constData());
     // The new firmware announces itself, is asked who it is and, being 1.4 or later,
     // for its hardware revision.
     const QList<QByteArray> expectedEnd{"boot\n", "*IDN?\n", "@00\n"};
-    QCOMPARE(instrument.commands.size(), expectedStart.size() + chunks + expectedEnd.size());
-    QCOMPARE(instrument.commands.mid(expectedStart.size() + chunks), expectedEnd);
+    QCOMPARE(commands.mid(expectedStart.size() + chunks), expectedEnd);
 
     // The erase waits for the boot loader's identification, revision included.
     QStringList expectedEvents;
@@ -209,11 +224,12 @@ void TestDeviceTransfers::firmwareUpgrade()
     QCOMPARE(link.takeEvents(), expectedEvents);
     QCOMPARE(finished.count(), 1);
 
+    QCOMPARE(instrument.mode(), Instrument::Mode::Application);
     QCOMPARE(link.device.upgradeState, -1);
     QVERIFY(link.device.transferData.isEmpty());
     QCOMPARE(link.device.resetPending, false);
     QCOMPARE(link.device.bootstrap, false);
-    QCOMPARE(link.device.version, QStringLiteral("1.7"));
+    QCOMPARE(link.device.version, config.firmwareVersion);
 }
 
 // Each row is a script: the instrument's line, then exactly what the tool writes in

@@ -20,6 +20,21 @@ inline QByteArray littleEndian32(qint32 value)
 }
 
 // The instrument stores in blocks of 8 bytes; fill bytes follow the payload.
+// What the tool wrote, cut into its commands: each line with its line feed, and each lone
+// ETX byte.
+inline QList<QByteArray> tokens(const QByteArray &bytes)
+{
+    QList<QByteArray> all;
+    int start = 0;
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (bytes.at(i) == '\n' || bytes.at(i) == '\x03') {
+            all << bytes.mid(start, i + 1 - start);
+            start = i + 1;
+        }
+    }
+    return all;
+}
+
 inline QByteArray paddedWithFill(const QByteArray &payload)
 {
     return payload + QByteArray((8 - payload.size() % 8) % 8, char(0xff));
