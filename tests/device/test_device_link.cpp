@@ -3,7 +3,6 @@
 
 #include "devicelink.h"
 #include "testmain.h"
-#include "uuids.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -12,11 +11,6 @@
 namespace {
 
 const QByteArray openingBytes("\x03\n*idn?\n", 8);
-
-QByteArray revision1()
-{
-    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1), 16);
-}
 
 } // namespace
 
@@ -42,14 +36,8 @@ private slots:
     void versionCode();
     void identification_data();
     void identification();
-    void unrecognisedModelKeepsBootstrapAndCompat();
-    void wrongFieldCountChangesNothing();
-    void compatWithoutIdentification();
 
     void resetModes();
-    void managementModeExchange();
-    void wrongFieldCountAnswersPendingReset();
-    void bootstrapWithoutPendingReset();
 
     void measurementVersionGate_data();
     void measurementVersionGate();
@@ -298,90 +286,103 @@ void TestDeviceLink::versionCode()
     QCOMPARE(link.device.versionCode, quint32(code));
 }
 
+// Each row is a script: the instrument's line, then exactly what the tool writes in
+// answer ("(reset)" is the tool's own reset into management mode); then the signals and
+// what the tool knows of the instrument: model, serial number, version, version code,
+// application or boot loader, a reset still pending, hardware revision.
 void TestDeviceLink::identification_data()
 {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("bootstrap");
-    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QList<QByteArray>>("script");
     QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("identity");
 
-    QTest::newRow("application 1.3.9") << QByteArray("MORVA,ZURKD550,A123,1.3.9") << false
-                                       << QByteArray() << QStringList{"identified"};
-    QTest::newRow("application 1.3.255.255") << QByteArray("MORVA,ZURKD550,A123,1.3.255.255")
-                                             << false << QByteArray() << QStringList{"identified"};
+    const QString r1 = QStringLiteral("3cc3a93f426145ff95bf653df2686cb0");
+    const QString r2 = QStringLiteral("21de3ef209bf4a7883a09eb750df2e57");
+    const QByteArray r2Line("*COMPAT = 21DE3EF2-09bf-4a78-83a0-9eb750df2e57");
+    const QStringList identified{"identified"};
+    QTest::newRow("application 1.3.9")
+        << QList<QByteArray>{"MORVA,ZURKD550,A123,1.3.9", ""} << identified
+        << "ZURKD550 A123 1.3.9 1030900 application " + r1;
+    QTest::newRow("application 1.3.255.255")
+        << QList<QByteArray>{"MORVA,ZURKD550,A123,1.3.255.255", ""} << identified
+        << "ZURKD550 A123 1.3.255.255 103ffff application " + r1;
     QTest::newRow("application 1.4 asks for its revision")
-        << QByteArray("MORVA,ZURKD550,A123,1.4") << false << QByteArray("@00\n") << QStringList{};
-    QTest::newRow("boot loader 1.2") << QByteArray("MORVA,ZURKD550-BS,A123,1.2") << true
-                                     << QByteArray() << QStringList{"identified"};
+        << QList<QByteArray>{"MORVA,ZURKD550,A123,1.4", "@00\n", r2Line, ""} << identified
+        << "ZURKD550 A123 1.4 1040000 application " + r2;
+    QTest::newRow("boot loader 1.2") << QList<QByteArray>{"MORVA,ZURKD550-BS,A123,1.2", ""}
+                                     << identified << "ZURKD550-BS A123 1.2 1020000 boot " + r1;
     QTest::newRow("boot loader 1.6")
-        << QByteArray("MORVA,ZURKD550-BS,A123,1.6") << true << QByteArray("@00\n") << QStringList{};
+        << QList<QByteArray>{"MORVA,ZURKD550-BS,A123,1.6", "@00\n", r2Line, ""} << identified
+        << "ZURKD550-BS A123 1.6 1060000 boot " + r2;
+    QTest::newRow("boot loader, then the application")
+        << QList<QByteArray>{"MORVA,ZURKD550-BS,S1,1.2", "", "MORVA,ZURKD550,S1,1.3", ""}
+        << QStringList{"identified", "identified"} << "ZURKD550 S1 1.3 1030000 application " + r1;
+    QTest::newRow("unrecognised model keeps boot loader and revision")
+        << QList<QByteArray>{"MORVA,ZURKD550-BS,S1,1.2", "", "MORVA,ZURKD999,S2,1.9", ""}
+        << identified << "ZURKD999 S2 1.9 1090000 boot " + r1;
+    QTest::newRow("wrong field count changes nothing")
+        << QList<QByteArray>{"MORVA,ZURKD550,S1,1.3",       "", "MORVA,ZURKD550,S2", "",
+                             "MORVA,ZURKD550,S3,1.9,extra", ""}
+        << identified << "ZURKD550 S1 1.3 1030000 application " + r1;
+    QTest::newRow("revision without identification")
+        << QList<QByteArray>{"*COMPAT = 0a0B-zz0c", ""} << identified
+        << QStringLiteral("   0 application 0a0b0c");
+    QTest::newRow("reset into management mode")
+        << QList<QByteArray>{"MORVA,ZURKD550,S1,1.3",
+                             "",
+                             "(reset)",
+                             ":system:reset\n",
+                             "*RESET ",
+                             "",
+                             "*BOOTSTRAP v1.4",
+                             "\x03",
+                             "*BOOTSTRAP v1.4", // the pending reset stays
+                             "\x03",
+                             "*MGMT",
+                             "*IDN?\n",
+                             "MORVA,ZURKD550-BS,S1,1.4.1",
+                             "@00\n",
+                             "*COMPAT = " + r1.toLatin1(),
+                             "",
+                             "*BOOTSTRAP v1.4", // nothing pending: not answered
+                             ""}
+        << QStringList{"identified", "reset", "management", "identified"}
+        << "ZURKD550-BS S1 1.4.1 1040100 boot " + r1;
+    QTest::newRow("garbled reply answers a pending reset")
+        << QList<QByteArray>{"(reset)", ":system:reset\n", "MORVA,garbled", ""}
+        << QStringList{"management"} << QStringLiteral("   0 application ");
+    QTest::newRow("boot loader announcement without a pending reset")
+        << QList<QByteArray>{"*BOOTSTRAP ", "", "MORVA,ZURKD550-BS,S1,1.3", ""} << identified
+        << "ZURKD550-BS S1 1.3 1030000 boot " + r1;
 }
 
 void TestDeviceLink::identification()
 {
-    QFETCH(QByteArray, reply);
-    QFETCH(bool, bootstrap);
-    QFETCH(QByteArray, sent);
+    QFETCH(QList<QByteArray>, script);
     QFETCH(QStringList, events);
+    QFETCH(QString, identity);
 
     DeviceLink link;
     QCOMPARE(link.open(), openingBytes);
-    link.device.bootstrap = !bootstrap;
-    QCOMPARE(link.exchange(reply), sent);
-    QCOMPARE(link.takeEvents(), events);
-
-    const QStringList fields = QString::fromUtf8(reply).split(',');
-    QCOMPARE(link.device.vendor, fields.at(0));
-    QCOMPARE(link.device.model, fields.at(1));
-    QCOMPARE(link.device.serialNumber, fields.at(2));
-    QCOMPARE(link.device.version, fields.at(3));
-    QCOMPARE(link.device.bootstrap, bootstrap);
-    QCOMPARE(link.device.compat, sent.isEmpty() ? revision1() : QByteArray());
-
-    if (!sent.isEmpty()) {
-        QCOMPARE(link.exchange("*COMPAT = 21DE3EF2-09bf-4a78-83a0-9eb750df2e57"), QByteArray());
-        QCOMPARE(link.takeEvents(), QStringList{"identified"});
-        QCOMPARE(link.device.compat.toHex(), QByteArray("21de3ef209bf4a7883a09eb750df2e57"));
+    for (int i = 0; i + 1 < script.size(); i += 2) {
+        if (script.at(i) == "(reset)") {
+            link.device.reset(Device::ResetManagement);
+            QCOMPARE(link.peer.collect(link.device.port), script.at(i + 1));
+        } else {
+            QCOMPARE(link.exchange(script.at(i)), script.at(i + 1));
+        }
     }
-}
-
-void TestDeviceLink::unrecognisedModelKeepsBootstrapAndCompat()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    link.exchange("MORVA,ZURKD550-BS,S1,1.2");
-    link.takeEvents();
-
-    QCOMPARE(link.exchange("MORVA,ZURKD999,S2,1.9"), QByteArray());
-    QVERIFY(link.takeEvents().isEmpty());
-    QCOMPARE(link.device.model, QStringLiteral("ZURKD999"));
-    QCOMPARE(link.device.serialNumber, QStringLiteral("S2"));
-    QCOMPARE(link.device.versionCode, 0x01090000u);
-    QCOMPARE(link.device.bootstrap, true);
-    QCOMPARE(link.device.compat, revision1());
-}
-
-void TestDeviceLink::wrongFieldCountChangesNothing()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    link.exchange("MORVA,ZURKD550,S1,1.3");
-    link.takeEvents();
-
-    QCOMPARE(link.exchange("MORVA,ZURKD550,S2"), QByteArray());
-    QCOMPARE(link.exchange("MORVA,ZURKD550,S3,1.9,extra"), QByteArray());
-    QVERIFY(link.takeEvents().isEmpty());
-    QCOMPARE(link.device.serialNumber, QStringLiteral("S1"));
-    QCOMPARE(link.device.versionCode, 0x01030000u);
-}
-
-void TestDeviceLink::compatWithoutIdentification()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    QCOMPARE(link.exchange("*COMPAT = 0a0B-zz0c"), QByteArray());
-    QCOMPARE(link.takeEvents(), QStringList{"identified"});
-    QCOMPARE(link.device.compat, QByteArray("\x0a\x0b\x0c"));
+    QCOMPARE(link.takeEvents(), events);
+    const Device &device = link.device;
+    const QString known = QStringList{device.model,
+                                      device.serialNumber,
+                                      device.version,
+                                      QString::number(device.versionCode, 16),
+                                      device.bootstrap ? "boot" : "application",
+                                      QString::fromLatin1(device.compat.toHex())}
+                              .join(' ');
+    QCOMPARE(known, identity);
+    QCOMPARE(device.resetPending, false);
 }
 
 void TestDeviceLink::resetModes()
@@ -400,54 +401,6 @@ void TestDeviceLink::resetModes()
     link.device.reset(Device::ResetManagement);
     QCOMPARE(link.peer.collect(link.device.port), QByteArray(":system:reset\n"));
     QCOMPARE(link.device.resetPending, true);
-}
-
-void TestDeviceLink::managementModeExchange()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    link.exchange("MORVA,ZURKD550,S1,1.3");
-    link.takeEvents();
-
-    link.device.reset(Device::ResetManagement);
-    QCOMPARE(link.peer.collect(link.device.port), QByteArray(":system:reset\n"));
-    QCOMPARE(link.exchange("*RESET "), QByteArray());
-    QCOMPARE(link.exchange("*BOOTSTRAP v1.4"), QByteArray("\x03"));
-    QCOMPARE(link.exchange("*BOOTSTRAP v1.4"), QByteArray("\x03")); // the pending reset stays
-    QCOMPARE(link.exchange("*MGMT"), QByteArray("*IDN?\n"));
-    QCOMPARE(link.exchange("MORVA,ZURKD550-BS,S1,1.4.1"), QByteArray("@00\n"));
-    QCOMPARE(link.takeEvents(), (QStringList{"reset", "management"}));
-    QCOMPARE(link.device.resetPending, false);
-    QCOMPARE(link.device.bootstrap, true);
-
-    QCOMPARE(link.exchange("*COMPAT = 3cc3a93f426145ff95bf653df2686cb0"), QByteArray());
-    QCOMPARE(link.takeEvents(), QStringList{"identified"});
-    QCOMPARE(link.device.compat, revision1());
-
-    // With nothing pending the boot loader's announcement is not answered.
-    QCOMPARE(link.exchange("*BOOTSTRAP v1.4"), QByteArray());
-}
-
-void TestDeviceLink::wrongFieldCountAnswersPendingReset()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    link.device.reset(Device::ResetManagement);
-    link.peer.collect(link.device.port);
-
-    QCOMPARE(link.exchange("MORVA,garbled"), QByteArray());
-    QCOMPARE(link.takeEvents(), QStringList{"management"});
-    QCOMPARE(link.device.resetPending, false);
-    QVERIFY(link.device.model.isEmpty());
-}
-
-void TestDeviceLink::bootstrapWithoutPendingReset()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    QCOMPARE(link.exchange("*BOOTSTRAP "), QByteArray());
-    QCOMPARE(link.exchange("MORVA,ZURKD550-BS,S1,1.3"), QByteArray());
-    QCOMPARE(link.takeEvents(), QStringList{"identified"});
 }
 
 void TestDeviceLink::measurementVersionGate_data()
