@@ -32,11 +32,6 @@ struct Run
     QByteArray err;
 };
 
-QByteArray uuid(const rimeglass::Uuid &bytes)
-{
-    return QByteArray(reinterpret_cast<const char *>(bytes), 16);
-}
-
 // A simulated instrument with everything it receives and sends kept.
 struct Bench
 {
@@ -47,7 +42,7 @@ struct Bench
     explicit Bench(InstrumentConfig config = InstrumentConfig())
     {
         if (config.compat.isEmpty())
-            config.compat = uuid(rimeglass::uuid_compat_stm32g071kb_r1);
+            config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
         config.bootWindowMs = 30;
         config.seed = 3;
         simulator.reset(new Simulator(config));
@@ -274,7 +269,7 @@ QString TestCli::writeContainer(const QByteArray &image)
     packer.setVersion(QStringLiteral("1.6.0.0"));
     packer.setVendor(QStringLiteral("MORVA"));
     packer.setModel(QStringLiteral("ZURKD550"));
-    packer.addImage(uuid(rimeglass::uuid_compat_stm32g071kb_r1), image);
+    packer.addImage(rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1), image);
     const QString path = files.filePath(QStringLiteral("firmware.crp"));
     writeFile(path, packer.pack(seed));
     return path;

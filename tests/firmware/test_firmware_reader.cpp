@@ -88,11 +88,6 @@ QStringList expectedLog(const QJsonObject &testCase, const QByteArray &compat)
     return {};
 }
 
-QByteArray revision1()
-{
-    return QByteArray(reinterpret_cast<const char *>(rimeglass::uuid_compat_stm32g071kb_r1), 16);
-}
-
 } // namespace
 
 class TestFirmwareReader : public QObject
@@ -155,11 +150,13 @@ void TestFirmwareReader::knownAnswers()
 void TestFirmwareReader::everyChangedByteIsRefusedSilently()
 {
     const QByteArray good = readVector(QStringLiteral("two-revisions.crp"));
-    QVERIFY(readContainer(good, revision1()).firmware->valid());
+    QVERIFY(readContainer(good, rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
+                .firmware->valid());
     for (int i = 0; i < good.size(); ++i) {
         QByteArray damaged = good;
         damaged[i] = char(damaged.at(i) ^ (1 << (i % 8)));
-        const Reading reading = readContainer(damaged, revision1());
+        const Reading reading
+            = readContainer(damaged, rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1));
         QVERIFY2(!reading.firmware->valid(), qPrintable(QStringLiteral("byte %1").arg(i)));
         QVERIFY2(reading.firmware->blob().isEmpty(), qPrintable(QStringLiteral("byte %1").arg(i)));
         QCOMPARE(reading.log, QStringList());
@@ -182,7 +179,8 @@ void TestFirmwareReader::shortFilesAreRefusedSilently()
     const QByteArray good = readVector(QStringLiteral("two-revisions.crp"));
     QVERIFY(size < good.size());
 
-    const Reading reading = readContainer(good.left(size), revision1());
+    const Reading reading = readContainer(
+        good.left(size), rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1));
 
     QVERIFY(!reading.firmware->valid());
     QVERIFY(reading.firmware->version().isEmpty());
