@@ -117,12 +117,14 @@ void PseudoTerminal::settle(QIODevice *tool)
     // The kernel hands bytes between the two ends asynchronously, so one quiet look
     // proves nothing: the exchange counts as settled once it has stayed quiet a while.
     const int quietMs = 25;
+    // Bytes sent to a tool that is not reading stay unread for good: they do not count.
     const auto quiet = [&] {
+        const bool toolReads = tool && tool->isOpen();
         pollfd ends[2] = {{m_master, POLLIN, 0}, {m_slave, POLLIN, 0}};
-        const bool pending = m_master >= 0 && (!m_pending.isEmpty() || ::poll(ends, 2, 0) > 0);
+        const bool pending = m_master >= 0
+            && (!m_pending.isEmpty() || ::poll(ends, toolReads ? 2 : 1, 0) > 0);
         return !pending
-            && (!tool || !tool->isOpen()
-                || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
+            && (!toolReads || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
     };
     const QDeadlineTimer deadline(10000);
     QElapsedTimer quietFor;
