@@ -24,7 +24,7 @@ inline QByteArray uuid(const rimeglass::Uuid &bytes)
     return QByteArray(reinterpret_cast<const char *>(bytes), sizeof(rimeglass::Uuid));
 }
 
-inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 20000)
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (!done() && !deadline.hasExpired())
