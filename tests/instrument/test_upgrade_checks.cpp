@@ -1,22 +1,56 @@
-// What the upgrade flow decides and says before and after a transfer: the version
-// comparison behind the question, and the words for a failed transfer.
+// What the upgrade flow decides and says before and after a transfer: the picked file as
+// read, the version comparison behind the question, and the words for a failed transfer.
 
 #include "firmwareversion.h"
+#include "inputfile.h"
 #include "testmain.h"
 #include "transferreport.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 
 class TestUpgradeChecks : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void pickedFile_data();
+    void pickedFile();
     void question_data();
     void question();
     void failureText_data();
     void failureText();
 };
+
+// Files beyond the limit, or that never end, are not read at all.
+void TestUpgradeChecks::pickedFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("whole file") << "file" << 999 << 999;
+    QTest::newRow("exactly the limit") << "file" << 1000 << 1000;
+    QTest::newRow("one byte beyond") << "file" << 1001 << 0;
+    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0;
+    QTest::newRow("missing") << "absent" << 0 << 0;
+}
+
+void TestUpgradeChecks::pickedFile()
+{
+    QFETCH(QString, path);
+    QFETCH(int, size);
+    QFETCH(int, expected);
+    QTemporaryDir directory;
+    if (path == QLatin1String("file")) {
+        path = directory.filePath(path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size);
+    } else if (!path.startsWith('/')) {
+        path = directory.filePath(path);
+    }
+    QCOMPARE(InputFile::read(path, 1000), QByteArray(expected, 'x'));
+}
 
 void TestUpgradeChecks::question_data()
 {
