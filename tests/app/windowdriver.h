@@ -1,15 +1,13 @@
 #ifndef RIMEGLASS_TESTS_WINDOWDRIVER_H
 #define RIMEGLASS_TESTS_WINDOWDRIVER_H
 
-// Drives the real main window the way an operator does: widgets by object name, the
-// port list, and the modal dialogs the window opens (answered from a timer while they
-// run).
+// Drives the real main window as an operator does: widgets by object name, the port
+// list, and the modal dialogs it opens (answered from a timer while they run).
 
 #include "device-serial.h"
 #include "mainwindow.h"
 #include "ptypeer.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -62,7 +60,6 @@ inline Device *liveDevice(const MainWindow &window)
     return window.findChild<Device *>();
 }
 
-// Adds a port of that system name to the port list and selects it.
 inline void choosePort(const MainWindow &window, const QString &path)
 {
     auto *combo = child<QComboBox>(&window, "serialPortCombo");
@@ -99,16 +96,17 @@ void answerNextModal(const std::function<void(T *)> &answer)
     const QDeadlineTimer deadline(10000);
     QObject::connect(poll, &QTimer::timeout, [=] {
         auto *modal = qobject_cast<T *>(QApplication::activeModalWidget());
-        if (modal || deadline.hasExpired())
-            poll->deleteLater();
+        if (!modal && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
         if (modal)
             answer(modal);
     });
     poll->start(5);
 }
 
-// Drops the answers still waiting for a dialog that never came, so that they cannot
-// answer one of a later test.
+// Drops the answers still waiting for a dialog that never came (it might be a later test's).
 inline void cancelPendingAnswers()
 {
     qDeleteAll(qApp->findChildren<QTimer *>(QStringLiteral("windowdriver-answer"),
@@ -129,8 +127,7 @@ struct DialogSeen
 
 using MessageBoxSeen = DialogSeen;
 
-// Answers the next file dialog: selects `path` and accepts, or cancels when `path` is
-// empty.
+// Answers the next file dialog: selects `path` and accepts, or cancels when it is empty.
 inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
 {
     auto seen = std::make_shared<DialogSeen>();
