@@ -1,22 +1,19 @@
 #ifndef RIMEGLASS_TESTS_WINDOWDRIVER_H
 #define RIMEGLASS_TESTS_WINDOWDRIVER_H
 
-// Drives the real main window the way an operator does: widgets by object name, the
-// port list, and the modal dialogs the window opens (answered from a timer while
-// they run).
+// Drives the real main window as an operator does: widgets by object name, the port
+// list, and the modal dialogs it opens (answered from a timer while they run).
 
 #include "device-serial.h"
 #include "mainwindow.h"
 #include "pseudoterminal.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QStatusBar>
 #include <QTimer>
 #include <functional>
@@ -63,7 +60,6 @@ inline Device *liveDevice(const MainWindow &window)
     return window.findChild<Device *>();
 }
 
-// Adds a port of that system name to the port list and selects it.
 inline void choosePort(const MainWindow &window, const QString &path)
 {
     auto *combo = child<QComboBox>(&window, "serialPortCombo");
@@ -84,91 +80,75 @@ inline QVector<QPointF> curvePoints(const MainWindow &window, const char *frameN
 {
     QVector<QPointF> points;
     auto *plot = child<QWidget>(&window, frameName)->findChild<QwtPlot *>();
-    const QwtPlotItemList curves
-        = plot ? plot->itemList(QwtPlotItem::Rtti_PlotCurve) : QwtPlotItemList();
-    if (curves.size() != 1)
-        return points;
-    const auto *curve = static_cast<const QwtPlotCurve *>(curves.first());
-    for (size_t i = 0; i < curve->dataSize(); ++i)
+    const QwtPlotItemList curves = plot->itemList(QwtPlotItem::Rtti_PlotCurve);
+    const auto *curve = static_cast<const QwtPlotCurve *>(curves.value(0));
+    for (size_t i = 0; curves.size() == 1 && i < curve->dataSize(); ++i)
         points.append(curve->sample(int(i)));
     return points;
 }
 
-// Runs `answer` on the next modal widget of type T as soon as it is shown. Returns a
-// flag that tells afterwards whether one was shown at all.
+// Runs `answer` on the next modal widget of type T as soon as it is shown, for up to 10 s.
 template<typename T>
-std::shared_ptr<bool> answerNextModal(const std::function<void(T *)> &answer)
+void answerNextModal(const std::function<void(T *)> &answer)
 {
-    auto shown = std::make_shared<bool>(false);
     auto *poll = new QTimer(qApp);
     poll->setObjectName(QStringLiteral("windowdriver-answer"));
     const QDeadlineTimer deadline(10000);
     QObject::connect(poll, &QTimer::timeout, [=] {
-        if (auto *modal = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            *shown = true;
+        auto *modal = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!modal && !deadline.hasExpired())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (modal)
             answer(modal);
-        } else if (deadline.hasExpired()) {
-            poll->stop();
-            poll->deleteLater();
-        }
     });
     poll->start(5);
-    return shown;
 }
 
-// Drops the answers still waiting for a dialog that never came, so that they cannot
-// answer one of a later test.
+// Drops the answers still waiting for a dialog that never came (it might be a later test's).
 inline void cancelPendingAnswers()
 {
-    const auto pending = qApp->findChildren<QTimer *>(QStringLiteral("windowdriver-answer"),
-                                                      Qt::FindDirectChildrenOnly);
-    for (QTimer *poll : pending)
-        delete poll;
+    qDeleteAll(qApp->findChildren<QTimer *>(QStringLiteral("windowdriver-answer"),
+                                            Qt::FindDirectChildrenOnly));
 }
 
-struct FileDialogSeen
+// What a dialog showed; `shown` tells whether one came at all.
+struct DialogSeen
 {
     bool shown = false;
     QString startDirectory;
     QStringList nameFilters;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title, text, informativeText;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
-// Answers the next file dialog: selects `path` and accepts, or cancels when `path` is
-// empty. What the dialog showed is written down.
-inline std::shared_ptr<FileDialogSeen> answerNextFileDialog(const QString &path)
+using MessageBoxSeen = DialogSeen;
+
+// Answers the next file dialog: selects `path` and accepts, or cancels when it is empty.
+inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
 {
-    auto seen = std::make_shared<FileDialogSeen>();
+    auto seen = std::make_shared<DialogSeen>();
     answerNextModal<QFileDialog>([=](QFileDialog *dialog) {
         seen->shown = true;
         seen->startDirectory = dialog->directory().path();
         seen->nameFilters = dialog->nameFilters();
         if (path.isEmpty()) {
             dialog->reject();
-        } else {
-            dialog->selectFile(path);
-            static_cast<QDialog *>(dialog)->accept(); // validates the selection first
+            return;
         }
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept(); // validates the selection first
     });
     return seen;
 }
 
-struct MessageBoxSeen
+// Answers the next message box with `button`.
+inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button)
 {
-    bool shown = false;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title;
-    QString text;
-    QString informativeText;
-    QMessageBox::StandardButtons buttons;
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-};
-
-// Answers the next message box with `button`; what it showed is written down.
-inline std::shared_ptr<MessageBoxSeen> answerNextMessageBox(QMessageBox::StandardButton button)
-{
-    auto seen = std::make_shared<MessageBoxSeen>();
+    auto seen = std::make_shared<DialogSeen>();
     answerNextModal<QMessageBox>([=](QMessageBox *box) {
         seen->shown = true;
         seen->icon = box->icon();
@@ -176,8 +156,7 @@ inline std::shared_ptr<MessageBoxSeen> answerNextMessageBox(QMessageBox::Standar
         seen->text = box->text();
         seen->informativeText = box->informativeText();
         seen->buttons = box->standardButtons();
-        if (auto *defaultButton = box->defaultButton())
-            seen->defaultButton = box->standardButton(defaultButton);
+        seen->defaultButton = box->standardButton(box->defaultButton());
         if (QAbstractButton *answer = box->button(button))
             answer->click();
         else

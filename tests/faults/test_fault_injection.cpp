@@ -105,7 +105,7 @@ void TestFaultInjection::transferFaults()
 
     InstrumentConfig config;
     config.compat = uuidBytes(fault == "garble" ? rimeglass::uuid_compat_stm32g070kb_r2
-                                           : rimeglass::uuid_compat_stm32g071kb_r1);
+                                                : rimeglass::uuid_compat_stm32g071kb_r1);
     config.bootWindowMs = 200;
     config.faults.dropAcknowledgement = fault == "drop" || fault == "cancel" ? at : 0;
     config.faults.rebootAtAcknowledgement = fault == "reboot" ? at : 0;
