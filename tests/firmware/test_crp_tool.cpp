@@ -1,16 +1,13 @@
 // rimeglass-crp run as a maker runs it: packing checked byte for byte against the
-// containers made by vectors/make-vectors.py and read back through the reader, a short
-// table of its refusals, and what inspect reports.
+// container made by vectors/make-vectors.py, a short table of its refusals, and what
+// inspect reports.
 
-#include "firmware.h"
 #include "firmwarevectors.h"
 #include "testmain.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QProcess>
-#include <memory>
-#include <sodium.h>
 
 using rimeglass::test::expectedVectors;
 using rimeglass::test::readVector;
@@ -44,11 +41,6 @@ Run runTool(const QStringList &arguments, const QString &directory = QString())
         run.out.removeLast();
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-QByteArray uuidFromText(const QString &text)
-{
-    return QByteArray::fromHex(text.toLatin1());
 }
 
 // The arguments that pack the reference container, from expected.json.
@@ -103,8 +95,6 @@ class TestCrpTool : public QObject
 private slots:
     void initTestCase();
     void packMatchesIndependentContainer();
-    void packedContainerReadsBack_data();
-    void packedContainerReadsBack();
     void packRefuses_data();
     void packRefuses();
     void inspect_data();
@@ -116,7 +106,6 @@ private:
 
 void TestCrpTool::initTestCase()
 {
-    QVERIFY(sodium_init() >= 0);
     QVERIFY(directory.isValid());
 }
 
@@ -138,56 +127,6 @@ void TestCrpTool::packMatchesIndependentContainer()
     QCOMPARE(file.readAll(), readVector(reference));
 }
 
-void TestCrpTool::packedContainerReadsBack_data()
-{
-    QTest::addColumn<QString>("revisionArgument");
-    QTest::addColumn<QByteArray>("compat");
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("vendor");
-    QTest::addColumn<QString>("model");
-
-    const QString full32 = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
-    QTest::newRow("r2") << "r2" << uuidFromText(revision2Text) << "2.0.1.7"
-                        << ""
-                        << "Z";
-    QTest::newRow("uuid text") << "00112233-4455-6677-8899-AABBCCDDEEFF"
-                               << uuidFromText(QStringLiteral("00112233445566778899aabbccddeeff"))
-                               << full32 << full32 << full32;
-    QTest::newRow("32 bytes in UTF-8") << "r1" << uuidFromText(revision1Text) << "1.5"
-                                       << QString::fromUtf8("\xc3\x98") + full32.left(30) << full32;
-}
-
-void TestCrpTool::packedContainerReadsBack()
-{
-    QFETCH(QString, revisionArgument);
-    QFETCH(QByteArray, compat);
-    QFETCH(QString, version);
-    QFETCH(QString, vendor);
-    QFETCH(QString, model);
-    const QString output = directory.filePath(QStringLiteral("round-trip.crp"));
-    const QString other
-        = revisionArgument == QLatin1String("r1") ? QStringLiteral("r2") : QStringLiteral("r1");
-
-    const Run run = runTool(
-        {QStringLiteral("pack"), QStringLiteral("--seed"), developmentSeed,
-         QStringLiteral("--version"), version, QStringLiteral("--vendor"), vendor,
-         QStringLiteral("--model"), model, QStringLiteral("--image"),
-         other + QStringLiteral("=") + vectorPath(QStringLiteral("image-r2.bin")),
-         QStringLiteral("--image"),
-         revisionArgument + QStringLiteral("=") + vectorPath(QStringLiteral("image-r1.bin")),
-         QStringLiteral("-o"), output});
-    QCOMPARE(run.exitCode, 0);
-
-    QFile file(output);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const std::unique_ptr<Firmware> firmware(Firmware::fromFileData(file.readAll(), compat));
-    QVERIFY(firmware->valid());
-    QCOMPARE(firmware->version(), version);
-    QCOMPARE(firmware->vendor(), vendor);
-    QCOMPARE(firmware->model(), model);
-    QCOMPARE(firmware->blob(), readVector(QStringLiteral("image-r1.bin")));
-}
-
 void TestCrpTool::packRefuses_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -200,20 +139,13 @@ void TestCrpTool::packRefuses_data()
     const QStringList seed{QStringLiteral("--seed"), developmentSeed};
     const QStringList oneImage{QStringLiteral("--image"), image};
     const QString tooLong = QStringLiteral("123456789012345678901234567890123");
-    const QString seedFile = directory.filePath(QStringLiteral("seed.hex"));
-    const QStringList fileSeed{QStringLiteral("--seed"), seedFile};
 
     QTest::newRow("missing seed file")
         << QStringList{"--seed", directory.filePath("absent.hex")} + texts + oneImage
         << "cannot read seed file \"" + directory.filePath("absent.hex") + "\"";
-    QTest::newRow("seed not hex") << fileSeed + texts + oneImage << "@" + QString(64, 'z');
     QTest::newRow("unknown revision name")
         << seed + texts + QStringList{"--image", "r3=" + vectorPath("image-r1.bin")}
         << "\"r3\" is not a revision";
-    QTest::newRow("UUID with a bad digit") << seed + texts
-            + QStringList{"--image",
-                          "3cc3a93f-4261-45ff-95bf-653df2686cbg=" + vectorPath("image-r1.bin")}
-                                           << "is not a revision";
     QTest::newRow("revision given twice")
         << seed + texts + oneImage
             + QStringList{"--image", revision1Text + "=" + vectorPath("image-r2.bin")}
@@ -222,22 +154,12 @@ void TestCrpTool::packRefuses_data()
         << seed + QStringList{"--version", tooLong, "--vendor", "v", "--model", "m"} + oneImage
         << "the version text \"" + tooLong + "\" is 33 bytes long in UTF-8; at most 32 fit";
     QTest::newRow("no seed") << texts + oneImage << "pack needs --seed";
-    QTest::newRow("stray argument") << seed + texts + oneImage + QStringList{"extra"}
-                                    << "pack expects 0 argument(s) besides its options";
 }
 
 void TestCrpTool::packRefuses()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
-    // Rows whose error starts with @ put that text into the seed file they name.
-    QFile::remove(directory.filePath(QStringLiteral("seed.hex")));
-    if (error.startsWith(QLatin1Char('@'))) {
-        QFile seed(directory.filePath(QStringLiteral("seed.hex")));
-        QVERIFY(seed.open(QIODevice::WriteOnly));
-        seed.write(error.mid(1).toLatin1() + '\n');
-        error = QStringLiteral("must hold exactly 64 hexadecimal digits");
-    }
     const QString output = directory.filePath(QStringLiteral("refused.crp"));
 
     const Run run = runTool(QStringList{QStringLiteral("pack")} + arguments
@@ -258,13 +180,9 @@ void TestCrpTool::inspect_data()
 
     const QStringList good = twoRevisionsReport();
     const QStringList texts = good.mid(0, 5);
-    QTest::newRow("valid") << QStringList{"two-revisions.crp"} << 0 << good;
     QTest::newRow("revision 2 selected")
         << QStringList{"two-revisions.crp", "--compat", "r2"} << 0
         << good + QStringList{"selected for " + revision2Text + ": record 2"};
-    QTest::newRow("no record for the revision")
-        << QStringList{"two-revisions.crp", "--compat", "00112233-4455-6677-8899-aabbccddeeff"} << 1
-        << good + QStringList{"selected for 00112233-4455-6677-8899-aabbccddeeff: none"};
     QTest::newRow("other key")
         << QStringList{"other-key.crp", "--compat", "r1"} << 1
         << QStringList{"signature: bad (not signed with the key of this build, "
