@@ -70,7 +70,6 @@ class TestCalibrationTable : public QObject
 private slots:
     void grammar_data();
     void grammar();
-    void realDt670Table();
     void curveFiles_data();
     void curveFiles();
     void exportedFile();
@@ -129,23 +128,6 @@ void TestCalibrationTable::grammar()
     QCOMPARE(table.voltages, voltages);
 }
 
-void TestCalibrationTable::realDt670Table()
-{
-    QFile file(QStringLiteral(RIMEGLASS_TEST_DATA_DIR "/dt670-D6068043.dat"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const CalibrationTable table = CalibrationTable::fromFileData(file.readAll());
-
-    QCOMPARE(table.temperatures.size(), 71);
-    QCOMPARE(table.voltages.size(), 71);
-    QCOMPARE(table.temperatures.first(), 1.20068073114752);
-    QCOMPARE(table.voltages.first(), 1.63725);
-    QCOMPARE(table.temperatures.last(), 330.154300827973);
-    QCOMPARE(table.voltages.last(), 0.48735);
-    // A diode's voltage falls as it warms.
-    for (int i = 1; i < table.voltages.size(); ++i)
-        QVERIFY(table.voltages.at(i) < table.voltages.at(i - 1));
-}
-
 void TestCalibrationTable::curveFiles_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -163,11 +145,8 @@ void TestCalibrationTable::curveFiles_data()
         "The curve file is a resistance curve (data format %1): this instrument measures a "
         "voltage and cannot use a resistance curve.");
     QTest::newRow("falling, as published") << falling << true << warmest << coldest << none << "";
-    QTest::newRow("rising") << dt670Curve(false) << true << coldest << warmest << none << "";
     QTest::newRow("two-column file")
         << publishedDt670Table() << false << coldest << warmest << none << "";
-    QTest::newRow("CR LF") << replaced(falling, "\n", "\r\n") << true << warmest << coldest << none
-                           << "";
     QTest::newRow("format 1 in millivolts")
         << dt670Curve(true, 1000) << true << warmest << coldest << none << "";
     QTest::newRow("format 3 refused")

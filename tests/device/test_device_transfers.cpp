@@ -101,10 +101,9 @@ private slots:
     void firmwareExchange_data();
     void firmwareExchange();
 
-    void emptyImageIsRefused();
     void bootLoaderFoundAfterPowerCut();
     void outputStaysBoundedWhenThePortStopsTakingIt();
-    void transfersRefuseTheOtherKind();
+    void refusals();
 
 private:
     void runExchange(bool firmware);
@@ -380,16 +379,6 @@ void TestDeviceTransfers::runExchange(bool firmware)
     QCOMPARE(link.exchange(firmware ? "*WRITE_OK" : "*cal-write-done"), QByteArray());
 }
 
-void TestDeviceTransfers::emptyImageIsRefused()
-{
-    DeviceLink link;
-    QCOMPARE(link.open(), openingBytes);
-    link.exchange("MORVA,ZURKD550-BS,SN1,1.3");
-    QVERIFY(!link.device.upgradeFirmware(QByteArray()));
-    QCOMPARE(link.peer.collect(link.device.port), QByteArray());
-    QCOMPARE(link.device.upgradeState, -1);
-}
-
 // An instrument that lost power during an upgrade starts in its boot loader and says so;
 // the tool finds it there, and an upgrade then starts at the erase.
 void TestDeviceTransfers::bootLoaderFoundAfterPowerCut()
@@ -436,12 +425,17 @@ void TestDeviceTransfers::outputStaysBoundedWhenThePortStopsTakingIt()
     ::close(master);
 }
 
-void TestDeviceTransfers::transfersRefuseTheOtherKind()
+void TestDeviceTransfers::refusals()
 {
     DeviceLink link;
     QCOMPARE(link.open(), openingBytes);
     link.exchange("MORVA,ZURKD550,SN1,1.3");
     link.takeEvents();
+
+    // An empty image is refused outright.
+    QVERIFY(!link.device.upgradeFirmware(QByteArray()));
+    QCOMPARE(link.peer.collect(link.device.port), QByteArray());
+    QCOMPARE(link.device.upgradeState, -1);
 
     // A firmware transfer waiting for the reset refuses a calibration upload.
     QVERIFY(link.device.upgradeFirmware(patterned(100)));
