@@ -1,13 +1,19 @@
-// Recording readings to CSV: the files' names and exact contents, automatic mode with a
-// lost port, Close and midnight, and the failures that stop or refuse a recording.
+// The library the window and the command-line tool share: the settings as they are
+// changed and read back, what the upgrade flow decides and says (the picked file, the
+// version question, the words for a failed transfer), and recording readings to CSV.
 
+#include "firmwareversion.h"
+#include "inputfile.h"
 #include "recorder.h"
 #include "recordingfile.h"
+#include "settingsprotocol.h"
 #include "testmain.h"
+#include "transferreport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
@@ -45,18 +51,242 @@ private:
 
 } // namespace
 
-class TestRecording : public QObject
+class TestInstrument : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void change_data();
+    void change();
+    void readBack_data();
+    void readBack();
+    void pickedFile_data();
+    void pickedFile();
+    void question_data();
+    void question();
+    void failureText_data();
+    void failureText();
     void initTestCase();
     void recording_data();
     void recording();
     void fullDevice();
 };
 
-void TestRecording::initTestCase()
+// An empty command means the change is refused with the given text.
+void TestInstrument::change_data()
+{
+    QTest::addColumn<QString>("assignment");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("lowest set-point") << "relay1-temperature=0.1"
+                                      << ":relay1:temp 0.100\n"
+                                      << "Relay 1 temperature set to 0.100 K";
+    QTest::newRow("below the range") << "relay1-temperature=0.09"
+                                     << ""
+                                     << "relay1-temperature: 0.09 is out of range (0.1 to 1000 K)";
+    QTest::newRow("highest hysteresis") << "relay2-hysteresis=1000"
+                                        << ":relay2:hyst 1000.000\n"
+                                        << "Relay 2 hysteresis set to 1000.000 K";
+    QTest::newRow("default state") << "relay2-default-state=On"
+                                   << ":relay2:default 1\n"
+                                   << "Relay 2 default state set to On";
+    QTest::newRow("custom sensor") << "sensor=Custom"
+                                   << ":cal user\n"
+                                   << "Sensor set to Custom";
+    QTest::newRow("period 0 disables") << "rs485-period=0"
+                                       << ":rs485:period 0\n"
+                                       << "RS485 automatic output disabled";
+    QTest::newRow("period above the range")
+        << "rs485-period=1001"
+        << ""
+        << "rs485-period: 1001 is out of range (100 to 1000 ms, or 0 to disable the output)";
+    QTest::newRow("enabling needs a period")
+        << "rs232-output=enabled"
+        << ""
+        << "rs232-output: to enable the output, give rs232-period=MILLISECONDS";
+    QTest::newRow("display period") << "display-refresh-period=10000"
+                                    << ":display:period 10000\n"
+                                    << "Display refresh period set to 10000 ms";
+    QTest::newRow("display period below the range")
+        << "display-refresh-period=99"
+        << ""
+        << "display-refresh-period: 99 is out of range (100 to 10000 ms)";
+    QTest::newRow("not a number") << "relay1-hysteresis=nan"
+                                  << ""
+                                  << "relay1-hysteresis: \"nan\" is not a number";
+}
+
+void TestInstrument::change()
+{
+    QFETCH(QString, assignment);
+    QFETCH(QString, command);
+    QFETCH(QString, text);
+
+    SettingsProtocol::Change change;
+    QString error;
+    const bool taken = SettingsProtocol::parseChange(assignment, &change, &error);
+    QCOMPARE(taken, !command.isEmpty());
+    QCOMPARE(taken ? change.command : QString(), command);
+    QCOMPARE(taken ? change.confirmation : error, text);
+}
+
+void TestInstrument::readBack_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("disabled output") << "rs232:period"
+                                     << "0"
+                                     << "rs232-output=disabled rs232-period=0";
+    QTest::newRow("default state") << "relay2:default"
+                                   << "1"
+                                   << "relay2-default-state=On";
+    QTest::newRow("unknown sensor keyword") << "cal"
+                                            << "pt100"
+                                            << "sensor=pt100";
+    QTest::newRow("set-point") << "relay1:temp"
+                               << "77.35"
+                               << "relay1-temperature=77.350";
+    QTest::newRow("not a number") << "relay1:temp"
+                                  << "nan"
+                                  << "";
+    QTest::newRow("no setting") << "Vunc"
+                                << "1500000"
+                                << "";
+}
+
+void TestInstrument::readBack()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, shown);
+
+    QStringList pairs;
+    const QMap<QString, QString> values = SettingsProtocol::readBackValues(key, value);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        pairs << it.key() + QLatin1Char('=') + it.value();
+    QCOMPARE(pairs.join(QLatin1Char(' ')), shown);
+}
+
+// Files beyond the limit, or that never end, are not read at all.
+void TestInstrument::pickedFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("whole file") << "file" << 999 << 999;
+    QTest::newRow("exactly the limit") << "file" << 1000 << 1000;
+    QTest::newRow("one byte beyond") << "file" << 1001 << 0;
+    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0;
+    QTest::newRow("missing") << "absent" << 0 << 0;
+}
+
+void TestInstrument::pickedFile()
+{
+    QFETCH(QString, path);
+    QFETCH(int, size);
+    QFETCH(int, expected);
+    QTemporaryDir directory;
+    if (path == QLatin1String("file")) {
+        path = directory.filePath(path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size);
+    } else if (!path.startsWith('/')) {
+        path = directory.filePath(path);
+    }
+    QCOMPARE(InputFile::read(path, 1000), QByteArray(expected, 'x'));
+}
+
+void TestInstrument::question_data()
+{
+    QTest::addColumn<QString>("installed");
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("padded with zeros") << "1.7"
+                                       << "1.7.0"
+                                       << "Upgrade firmware from version 1.7 to version 1.7.0?";
+    QTest::newRow("compared as numbers") << "1.10"
+                                         << "1.9"
+                                         << "Downgrade firmware from version 1.10 to version 1.9?";
+    QTest::newRow("decimal, not another base")
+        << "1.10"
+        << "1.11"
+        << "Upgrade firmware from version 1.10 to version 1.11?";
+    QTest::newRow("older") << "1.7.2"
+                           << "1.6"
+                           << "Downgrade firmware from version 1.7.2 to version 1.6?";
+    QTest::newRow("empty installed version") << ""
+                                             << "0.0.1"
+                                             << "Upgrade firmware from version  to version 0.0.1?";
+    QTest::newRow("a letter counts 0") << "1.x"
+                                       << "1.0"
+                                       << "Upgrade firmware from version 1.x to version 1.0?";
+    QTest::newRow("a letter against a number")
+        << "1.1"
+        << "1.a"
+        << "Downgrade firmware from version 1.1 to version 1.a?";
+}
+
+void TestInstrument::question()
+{
+    QFETCH(QString, installed);
+    QFETCH(QString, offered);
+    QFETCH(QString, text);
+    QCOMPARE(FirmwareVersion::upgradeQuestion(installed, offered), text);
+}
+
+void TestInstrument::failureText_data()
+{
+    using Failure = Device::TransferFailure;
+    QTest::addColumn<bool>("firmware");
+    QTest::addColumn<Device::TransferFailure>("failure");
+    QTest::addColumn<bool>("erased");
+    QTest::addColumn<QByteArray>("imageRevision");
+    QTest::addColumn<QString>("text");
+
+    const QByteArray r1 = QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0");
+    const QByteArray other = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+    QTest::newRow("no boot loader after the reset")
+        << true << Failure::TimedOut << false << r1
+        << "The instrument did not come back in its boot loader after the reset. Nothing was "
+           "erased. The instrument may be waiting in its boot loader: open the port again and "
+           "run the upgrade again.";
+    QTest::newRow("unknown revision named by its UUID")
+        << true << Failure::RevisionMismatch << false << other
+        << "The boot loader reports hardware revision 1, but the image was chosen for hardware "
+           "an unknown revision (00112233-4455-6677-8899-aabbccddeeff). Nothing was erased. The "
+           "instrument may be waiting in its boot loader: open the port again and run the "
+           "upgrade again.";
+    QTest::newRow("port closed during the upload")
+        << false << Failure::PortClosed << true << QByteArray()
+        << "The port was closed during the upload. 592 of 592 bytes were written. The custom "
+           "table was erased; upload it again.";
+}
+
+void TestInstrument::failureText()
+{
+    QFETCH(bool, firmware);
+    QFETCH(Device::TransferFailure, failure);
+    QFETCH(bool, erased);
+    QFETCH(QByteArray, imageRevision);
+    QFETCH(QString, text);
+
+    Device::TransferFailureReport report;
+    report.transfer = firmware ? Device::Transfer::Firmware : Device::Transfer::Calibration;
+    report.failure = failure;
+    report.erased = erased;
+    report.offset = 624;
+    report.total = 592;
+    report.imageRevision = imageRevision;
+    report.reportedRevision = QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0");
+    QCOMPARE(TransferReport::failureText(report), text);
+}
+
+void TestInstrument::initTestCase()
 {
     // Local time two hours ahead of UTC, all year: local midnight is 22:00 UTC.
     qputenv("TZ", "RGT-2");
@@ -67,7 +297,7 @@ void TestRecording::initTestCase()
 // "T KELVIN", "sensor NAME", "lost", "close", "full" (the disk fills up at the current
 // size of the file). `events` are the signals started and stopped, with "%d" for the
 // temporary folder; `files` the folder's files after the script, by name.
-void TestRecording::recording_data()
+void TestInstrument::recording_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QStringList>("script");
@@ -171,7 +401,7 @@ void TestRecording::recording_data()
         << QByteArrayList{sn1Header + "2026-12-07T14:00:00.000Z,0.000,80.000\n"};
 }
 
-void TestRecording::recording()
+void TestInstrument::recording()
 {
     QFETCH(QString, folder);
     QFETCH(QStringList, script);
@@ -232,7 +462,7 @@ void TestRecording::recording()
     }
 }
 
-void TestRecording::fullDevice()
+void TestInstrument::fullDevice()
 {
     RecordingFile file;
     QVERIFY(!file.open(QStringLiteral("/dev/full"), "time_utc,seconds,kelvin\n"));
@@ -240,5 +470,5 @@ void TestRecording::fullDevice()
     QVERIFY(!file.isOpen());
 }
 
-RIMEGLASS_TEST_MAIN(QCoreApplication, TestRecording)
-#include "test_recording.moc"
+RIMEGLASS_TEST_MAIN(QCoreApplication, TestInstrument)
+#include "test_instrument.moc"
