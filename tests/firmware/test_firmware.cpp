@@ -1,20 +1,116 @@
-// rimeglass-crp run as a maker runs it: packing checked byte for byte against the
-// container made by vectors/make-vectors.py, a short table of its refusals, and what
-// inspect reports.
+// Firmware containers: the reader and rimeglass-crp against the known-answer containers
+// that vectors/make-vectors.py wrote with an independent Ed25519 implementation (listed
+// in its expected.json), against damaged files, and the tool's refusals and reports.
 
-#include "firmwarevectors.h"
+#include "firmware.h"
 #include "testmain.h"
+#include "uuids.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
-
-using rimeglass::test::expectedVectors;
-using rimeglass::test::readVector;
-using rimeglass::test::sha256Hex;
-using rimeglass::test::vectorPath;
+#include <memory>
+#include <sodium.h>
 
 namespace {
+
+inline QString vectorPath(const QString &name)
+{
+    return QStringLiteral(RIMEGLASS_FIRMWARE_VECTORS "/") + name;
+}
+
+inline QByteArray readVector(const QString &name)
+{
+    QFile file(vectorPath(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read test vector %s", qPrintable(file.fileName()));
+    return file.readAll();
+}
+
+inline QJsonObject expectedVectors()
+{
+    return QJsonDocument::fromJson(readVector(QStringLiteral("expected.json"))).object();
+}
+
+inline QByteArray sha256Hex(const QByteArray &bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+// Collects the text of every debug message while it lives.
+class MessageLog
+{
+public:
+    MessageLog()
+    {
+        lines().clear();
+        previous = qInstallMessageHandler(&MessageLog::collect);
+    }
+    ~MessageLog() { qInstallMessageHandler(previous); }
+    MessageLog(const MessageLog &) = delete;
+    MessageLog &operator=(const MessageLog &) = delete;
+
+    static QStringList &lines()
+    {
+        static QStringList collected;
+        return collected;
+    }
+
+private:
+    static void collect(QtMsgType, const QMessageLogContext &, const QString &message)
+    {
+        lines().append(message);
+    }
+
+    QtMessageHandler previous;
+};
+
+struct Reading
+{
+    std::unique_ptr<Firmware> firmware;
+    QStringList log;
+};
+
+Reading readContainer(const QByteArray &fileData, const QByteArray &compat)
+{
+    MessageLog log;
+    Reading reading;
+    reading.firmware.reset(Firmware::fromFileData(fileData, compat));
+    reading.log = MessageLog::lines();
+    return reading;
+}
+
+// How the debug stream writes a byte array, quotes and escapes included.
+QString debugText(const QByteArray &bytes)
+{
+    QString text;
+    QDebug(&text).nospace() << bytes;
+    return text;
+}
+
+QStringList expectedLog(const QJsonObject &testCase, const QByteArray &compat)
+{
+    const QString kind = testCase.value(QStringLiteral("log")).toString();
+    if (kind == QLatin1String("format1"))
+        return {QStringLiteral("Firmware image format version 1 is not supported by this program")};
+    if (kind == QLatin1String("revision1"))
+        return {QStringLiteral("Found firmware image for device revision 1")};
+    if (kind == QLatin1String("revision2"))
+        return {QStringLiteral("Found firmware image for device revision 2")};
+    if (kind == QLatin1String("unknown-revision"))
+        return {QStringLiteral("Found firmware image for device with unknown revision")};
+    if (kind == QLatin1String("no-image"))
+        return {QStringLiteral("Can't find compatible firmware image, comapt: ")
+                + debugText(compat)};
+    if (kind == QLatin1String("malformed"))
+        return {QStringLiteral("Firmware container has a malformed image record at offset %1")
+                    .arg(testCase.value(QStringLiteral("badRecordOffset")).toInt())};
+    return {};
+}
 
 const QString developmentSeed = QStringLiteral(RIMEGLASS_DEVELOPMENT_SEED);
 const QString revision1Text = QStringLiteral("3cc3a93f-4261-45ff-95bf-653df2686cb0");
@@ -88,12 +184,15 @@ QStringList twoRevisionsReport()
 
 } // namespace
 
-class TestCrpTool : public QObject
+class TestFirmware : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
+    void knownAnswers_data();
+    void knownAnswers();
+    void damagedFilesAreRefusedSilently();
     void packMatchesIndependentContainer();
     void packRefuses_data();
     void packRefuses();
@@ -104,12 +203,78 @@ private:
     QTemporaryDir directory;
 };
 
-void TestCrpTool::initTestCase()
+void TestFirmware::initTestCase()
 {
+    QVERIFY(sodium_init() >= 0);
     QVERIFY(directory.isValid());
 }
 
-void TestCrpTool::packMatchesIndependentContainer()
+void TestFirmware::knownAnswers_data()
+{
+    QTest::addColumn<QJsonObject>("testCase");
+    const QJsonArray cases = expectedVectors().value(QStringLiteral("cases")).toArray();
+    QVERIFY(!cases.isEmpty());
+    for (const QJsonValue &value : cases) {
+        const QJsonObject testCase = value.toObject();
+        const QString name = testCase.value(QStringLiteral("file")).toString()
+            + QLatin1String(" for ")
+            + (testCase.value(QStringLiteral("compat")).toString().isEmpty()
+                   ? QStringLiteral("empty identifier")
+                   : testCase.value(QStringLiteral("compat")).toString());
+        QTest::newRow(qPrintable(name)) << testCase;
+    }
+}
+
+void TestFirmware::knownAnswers()
+{
+    QFETCH(QJsonObject, testCase);
+    const QByteArray compat
+        = QByteArray::fromHex(testCase.value(QStringLiteral("compat")).toString().toLatin1());
+    const bool valid = testCase.value(QStringLiteral("valid")).toBool();
+
+    const Reading reading
+        = readContainer(readVector(testCase.value(QStringLiteral("file")).toString()), compat);
+
+    QVERIFY(dynamic_cast<FirmwareImpl *>(reading.firmware.get()));
+    QCOMPARE(reading.firmware->valid(), valid);
+    QCOMPARE(reading.firmware->version(), testCase.value(QStringLiteral("version")).toString());
+    QCOMPARE(reading.firmware->vendor(), testCase.value(QStringLiteral("vendor")).toString());
+    QCOMPARE(reading.firmware->model(), testCase.value(QStringLiteral("model")).toString());
+    const QByteArray blob = reading.firmware->blob();
+    QCOMPARE(blob.size(), testCase.value(QStringLiteral("blobSize")).toInt());
+    if (valid)
+        QCOMPARE(sha256Hex(blob),
+                 testCase.value(QStringLiteral("blobSha256")).toString().toLatin1());
+    QCOMPARE(reading.log, expectedLog(testCase, compat));
+}
+
+void TestFirmware::damagedFilesAreRefusedSilently()
+{
+    const QByteArray good = readVector(QStringLiteral("two-revisions.crp"));
+    QVERIFY(readContainer(good, rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
+                .firmware->valid());
+    for (int i = 0; i < good.size(); ++i) {
+        QByteArray damaged = good;
+        damaged[i] = char(damaged.at(i) ^ (1 << (i % 8)));
+        const Reading reading
+            = readContainer(damaged, rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1));
+        QVERIFY2(!reading.firmware->valid(), qPrintable(QStringLiteral("byte %1").arg(i)));
+        QVERIFY2(reading.firmware->blob().isEmpty(), qPrintable(QStringLiteral("byte %1").arg(i)));
+        QCOMPARE(reading.log, QStringList());
+    }
+    // Cut short anywhere: empty, a byte, less than a signature, a signature alone, one
+    // byte missing.
+    for (const int size : {0, 1, 63, 64, int(good.size()) - 1}) {
+        const Reading reading = readContainer(
+            good.left(size), rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1));
+        QVERIFY(!reading.firmware->valid());
+        QVERIFY(reading.firmware->version().isEmpty());
+        QVERIFY(reading.firmware->blob().isEmpty());
+        QCOMPARE(reading.log, QStringList());
+    }
+}
+
+void TestFirmware::packMatchesIndependentContainer()
 {
     const QString output = directory.filePath(QStringLiteral("reference.crp"));
     const Run run = runTool(referencePackArguments(output));
@@ -127,7 +292,7 @@ void TestCrpTool::packMatchesIndependentContainer()
     QCOMPARE(file.readAll(), readVector(reference));
 }
 
-void TestCrpTool::packRefuses_data()
+void TestFirmware::packRefuses_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
@@ -156,7 +321,7 @@ void TestCrpTool::packRefuses_data()
     QTest::newRow("no seed") << texts + oneImage << "pack needs --seed";
 }
 
-void TestCrpTool::packRefuses()
+void TestFirmware::packRefuses()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
@@ -172,7 +337,7 @@ void TestCrpTool::packRefuses()
     QVERIFY(!QFile::exists(output));
 }
 
-void TestCrpTool::inspect_data()
+void TestFirmware::inspect_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -196,7 +361,7 @@ void TestCrpTool::inspect_data()
                           "selected for " + revision2Text + ": none"};
 }
 
-void TestCrpTool::inspect()
+void TestFirmware::inspect()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -210,5 +375,5 @@ void TestCrpTool::inspect()
     QCOMPARE(run.exitCode, exitCode);
 }
 
-RIMEGLASS_TEST_MAIN(QCoreApplication, TestCrpTool)
-#include "test_crp_tool.moc"
+RIMEGLASS_TEST_MAIN(QCoreApplication, TestFirmware)
+#include "test_firmware.moc"
