@@ -259,12 +259,13 @@ void MainWindow::setUpTemperaturePlot()
     if (auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas()))
         canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
 
-    // Readings may come faster than the screen shows them: each one becomes a point at
-    // once, and the plot is redrawn at most once a frame, with all of them.
+    // Readings may come faster than the screen shows them: each one becomes a point and
+    // the readout's text at once, and both are drawn at most once a frame, with all of
+    // them.
     temperaturePlotRepaint = new QTimer(this);
     temperaturePlotRepaint->setSingleShot(true);
     temperaturePlotRepaint->setInterval(displayFrameMs);
-    connect(temperaturePlotRepaint, &QTimer::timeout, temperaturePlot, &QwtPlot::replot);
+    connect(temperaturePlotRepaint, &QTimer::timeout, this, &MainWindow::drawHeldReadings);
 }
 
 // The readout changes with every reading. With room for the widest reading given once,
@@ -1366,6 +1367,7 @@ void MainWindow::deviceRestarted() { }
 void MainWindow::temperatureChanged(double value)
 {
     lastTemperature = value;
+    holdReadoutWithinFrame();
     ui->temperatureValue->setText(QString::asprintf("%5.3lf K", value));
     lastReadingClock.start();
     showReadoutAge(0);
@@ -1550,12 +1552,48 @@ void MainWindow::showTemperatureHistory()
 
 void MainWindow::repaintTemperaturePlotWithinFrame()
 {
+    temperaturePlotStale = true;
     if (!temperaturePlotRepaint->isActive())
+        temperaturePlotRepaint->start();
+}
+
+// The first reading after a quiet frame is shown at once; the ones after it, until the
+// frame ends, only change the readout's text, and the frame's end shows the last.
+void MainWindow::holdReadoutWithinFrame()
+{
+    QLabel *readout = ui->temperatureValue;
+    if (temperaturePlotRepaint->isActive() && readout->updatesEnabled())
+        readout->setUpdatesEnabled(false);
+}
+
+// The end of a frame: what readings came during it is drawn, and the next frame waits
+// for its own end, so that a steady stream is drawn once a frame.
+void MainWindow::drawHeldReadings()
+{
+    QLabel *readout = ui->temperatureValue;
+    const bool readoutHeld = !readout->updatesEnabled();
+    const bool held = readoutHeld || temperaturePlotStale;
+    if (temperaturePlotStale) {
+        temperaturePlotStale = false;
+        temperaturePlot->replot();
+    }
+    if (readoutHeld) {
+        // Drawn now, with the plot in the same pass: the next reading may come before
+        // a later pass and hold the readout again.
+        readout->setUpdatesEnabled(true);
+        readout->repaint();
+    }
+    if (held)
         temperaturePlotRepaint->start();
 }
 
 void MainWindow::repaintTemperaturePlotNow()
 {
     temperaturePlotRepaint->stop();
+    temperaturePlotStale = false;
     temperaturePlot->replot();
+    if (!ui->temperatureValue->updatesEnabled()) {
+        ui->temperatureValue->setUpdatesEnabled(true);
+        ui->temperatureValue->repaint();
+    }
 }
