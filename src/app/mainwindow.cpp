@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPair>
 #include <QPalette>
 #include <QPen>
 #include <QSaveFile>
@@ -42,10 +43,12 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <memory>
+#include <qwt_interval.h>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
 #include <qwt_scale_engine.h>
 
 namespace {
@@ -1575,7 +1578,7 @@ void MainWindow::drawHeldReadings()
     const bool held = readoutHeld || temperaturePlotStale;
     if (temperaturePlotStale) {
         temperaturePlotStale = false;
-        temperaturePlot->replot();
+        redrawTemperaturePlot();
     }
     if (readoutHeld) {
         // Drawn now, with the plot in the same pass: the next reading may come before
@@ -1585,6 +1588,42 @@ void MainWindow::drawHeldReadings()
     }
     if (held)
         temperaturePlotRepaint->start();
+}
+
+// A frame's new points seldom move the automatic axes: when the divisions QwtPlot would
+// work out for them (as QwtPlot::updateAxes does) are the ones shown, only the canvas
+// is drawn, sparing the tick labels' measuring and the plot's layout.
+void MainWindow::redrawTemperaturePlot()
+{
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas());
+    if (canvas && temperatureAxesKeepTheirDivisions())
+        canvas->replot();
+    else
+        temperaturePlot->replot();
+}
+
+bool MainWindow::temperatureAxesKeepTheirDivisions() const
+{
+    const QRectF bounds = temperatureCurve->boundingRect();
+    if (bounds.width() < 0.0 || bounds.height() < 0.0)
+        return false;
+    const QPair<int, QwtInterval> axes[] = {
+        {QwtPlot::xBottom, QwtInterval(bounds.left(), bounds.right())},
+        {QwtPlot::yLeft, QwtInterval(bounds.top(), bounds.bottom())},
+    };
+    for (const auto &axis : axes) {
+        const int id = axis.first;
+        const QwtScaleEngine *engine = temperaturePlot->axisScaleEngine(id);
+        const int maxMajor = temperaturePlot->axisMaxMajor(id);
+        double lower = axis.second.minValue();
+        double upper = axis.second.maxValue();
+        double step = 0.0;
+        engine->autoScale(maxMajor, lower, upper, step);
+        if (engine->divideScale(lower, upper, maxMajor, temperaturePlot->axisMaxMinor(id), step)
+            != temperaturePlot->axisScaleDiv(id))
+            return false;
+    }
+    return true;
 }
 
 void MainWindow::repaintTemperaturePlotNow()

@@ -120,6 +120,8 @@ private:
     void repaintTemperaturePlotNow();
     void holdReadoutWithinFrame();
     void drawHeldReadings();
+    void redrawTemperaturePlot();
+    bool temperatureAxesKeepTheirDivisions() const;
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
     QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
