@@ -77,6 +77,15 @@ const char recordNeedsInstrumentTip[]
     = "Recording starts once an instrument has identified itself: its serial number names "
       "the file.";
 
+// "%5.3lf K". A finite reading with three decimals is never narrower than five
+// characters, so QString::number writes the same text for it, in less time.
+QString readoutText(double kelvin)
+{
+    if (!std::isfinite(kelvin))
+        return QString::asprintf("%5.3lf K", kelvin);
+    return QString::number(kelvin, 'f', 3) + QLatin1String(" K");
+}
+
 QPen curvePen()
 {
     return QPen(QBrush(Qt::red, Qt::SolidPattern), 2.0, Qt::SolidLine, Qt::SquareCap,
@@ -1371,7 +1380,7 @@ void MainWindow::temperatureChanged(double value)
 {
     lastTemperature = value;
     holdReadoutWithinFrame();
-    ui->temperatureValue->setText(QString::asprintf("%5.3lf K", value));
+    ui->temperatureValue->setText(readoutText(value));
     lastReadingClock.start();
     showReadoutAge(0);
     pushPoint();
