@@ -6,6 +6,7 @@
 // RIMEGLASS_BENCH_SCREEN names the screen in the rows.
 
 #include "benchsupport.h"
+#include "historyview.h"
 #include "mainwindow.h"
 #include "offscreenwindow.h"
 #include "paintcounter.h"
@@ -14,6 +15,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -33,8 +35,11 @@ constexpr int pacedReadingsPerRun = 1440; // two seconds of a saturated wire
 constexpr int burstRuns = 5;
 constexpr int burstReadingsPerRun = 20000;
 constexpr int burstSize = 100;
-// Longer than the window's display frame, so that a repaint it holds back is due.
+// Longer than the window's display frame, so that a repaint it holds back is due, and
+// longer than the History view's redraw interval (100 ms).
 constexpr int frameWaitMs = 25;
+constexpr int historyWaitMs = 150;
+constexpr int historyRuns = 3;
 
 // A cool-down with a little noise, so that the left axis rescales now and then. No two
 // readings in a row show the same text, so every reading changes the label.
@@ -62,10 +67,13 @@ struct Pass
 };
 
 // The plot canvas and the readout label, with their paints counted.
+// What must have been drawn after a run's last reading: the plot canvas and the readout
+// label, or with the History tab in front the History view's canvas (both counters).
 struct Painted
 {
     PaintCounter &canvas;
     PaintCounter &label;
+    int waitMs = frameWaitMs;
 };
 
 void sleepUntil(double monotonicSeconds)
@@ -82,7 +90,7 @@ void sleepUntil(double monotonicSeconds)
 bool drawsLastReading(const Painted &painted, int canvasPaintsBefore, int labelPaintsBefore)
 {
     QEventLoop loop;
-    QTimer::singleShot(frameWaitMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(painted.waitMs, &loop, &QEventLoop::quit);
     loop.exec();
     return painted.canvas.count() > canvasPaintsBefore && painted.label.count() > labelPaintsBefore;
 }
@@ -185,6 +193,31 @@ int main(int argc, char *argv[])
     const int pacedFrames = canvasPaints.count() - pacedPaintsBefore;
     const int pacedLabelFrames = labelPaints.count() - pacedLabelPaintsBefore;
 
+    // The same with the History tab in front: the History view redraws the session
+    // instead of the live plot.
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *historyTab = window.findChild<QWidget *>(QStringLiteral("historyTab"));
+    auto *historyView = window.findChild<HistoryView *>();
+    QwtPlotCanvas *historyCanvas
+        = historyView ? historyView->findChild<QwtPlotCanvas *>() : nullptr;
+    if (!tabs || !historyTab || !historyCanvas) {
+        std::fprintf(stderr, "readout: the window has no History view\n");
+        return 1;
+    }
+    QWidget *statusTab = tabs->currentWidget();
+    tabs->setCurrentWidget(historyTab);
+    PaintCounter historyPaints(historyCanvas);
+    const Painted historyPainted{historyPaints, historyPaints, historyWaitMs};
+    QVector<double> historyShare;
+    for (int run = 0; run < historyRuns; ++run) {
+        const Pass pass = feed(window, runOf(run, pacedReadingsPerRun), 1, historyPainted,
+                               1.0 / bench::wireTemperatureLinesPerSecond);
+        historyShare.append(pass.cpuShare);
+        allDrawn = allDrawn && pass.caughtUp;
+    }
+    const int historyFrames = historyPaints.count();
+    tabs->setCurrentWidget(statusTab);
+
     // Bursts: many readings from one read of the port, the event loop run after each.
     QVector<double> burstCpu;
     for (int run = 0; run < burstRuns; ++run) {
@@ -251,6 +284,25 @@ int main(int argc, char *argv[])
             .arg(bench::grouped(1e6 * share / bench::wireTemperatureLinesPerSecond, 1)),
         QStringLiteral("≤ 10 %"),
         ok ? bench::verdict(share <= 0.10) : QStringLiteral("NOT PAINTED"));
+    const double historyMedian = bench::median(historyShare);
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("the same with the History tab in front (History view %1 frames "
+                             "in %2 s, median of %3; %4 to %5 %)")
+                  .arg(historyFrames)
+                  .arg(historyRuns * pacedReadingsPerRun / bench::wireTemperatureLinesPerSecond, 0,
+                       'f', 1)
+                  .arg(historyRuns)
+                  .arg(bench::grouped(
+                      100.0 * *std::min_element(historyShare.begin(), historyShare.end()), 1))
+                  .arg(bench::grouped(
+                      100.0 * *std::max_element(historyShare.begin(), historyShare.end()), 1)),
+        QStringLiteral("%1 %").arg(bench::grouped(100.0 * historyMedian, 1)),
+        QStringLiteral("%1 µs per reading")
+            .arg(bench::grouped(1e6 * historyMedian / bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("≤ 10 %"),
+        ok ? bench::verdict(historyMedian <= 0.10) : QStringLiteral("NOT PAINTED"));
     const double burstRate = 1.0 / bench::median(burstCpu);
     bench::printRow(
         figure,
