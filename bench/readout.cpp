@@ -1,19 +1,25 @@
 // Live readout: readings through MainWindow::temperatureChanged with the window shown
-// offscreen (label, 300-point history, axes, legend), against the most temperature
-// lines the wire can carry: the event loop run after every reading or after every few,
-// readings paced as the wire brings them, and readings in bursts.
+// (label, 300-point history, axes, legend), against the most temperature lines the wire
+// can carry: the event loop run after every reading or after every few, readings paced
+// as the wire brings them, and readings in bursts. Offscreen unless QT_QPA_PLATFORM says
+// otherwise; bench/run-bench runs it a second time under Xvfb, and
+// RIMEGLASS_BENCH_SCREEN names the screen in the rows.
 
 #include "benchsupport.h"
+#include "historyview.h"
 #include "mainwindow.h"
 #include "offscreenwindow.h"
 #include "paintcounter.h"
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -24,13 +30,16 @@ namespace {
 constexpr int readingsPerRun = 1000;
 constexpr int runs = 5;
 constexpr int batchSize = 10;
-constexpr int pacedRuns = 3;
+constexpr int pacedRuns = 5;
 constexpr int pacedReadingsPerRun = 1440; // two seconds of a saturated wire
 constexpr int burstRuns = 5;
 constexpr int burstReadingsPerRun = 20000;
 constexpr int burstSize = 100;
-// Longer than the window's display frame, so that a repaint it holds back is due.
+// Longer than the window's display frame, so that a repaint it holds back is due, and
+// longer than the History view's redraw interval (100 ms).
 constexpr int frameWaitMs = 25;
+constexpr int historyWaitMs = 150;
+constexpr int historyRuns = 3;
 
 // A cool-down with a little noise, so that the left axis rescales now and then. No two
 // readings in a row show the same text, so every reading changes the label.
@@ -54,7 +63,17 @@ struct Pass
     double cpuPerReading = 0.0;
     double wallPerReading = 0.0;
     double cpuShare = 0.0;
-    bool plotCaughtUp = false;
+    bool caughtUp = false;
+};
+
+// The plot canvas and the readout label, with their paints counted.
+// What must have been drawn after a run's last reading: the plot canvas and the readout
+// label, or with the History tab in front the History view's canvas (both counters).
+struct Painted
+{
+    PaintCounter &canvas;
+    PaintCounter &label;
+    int waitMs = frameWaitMs;
 };
 
 void sleepUntil(double monotonicSeconds)
@@ -65,28 +84,31 @@ void sleepUntil(double monotonicSeconds)
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) != 0) { }
 }
 
-// The window draws its plot at most once a frame: after the readings stop, with the
-// event loop running for longer than a frame, it must have drawn the last of them.
-bool plotDrawsLastReading(const PaintCounter &canvasPaints, int paintsBeforeLastReading)
+// The window draws its plot and its label at most once a frame: after the readings
+// stop, with the event loop running for longer than a frame, it must have drawn both
+// after the last of them.
+bool drawsLastReading(const Painted &painted, int canvasPaintsBefore, int labelPaintsBefore)
 {
     QEventLoop loop;
-    QTimer::singleShot(frameWaitMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(painted.waitMs, &loop, &QEventLoop::quit);
     loop.exec();
-    return canvasPaints.count() > paintsBeforeLastReading;
+    return painted.canvas.count() > canvasPaintsBefore && painted.label.count() > labelPaintsBefore;
 }
 
 // `readings` through the slot, the event loop run after every `perPaint` of them; with
 // a `period`, each reading is handed over when the wire would have brought it.
-Pass feed(MainWindow &window, const QVector<double> &readings, int perPaint,
-          const PaintCounter &canvasPaints, double period = 0.0)
+Pass feed(MainWindow &window, const QVector<double> &readings, int perPaint, const Painted &painted,
+          double period = 0.0)
 {
     const double wallStart = bench::monotonicSeconds();
     const double cpuStart = bench::processCpuSeconds();
-    int paintsBeforeLastReading = 0;
+    int canvasPaintsBefore = 0;
+    int labelPaintsBefore = 0;
     for (int i = 0; i < readings.size(); ++i) {
         if (period > 0.0)
             sleepUntil(wallStart + i * period);
-        paintsBeforeLastReading = canvasPaints.count();
+        canvasPaintsBefore = painted.canvas.count();
+        labelPaintsBefore = painted.label.count();
         window.temperatureChanged(readings.at(i));
         if ((i + 1) % perPaint == 0)
             QCoreApplication::processEvents();
@@ -94,7 +116,7 @@ Pass feed(MainWindow &window, const QVector<double> &readings, int perPaint,
     QCoreApplication::processEvents();
     Pass pass;
     pass.wallPerReading = (bench::monotonicSeconds() - wallStart) / readings.size();
-    pass.plotCaughtUp = plotDrawsLastReading(canvasPaints, paintsBeforeLastReading);
+    pass.caughtUp = drawsLastReading(painted, canvasPaintsBefore, labelPaintsBefore);
     const double cpu = bench::processCpuSeconds() - cpuStart;
     const double wall = bench::monotonicSeconds() - wallStart;
     pass.cpuPerReading = cpu / readings.size();
@@ -114,6 +136,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));
     bench::discardDebugLog();
+    const QString screen
+        = qEnvironmentVariable("RIMEGLASS_BENCH_SCREEN", QGuiApplication::platformName());
 
     MainWindow window;
     QWidget *canvas = bench::liveCanvas(window);
@@ -126,100 +150,163 @@ int main(int argc, char *argv[])
     auto runOf = [&readings](int run, int perRun) {
         return readings.mid((run * perRun) % (readings.size() - perRun + 1), perRun);
     };
+    PaintCounter canvasPaints(canvas);
+    PaintCounter labelPaints(label);
+    const Painted painted{canvasPaints, labelPaints};
     bool allDrawn = true;
 
     // The event loop run after every reading, as when each read of the port brings one
-    // line: every reading's label is painted, the plot at most once a frame.
-    PaintCounter canvasPaints(canvas);
-    PaintCounter labelPaints(label);
+    // line: label and plot drawn at most once a frame, and after the last reading.
     QVector<double> cpuPerReading;
     QVector<double> wallPerReading;
     for (int run = 0; run < runs; ++run) {
-        const Pass pass = feed(window, runOf(run, readingsPerRun), 1, canvasPaints);
+        const Pass pass = feed(window, runOf(run, readingsPerRun), 1, painted);
         cpuPerReading.append(pass.cpuPerReading);
         wallPerReading.append(pass.wallPerReading);
-        allDrawn = allDrawn && pass.plotCaughtUp;
+        allDrawn = allDrawn && pass.caughtUp;
     }
     const int fed = runs * readingsPerRun;
-    const int labelsPainted = labelPaints.count();
+    const int labelFrames = labelPaints.count();
     const int plotFrames = canvasPaints.count();
-    const bool allPainted = labelsPainted >= fed && allDrawn;
-    if (!allPainted)
-        std::fprintf(stderr, "readout: %d readings, %d label paints, last plot frame %s\n", fed,
-                     labelsPainted, allDrawn ? "drawn" : "missing");
+    const bool eachRunDrawn = allDrawn;
 
-    // A faster stream makes the reads bring several lines, and the event loop paints
-    // once per read.
+    // A faster stream makes the reads bring several lines, and the event loop runs once
+    // per read.
     QVector<double> batchedCpu;
     for (int run = 0; run < runs; ++run) {
-        const Pass pass = feed(window, runOf(run, readingsPerRun), batchSize, canvasPaints);
+        const Pass pass = feed(window, runOf(run, readingsPerRun), batchSize, painted);
         batchedCpu.append(pass.cpuPerReading);
-        allDrawn = allDrawn && pass.plotCaughtUp;
+        allDrawn = allDrawn && pass.caughtUp;
     }
 
     // The wire's full rate, each reading handed over when it would arrive: the share of
     // one core the window takes, painting included.
     const int pacedPaintsBefore = canvasPaints.count();
+    const int pacedLabelPaintsBefore = labelPaints.count();
     QVector<double> pacedShare;
     for (int run = 0; run < pacedRuns; ++run) {
-        const Pass pass = feed(window, runOf(run, pacedReadingsPerRun), 1, canvasPaints,
+        const Pass pass = feed(window, runOf(run, pacedReadingsPerRun), 1, painted,
                                1.0 / bench::wireTemperatureLinesPerSecond);
         pacedShare.append(pass.cpuShare);
-        allDrawn = allDrawn && pass.plotCaughtUp;
+        allDrawn = allDrawn && pass.caughtUp;
     }
     const int pacedFrames = canvasPaints.count() - pacedPaintsBefore;
+    const int pacedLabelFrames = labelPaints.count() - pacedLabelPaintsBefore;
+
+    // The same with the History tab in front: the History view redraws the session
+    // instead of the live plot.
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *historyTab = window.findChild<QWidget *>(QStringLiteral("historyTab"));
+    auto *historyView = window.findChild<HistoryView *>();
+    QwtPlotCanvas *historyCanvas
+        = historyView ? historyView->findChild<QwtPlotCanvas *>() : nullptr;
+    if (!tabs || !historyTab || !historyCanvas) {
+        std::fprintf(stderr, "readout: the window has no History view\n");
+        return 1;
+    }
+    QWidget *statusTab = tabs->currentWidget();
+    tabs->setCurrentWidget(historyTab);
+    PaintCounter historyPaints(historyCanvas);
+    const Painted historyPainted{historyPaints, historyPaints, historyWaitMs};
+    QVector<double> historyShare;
+    for (int run = 0; run < historyRuns; ++run) {
+        const Pass pass = feed(window, runOf(run, pacedReadingsPerRun), 1, historyPainted,
+                               1.0 / bench::wireTemperatureLinesPerSecond);
+        historyShare.append(pass.cpuShare);
+        allDrawn = allDrawn && pass.caughtUp;
+    }
+    const int historyFrames = historyPaints.count();
+    tabs->setCurrentWidget(statusTab);
 
     // Bursts: many readings from one read of the port, the event loop run after each.
     QVector<double> burstCpu;
     for (int run = 0; run < burstRuns; ++run) {
-        const Pass pass = feed(window, runOf(run, burstReadingsPerRun), burstSize, canvasPaints);
+        const Pass pass = feed(window, runOf(run, burstReadingsPerRun), burstSize, painted);
         burstCpu.append(pass.cpuPerReading);
-        allDrawn = allDrawn && pass.plotCaughtUp;
+        allDrawn = allDrawn && pass.caughtUp;
     }
-    const bool ok = allPainted && allDrawn;
+    if (!allDrawn)
+        std::fprintf(stderr, "readout: a run's last reading was not drawn (label or plot)\n");
+    const bool ok = allDrawn;
 
     const double cpu = bench::median(cpuPerReading);
     const double rate = 1.0 / cpu;
     const double ratio = rate / bench::wireTemperatureLinesPerSecond;
     const QString figure = QStringLiteral("2 live readout");
+    const QString on = screen + QStringLiteral(": ");
     bench::printRow(figure,
-                    QStringLiteral("readings/s on one core, each shown (label %1 of %2 painted, "
-                                   "plot %3 frames)")
-                        .arg(labelsPainted)
-                        .arg(fed)
-                        .arg(plotFrames),
+                    on
+                        + QStringLiteral("readings/s on one core, the event loop run after each "
+                                         "(%1 readings; label %2, plot %3 frames)")
+                              .arg(fed)
+                              .arg(labelFrames)
+                              .arg(plotFrames),
                     bench::grouped(rate), QStringLiteral("%1 × wire").arg(bench::grouped(ratio, 1)),
                     QStringLiteral("≥ 10 × wire"),
-                    allPainted ? bench::verdict(ratio >= 10.0) : QStringLiteral("NOT PAINTED"));
+                    eachRunDrawn ? bench::verdict(ratio >= 10.0) : QStringLiteral("NOT PAINTED"));
     bench::printRow(figure,
-                    QStringLiteral("CPU time per reading (wall %1)")
-                        .arg(bench::duration(bench::median(wallPerReading))),
+                    on
+                        + QStringLiteral("CPU time per reading (wall %1)")
+                              .arg(bench::duration(bench::median(wallPerReading))),
                     bench::duration(cpu),
                     QStringLiteral("%1 % of a line's wire time")
                         .arg(bench::grouped(100.0 * cpu * bench::wireTemperatureLinesPerSecond, 1)),
                     QStringLiteral("-"), QStringLiteral("-"));
     const double batchedRate = 1.0 / bench::median(batchedCpu);
     bench::printRow(
-        figure, QStringLiteral("readings/s on one core, one paint per %1 readings").arg(batchSize),
+        figure,
+        on
+            + QStringLiteral("readings/s on one core, the event loop run after every %1")
+                  .arg(batchSize),
         bench::grouped(batchedRate),
         QStringLiteral("%1 × wire")
             .arg(bench::grouped(batchedRate / bench::wireTemperatureLinesPerSecond, 1)),
         QStringLiteral("-"), QStringLiteral("-"));
     const double share = bench::median(pacedShare);
+    const double pacedSeconds
+        = pacedRuns * pacedReadingsPerRun / bench::wireTemperatureLinesPerSecond;
     bench::printRow(
         figure,
-        QStringLiteral("readings at the line's full rate (720/s, paced, plot %1 frames "
-                       "in %2 s): CPU share of one core, painting included")
-            .arg(pacedFrames)
-            .arg(pacedRuns * pacedReadingsPerRun / bench::wireTemperatureLinesPerSecond, 0, 'f', 1),
+        on
+            + QStringLiteral("readings at the line's full rate (720/s, paced; label %1, plot %2 "
+                             "frames in %3 s): CPU share of one core, painting included "
+                             "(median of %4; %5 to %6 %)")
+                  .arg(pacedLabelFrames)
+                  .arg(pacedFrames)
+                  .arg(pacedSeconds, 0, 'f', 1)
+                  .arg(pacedRuns)
+                  .arg(bench::grouped(
+                      100.0 * *std::min_element(pacedShare.begin(), pacedShare.end()), 1))
+                  .arg(bench::grouped(
+                      100.0 * *std::max_element(pacedShare.begin(), pacedShare.end()), 1)),
         QStringLiteral("%1 %").arg(bench::grouped(100.0 * share, 1)),
         QStringLiteral("%1 µs per reading")
             .arg(bench::grouped(1e6 * share / bench::wireTemperatureLinesPerSecond, 1)),
         QStringLiteral("≤ 10 %"),
         ok ? bench::verdict(share <= 0.10) : QStringLiteral("NOT PAINTED"));
+    const double historyMedian = bench::median(historyShare);
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("the same with the History tab in front (History view %1 frames "
+                             "in %2 s, median of %3; %4 to %5 %)")
+                  .arg(historyFrames)
+                  .arg(historyRuns * pacedReadingsPerRun / bench::wireTemperatureLinesPerSecond, 0,
+                       'f', 1)
+                  .arg(historyRuns)
+                  .arg(bench::grouped(
+                      100.0 * *std::min_element(historyShare.begin(), historyShare.end()), 1))
+                  .arg(bench::grouped(
+                      100.0 * *std::max_element(historyShare.begin(), historyShare.end()), 1)),
+        QStringLiteral("%1 %").arg(bench::grouped(100.0 * historyMedian, 1)),
+        QStringLiteral("%1 µs per reading")
+            .arg(bench::grouped(1e6 * historyMedian / bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("≤ 10 %"),
+        ok ? bench::verdict(historyMedian <= 0.10) : QStringLiteral("NOT PAINTED"));
     const double burstRate = 1.0 / bench::median(burstCpu);
     bench::printRow(
-        figure, QStringLiteral("readings in bursts of %1: readings/s on one core").arg(burstSize),
+        figure,
+        on + QStringLiteral("readings in bursts of %1: readings/s on one core").arg(burstSize),
         bench::grouped(burstRate),
         QStringLiteral("%1 × wire")
             .arg(bench::grouped(burstRate / bench::wireTemperatureLinesPerSecond, 1)),

@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPair>
 #include <QPalette>
 #include <QPen>
 #include <QSaveFile>
@@ -42,10 +43,12 @@
 #include <QVBoxLayout>
 #include <cmath>
 #include <memory>
+#include <qwt_interval.h>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
 #include <qwt_scale_engine.h>
 
 namespace {
@@ -73,6 +76,15 @@ const char noInstrumentTip[] = "No instrument has identified itself on this port
 const char recordNeedsInstrumentTip[]
     = "Recording starts once an instrument has identified itself: its serial number names "
       "the file.";
+
+// "%5.3lf K". A finite reading with three decimals is never narrower than five
+// characters, so QString::number writes the same text for it, in less time.
+QString readoutText(double kelvin)
+{
+    if (!std::isfinite(kelvin))
+        return QString::asprintf("%5.3lf K", kelvin);
+    return QString::number(kelvin, 'f', 3) + QLatin1String(" K");
+}
 
 QPen curvePen()
 {
@@ -259,12 +271,13 @@ void MainWindow::setUpTemperaturePlot()
     if (auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas()))
         canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
 
-    // Readings may come faster than the screen shows them: each one becomes a point at
-    // once, and the plot is redrawn at most once a frame, with all of them.
+    // Readings may come faster than the screen shows them: each one becomes a point and
+    // the readout's text at once, and both are drawn at most once a frame, with all of
+    // them.
     temperaturePlotRepaint = new QTimer(this);
     temperaturePlotRepaint->setSingleShot(true);
     temperaturePlotRepaint->setInterval(displayFrameMs);
-    connect(temperaturePlotRepaint, &QTimer::timeout, temperaturePlot, &QwtPlot::replot);
+    connect(temperaturePlotRepaint, &QTimer::timeout, this, &MainWindow::drawHeldReadings);
 }
 
 // The readout changes with every reading. With room for the widest reading given once,
@@ -1366,7 +1379,8 @@ void MainWindow::deviceRestarted() { }
 void MainWindow::temperatureChanged(double value)
 {
     lastTemperature = value;
-    ui->temperatureValue->setText(QString::asprintf("%5.3lf K", value));
+    holdReadoutWithinFrame();
+    ui->temperatureValue->setText(readoutText(value));
     lastReadingClock.start();
     showReadoutAge(0);
     pushPoint();
@@ -1550,12 +1564,84 @@ void MainWindow::showTemperatureHistory()
 
 void MainWindow::repaintTemperaturePlotWithinFrame()
 {
+    temperaturePlotStale = true;
     if (!temperaturePlotRepaint->isActive())
         temperaturePlotRepaint->start();
+}
+
+// The first reading after a quiet frame is shown at once; the ones after it, until the
+// frame ends, only change the readout's text, and the frame's end shows the last.
+void MainWindow::holdReadoutWithinFrame()
+{
+    QLabel *readout = ui->temperatureValue;
+    if (temperaturePlotRepaint->isActive() && readout->updatesEnabled())
+        readout->setUpdatesEnabled(false);
+}
+
+// The end of a frame: what readings came during it is drawn, and the next frame waits
+// for its own end, so that a steady stream is drawn once a frame.
+void MainWindow::drawHeldReadings()
+{
+    QLabel *readout = ui->temperatureValue;
+    const bool readoutHeld = !readout->updatesEnabled();
+    const bool held = readoutHeld || temperaturePlotStale;
+    if (temperaturePlotStale) {
+        temperaturePlotStale = false;
+        redrawTemperaturePlot();
+    }
+    if (readoutHeld) {
+        // Drawn now, with the plot in the same pass: the next reading may come before
+        // a later pass and hold the readout again.
+        readout->setUpdatesEnabled(true);
+        readout->repaint();
+    }
+    if (held)
+        temperaturePlotRepaint->start();
+}
+
+// A frame's new points seldom move the automatic axes: when the divisions QwtPlot would
+// work out for them (as QwtPlot::updateAxes does) are the ones shown, only the canvas
+// is drawn, sparing the tick labels' measuring and the plot's layout.
+void MainWindow::redrawTemperaturePlot()
+{
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(temperaturePlot->canvas());
+    if (canvas && temperatureAxesKeepTheirDivisions())
+        canvas->replot();
+    else
+        temperaturePlot->replot();
+}
+
+bool MainWindow::temperatureAxesKeepTheirDivisions() const
+{
+    const QRectF bounds = temperatureCurve->boundingRect();
+    if (bounds.width() < 0.0 || bounds.height() < 0.0)
+        return false;
+    const QPair<int, QwtInterval> axes[] = {
+        {QwtPlot::xBottom, QwtInterval(bounds.left(), bounds.right())},
+        {QwtPlot::yLeft, QwtInterval(bounds.top(), bounds.bottom())},
+    };
+    for (const auto &axis : axes) {
+        const int id = axis.first;
+        const QwtScaleEngine *engine = temperaturePlot->axisScaleEngine(id);
+        const int maxMajor = temperaturePlot->axisMaxMajor(id);
+        double lower = axis.second.minValue();
+        double upper = axis.second.maxValue();
+        double step = 0.0;
+        engine->autoScale(maxMajor, lower, upper, step);
+        if (engine->divideScale(lower, upper, maxMajor, temperaturePlot->axisMaxMinor(id), step)
+            != temperaturePlot->axisScaleDiv(id))
+            return false;
+    }
+    return true;
 }
 
 void MainWindow::repaintTemperaturePlotNow()
 {
     temperaturePlotRepaint->stop();
+    temperaturePlotStale = false;
     temperaturePlot->replot();
+    if (!ui->temperatureValue->updatesEnabled()) {
+        ui->temperatureValue->setUpdatesEnabled(true);
+        ui->temperatureValue->repaint();
+    }
 }

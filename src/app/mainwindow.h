@@ -118,6 +118,10 @@ private:
     void showTemperatureHistory();
     void repaintTemperaturePlotWithinFrame();
     void repaintTemperaturePlotNow();
+    void holdReadoutWithinFrame();
+    void drawHeldReadings();
+    void redrawTemperaturePlot();
+    bool temperatureAxesKeepTheirDivisions() const;
     void showCalibrationTable();
     QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
     QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
@@ -173,7 +177,8 @@ private:
     QVector<double> pointAges;
     QVector<double> pointTemperatures;
     static constexpr int displayFrameMs = 16;
-    QTimer *temperaturePlotRepaint = nullptr; // runs while a new point waits to be drawn
+    QTimer *temperaturePlotRepaint = nullptr; // runs while a frame of readings is held
+    bool temperaturePlotStale = false; // points set but not drawn yet
     QVector<double> calibrationTemperatures;
     QVector<double> calibrationVoltages;
     QStringList calibrationFileNotes; // warnings or the refusal of the last file read
