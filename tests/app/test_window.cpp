@@ -637,7 +637,8 @@ private slots:
         if (button == QLatin1String("plotExportButton")) {
             answerNextFileDialog(other.filePath(QStringLiteral("plot.png")));
             click(window, qPrintable(button));
-            QVERIFY(QFileInfo(other.filePath(QStringLiteral("plot.png"))).size() > 0);
+            QCOMPARE(QImage(other.filePath(QStringLiteral("plot.png"))).size(),
+                     child<QWidget>(&window, "plotFrame")->findChild<QwtPlot *>()->size());
             QCOMPARE(QSettings().value(key).toString(), other.path());
         }
     }
