@@ -1,13 +1,10 @@
-// The main window through its widgets (offscreen, the store in a temporary directory,
-// the instrument on a pseudo-terminal) and its history views: only what the window does,
-// which control reaches which command, once, what the operator sees and what is stored.
-// Bytes, file formats and transfers are tested in their libraries, flows by the journeys.
+// The main window through its widgets, the instrument on a pseudo-terminal, and its history
+// views: only what the window itself does, what the operator sees and what is stored.
 
 #include "calibrationtable.h"
 #include "curvefile.h"
 #include "historyview.h"
 #include "instrument.h"
-#include "plotexport.h"
 #include "readinghistory.h"
 #include "settingsprotocol.h"
 #include "testmain.h"
@@ -50,27 +47,6 @@ QStringList storeContents()
     for (const QString &key : store.allKeys())
         contents << key + '=' + store.value(key).toString();
     return changed(contents);
-}
-
-void writeStore(const QByteArray &text)
-{
-    QFile file(QSettings().fileName());
-    if (!QDir().mkpath(QFileInfo(file).path()) || !file.open(QIODevice::WriteOnly)
-        || file.write(text) != text.size())
-        qFatal("cannot write the store");
-}
-
-// What a widget shows, as the operator reads it.
-QString shown(const MainWindow &window, const QString &name)
-{
-    const QObject *widget = child<QObject>(&window, qPrintable(name));
-    if (auto *combo = qobject_cast<const QComboBox *>(widget))
-        return combo->currentText();
-    if (auto *button = qobject_cast<const QAbstractButton *>(widget))
-        return button->isHidden() ? QStringLiteral("hidden") : QStringLiteral("shown");
-    const QVariant value = widget->property("value");
-    return value.isValid() ? QString::number(value.toDouble())
-                           : widget->property("text").toString();
 }
 
 // The settings fields as a first start shows them.
@@ -122,8 +98,7 @@ QByteArray readBackQueries(int from, int to = SettingsProtocol::readBackStageCou
     return queries;
 }
 
-// Plays an identification reply and returns what the tool sent in answer; the
-// compatibility query of newer firmware is answered on the way.
+// Plays an identification reply (and the compatibility one); returns what the tool sent.
 QByteArray identify(const MainWindow &window, PseudoTerminal &peer, const QByteArray &version,
                     const QByteArray &model = "ZURKD550")
 {
@@ -136,24 +111,6 @@ QByteArray identify(const MainWindow &window, PseudoTerminal &peer, const QByteA
     peer.setResponder(PseudoTerminal::Responder());
     return sent;
 }
-
-void connectInstrument(const MainWindow &window, PseudoTerminal &peer)
-{
-    openOn(window, peer);
-    identify(window, peer, "1.5.0.0");
-    // Every read-back query answered with a report no widget listens to.
-    peer.send(QByteArray("noise = 0\r\n").repeated(SettingsProtocol::readBackStageCount()));
-    peer.collect(toolPort(window));
-}
-
-const QByteArray curveFile
-    = "Sensor Model:   DT-670-SD\r\nSerial Number:  D6068043\r\n"
-      "Data Format:    2      (Volts/Kelvin)\r\n"
-      "SetPoint Limit: 500.0      (Kelvin)\r\n"
-      "Temperature coefficient:  1 (Negative)\r\n"
-      "Number of Breakpoints:   3\r\n\r\nNo.   Units      Temperature (K)\r\n"
-      "\r\n  1  0.090570       500.000\r\n  2  1.02000         77.350\r\n"
-      "  3  1.63725          1.200\r\n";
 
 constexpr double startTime = 1796000000.0; // 2026-11-30T00:53:20Z
 
@@ -177,17 +134,13 @@ QMap<int, QVector<double>> columnsOf(const QVector<QPointF> &points, double from
     QMap<int, QVector<double>> result;
     for (const QPointF &p : points) {
         const int c = std::min(int((p.x() - from) * (columns / (to - from))), columns - 1);
+        if (p.x() < from || p.x() > to)
+            continue;
         QVector<double> &column = result[c];
-        if (p.x() >= from && p.x() <= to)
-            column = column.isEmpty() ? QVector<double>{p.x(), p.y(), p.x(), p.y(), p.y(), p.y()}
-                                      : QVector<double>{column[0],
-                                                        column[1],
-                                                        p.x(),
-                                                        p.y(),
-                                                        qMin(column[4], p.y()),
-                                                        qMax(column[5], p.y())};
         if (column.isEmpty())
-            result.remove(c);
+            column = {p.x(), p.y(), p.x(), p.y(), p.y(), p.y()};
+        column
+            = {column[0], column[1], p.x(), p.y(), qMin(column[4], p.y()), qMax(column[5], p.y())};
     }
     return result;
 }
@@ -203,726 +156,639 @@ private slots:
     void init() { QSettings().clear(); }
     void cleanup() { cancelPendingAnswers(); }
 
-    void formNames_data();
-    void formNames();
-    void damagedStore();
-    void settingChange_data();
-    void settingChange();
-    void readBack();
-    void openAndClose();
-    void openFailures_data();
-    void openFailures();
-    void portErrors_data();
-    void portErrors();
-    void lostPortComesBack();
-    void destructorLetsThePortGo();
-    void plotKeepsLast300AndClears();
-    void livePlotLooksAsDrawnAtOnce();
-    void progress_data();
-    void progress();
-    void resetNotice();
-    void adcPanel();
-    void importAndTranspose();
-    void dialogStartsInRememberedFolder_data();
-    void dialogStartsInRememberedFolder();
-    void uploadAndExport();
-    void decimationDrawsEveryReading_data();
-    void decimationDrawsEveryReading();
-    void historyView();
-    void windowRecordsReadings();
-
-private:
-    QString writeFile(const QString &name, const QByteArray &contents);
-    QVector<QPointF> importFile(const MainWindow &window, const QString &path);
-
-    QTemporaryDir files;
-};
-
-// Every object the window and its operators find by name, with its class: a widget
-// renamed in the form shows here.
-void TestWindow::formNames_data()
-{
-    QTest::addColumn<QString>("className");
-    const QString objects
-        = "QComboBox serialPortCombo sensorCombo relay1DefaultStateCombo relay2DefaultStateCombo "
-          "rs232AutomaticOutputCombo rs485AutomaticOutputCombo|QDoubleSpinBox relay1TempSpin "
-          "relay1HystSpin relay2TempSpin relay2HystSpin rs232OutputPeriodSpin "
-          "rs485OutputPeriodSpin adcCalibrationV1 adcCalibrationV2|QPushButton "
-          "serialPortsRefreshButton serialPortOpenButton serialPortCloseButton "
-          "enableSerialOutputButton plotClearButton plotExportButton recordButton applyButton "
-          "saveButton saveButton2 sensorFileChooseButton sensorUploadButton sensorTransposeButton "
-          "sensorExportButton upgradeButton transferCancelButton adcCalibrationR1MeasureButton "
-          "adcCalibrationR2MeasureButton adcCalibrationRealMasureButton adcCalibrationButton "
-          "adcCalibrationResetButton|QLineEdit modelValue versionValue serialNumberValue "
-          "sensorFileEdit sensorNameEdit adcCalibrationR1 adcCalibrationR2 adcCalibrationOffset "
-          "adcCalibrationSlope adcCalibrationRealValue|QLabel temperatureValue "
-          "temperatureAgeLabel sensorNameValue sensorTableSummaryLabel recordingStatusLabel|"
-          "QAction actionQuit actionCheckForUpdates actionAbout actionRecord "
-          "actionRecordAutomatically actionRecordingFolder|QSpinBox displayRefreshSpin|QFrame "
-          "plotFrame sensorPlotFrame|QProgressBar progressBar|QStatusBar statusBar|QTabWidget "
-          "tabWidget";
-    for (const QString &line : objects.split('|')) {
-        const QStringList words = line.split(' ');
-        for (const QString &name : words.mid(1))
-            QTest::newRow(qPrintable(name)) << words.first();
-    }
-}
-
-void TestWindow::formNames()
-{
-    QFETCH(QString, className);
-    MainWindow window;
-    const QObject *object = window.findChild<QObject *>(QTest::currentDataTag());
-    QVERIFY(object);
-    QVERIFY2(object->inherits(qPrintable(className)), object->metaObject()->className());
-}
-
-void TestWindow::damagedStore()
-{
-    writeStore("[General]\nrelay1-temperature=42\n[serial]\n"
-               "sensor-id=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n");
-    MainWindow window;
-    QCOMPARE(statusText(window),
-             "Some stored settings could not be read and were reset to "
-             "their defaults");
-    QCOMPARE(shown(window, "relay1TempSpin"), QStringLiteral("42"));
-    QVERIFY(!QSettings().contains("serial/sensor-id"));
-}
-
-void TestWindow::settingChange_data()
-{
-    QTest::addColumn<QString>("preset");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("alsoShown");
-
-    const char *const rows[][7] = {
-        {"relay 1 temperature", "", "relay1TempSpin=77.35", "relay1-temperature=77.35",
-         ":relay1:temp 77.350\n", "Relay 1 temperature set to 77.350 K", ""},
-        {"relay 2 hysteresis", "", "relay2HystSpin=1", "relay2-hysteresis=1",
-         ":relay2:hyst 1.000\n", "Relay 2 hysteresis set to 1.000 K", ""},
-        {"relay 1 default state", "", "relay1DefaultStateCombo=1", "relay1-default-state=1",
-         ":relay1:default 1\n", "Relay 1 default state set to On", ""},
-        {"relay 2 default state", "relay2-default-state=1", "relay2DefaultStateCombo=0",
-         "relay2-default-state=0", ":relay2:default 0\n", "Relay 2 default state set to Off", ""},
-        {"sensor", "", "sensorCombo=4", "sensor-id=16", ":cal user\n", "Sensor set to Custom",
-         "sensorNameValue=Custom"},
-        {"rs232 enabled", "rs232-automatic-output-period=250", "rs232AutomaticOutputCombo=1",
-         "rs232-automatic-output=1", ":rs232:period 250\n", "RS232 output period set to 250 ms",
-         ""},
-        {"rs232 disabled", "rs232-automatic-output=1", "rs232AutomaticOutputCombo=0",
-         "rs232-automatic-output=0", ":rs232:period 0\n", "RS232 automatic output disabled",
-         "enableSerialOutputButton=shown"},
-        {"rs232 period while disabled", "", "rs232OutputPeriodSpin=730",
-         "rs232-automatic-output-period=730", ":rs232:period 0\n",
-         "RS232 automatic output disabled", ""},
-        {"rs485 enabled", "rs485-automatic-output-period=730", "rs485AutomaticOutputCombo=1",
-         "rs485-automatic-output=1", ":rs485:period 730\n", "RS485 output period set to 730 ms",
-         ""},
-        {"rs485 period while enabled", "rs485-automatic-output=1", "rs485OutputPeriodSpin=990",
-         "rs485-automatic-output-period=990", ":rs485:period 990\n",
-         "RS485 output period set to 990 ms", ""},
-        {"display", "", "displayRefreshSpin=900", "display-refresh-period=900",
-         ":display:period 900\n", "Display refresh period set to 900 ms", ""},
-        {"enable serial output", "", "enableSerialOutputButton", "rs232-automatic-output=1",
-         ":rs232:period 500\n", "RS232 output period set to 500 ms",
-         "rs232AutomaticOutputCombo=Enabled"},
-        {"Save", "", "saveButton", "", ":save\n", "Settings saved in the instrument", ""},
-        {"Save on the Calibration tab", "", "saveButton2", "", ":save\n",
-         "Settings saved in the instrument", ""},
-        {"relay 1 temperature without port", "", "relay1TempSpin=10", "relay1-temperature=10", "",
-         "Port closed", ""},
-    };
-    for (const auto &row : rows)
-        QTest::newRow(row[0]) << row[1] << row[2] << row[3] << QByteArray(row[4]) << row[5]
-                              << row[6];
-}
-
-void TestWindow::settingChange()
-{
-    QFETCH(QString, preset);
-    QFETCH(QString, action);
-    QFETCH(QString, stored);
-    QFETCH(QByteArray, command);
-    QFETCH(QString, status);
-    QFETCH(QString, alsoShown);
-
-    if (!preset.isEmpty())
-        QSettings().setValue(preset.section('=', 0, 0), preset.section('=', 1));
-    PseudoTerminal peer;
-    MainWindow window;
-    const bool withPort = status != QLatin1String("Port closed");
-    if (withPort)
-        openOn(window, peer);
-    const QStringList storeBefore = storeContents();
-
-    QObject *target = child<QObject>(&window, qPrintable(action.section('=', 0, 0)));
-    const QString value = action.section('=', 1);
-    if (value.isEmpty())
-        static_cast<QAbstractButton *>(target)->click();
-    else if (qobject_cast<QComboBox *>(target))
-        target->setProperty("currentIndex", value.toInt());
-    else
-        target->setProperty("value", value.toDouble());
-
-    QCOMPARE(peer.collect(withPort ? toolPort(window) : nullptr), command);
-    QCOMPARE(statusText(window), status);
-    if (!alsoShown.isEmpty())
-        QCOMPARE(shown(window, alsoShown.section('=', 0, 0)), alsoShown.section('=', 1));
-    // Stored as its widget's type; no other key is written.
-    if (!stored.isEmpty()) {
-        const QVariant written = QSettings().value(stored.section('=', 0, 0));
-        QCOMPARE(written.userType(),
-                 int(qobject_cast<QDoubleSpinBox *>(target) ? QMetaType::Double : QMetaType::Int));
-        QCOMPARE(written.toString(), stored.section('=', 1));
-    }
-    QCOMPARE(storeContents(), stored.isEmpty() ? storeBefore : changed(storeBefore, {stored}));
-}
-
-// Each query goes out only once the report for the one before has come in, whatever its
-// key (a reading of the ADC panel in between too); keys are compared exactly, values
-// that do not convert change nothing. What is read back is shown but neither sent back
-// nor stored, but for the display period.
-void TestWindow::readBack()
-{
-    PseudoTerminal peer;
-    MainWindow window;
-    QCOMPARE(openOn(window, peer), openingBytes);
-    const QStringList storeBefore = storeContents();
-    QCOMPARE(identify(window, peer, "1.3.2.0"), readBackQueries(0, 1));
-    const QByteArrayList reports
-        = QByteArray("cal = asc;RS232:period = 250;Vunc = 1500000;rs485:period = 730;"
-                     "relay1:default = on;relay1:temp = nan;relay1:hyst = 3;relay2:default = 1;"
-                     "relay2:temp = inf;relay2:hyst = 4;display:period = 2500")
-              .split(';');
-    const int stages = SettingsProtocol::readBackStageCount();
-    for (int i = 0; i < reports.size(); ++i) {
-        peer.sendLine(reports.at(i));
-        QCOMPARE(peer.collect(toolPort(window)), readBackQueries(i + 1, qMin(i + 2, stages)));
-    }
-    QCOMPARE(statusText(window), QStringLiteral("Settings read from the instrument"));
-    // The read-back is over: a further report is applied but asks nothing.
-    peer.sendLine("noise = 1");
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
-    QCOMPARE(
-        settingsView(window),
-        changed(firstStartView,
-                QString("sensorCombo=ASC;sensorNameValue=ASC;rs485AutomaticOutputCombo=Enabled;"
-                        "rs485OutputPeriodSpin=730;relay1HystSpin=3;relay2DefaultStateCombo=On;"
-                        "relay2HystSpin=4;displayRefreshSpin=2500")
-                    .split(';')));
-    QCOMPARE(storeContents(), changed(storeBefore, {"display-refresh-period=2500"}));
-}
-
-// Opening and Quit: what is enabled, shown and stored.
-void TestWindow::openAndClose()
-{
-    PseudoTerminal peer;
-    MainWindow window;
-    QCOMPARE(openOn(window, peer), openingBytes);
-    QCOMPARE(statusText(window), QStringLiteral("Ready"));
-    QCOMPARE(enabledControls(window), openControls);
-    QCOMPARE(QSettings().value("/serial/port-name").toString(), peer.portName());
-
-    identify(window, peer, "1.3.0.2", "ZURKD550-BS");
-    peer.sendLine("*T = 80 K");
-    QTRY_COMPARE(text(window, "temperatureValue"), QStringLiteral("80.000 K"));
-    QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
-    window.show();
-    child<QAction>(&window, "actionQuit")->trigger();
-    QVERIFY(!window.isVisible());
-    QVERIFY(!liveDevice(window));
-    QCOMPARE(statusText(window), QStringLiteral("Port closed"));
-    QCOMPARE(enabledControls(window), closedControls);
-    // Nothing answers any more; the plot keeps its history.
-    for (const char *name : {"modelValue", "versionValue", "serialNumberValue", "temperatureValue"})
-        QCOMPARE(text(window, name), QStringLiteral("-"));
-    QCOMPARE(curvePoints(window, "plotFrame").size(), 1);
-}
-
-void TestWindow::openFailures_data()
-{
-    QTest::addColumn<bool>("busy");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("busy") << true << "the port is busy. Another program holds it.";
-    QTest::newRow("not found") << false << "no such port.";
-}
-
-void TestWindow::openFailures()
-{
-    QFETCH(bool, busy);
-    QFETCH(QString, reason);
-
-    PseudoTerminal peer;
-    QSerialPort holder(peer.portName());
-    QVERIFY(!busy || holder.open(QIODevice::ReadWrite));
-    const QString name = busy ? peer.portName() : peer.portName() + "-gone";
-    MainWindow window;
-    child<QComboBox>(&window, "serialPortCombo")->setEditText(name);
-    click(window, "serialPortOpenButton");
-
-    QCOMPARE(statusText(window), "Cannot open " + name + ": " + reason);
-    QCOMPARE(child<QWidget>(&window, "serialPortCombo")->toolTip(), statusText(window));
-    QVERIFY(!liveDevice(window));
-    QVERIFY(!QSettings().contains("/serial/port-name"));
-}
-
-// Only a port that went away (a resource error, or a read error on a line whose far end
-// hung up) is given up and waited for.
-void TestWindow::portErrors_data()
-{
-    QTest::addColumn<QSerialPort::SerialPortError>("error");
-    QTest::newRow("resource") << QSerialPort::ResourceError;
-    QTest::newRow("write") << QSerialPort::WriteError;
-}
-
-void TestWindow::portErrors()
-{
-    QFETCH(QSerialPort::SerialPortError, error);
-
-    PseudoTerminal peer;
-    MainWindow window;
-    openOn(window, peer);
-    const bool lost = error == QSerialPort::ResourceError;
-    if (lost)
-        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
-    emit toolPort(window)->errorOccurred(error);
-    QCOMPARE(liveDevice(window) != nullptr, !lost);
-    QCOMPARE(statusText(window), lost ? waitingText(peer.portName()) : QStringLiteral("Ready"));
-    QCOMPARE(enabledControls(window), lost ? lostControls : openControls);
-}
-
-// A lost port is opened again when it is back; choosing another port ends the waiting.
-void TestWindow::lostPortComesBack()
-{
-    QTemporaryDir directory;
-    const QString link = directory.filePath("ttySIM");
-    auto first = std::make_unique<PseudoTerminal>();
-    QVERIFY(QFile::link(first->portName(), link));
-    MainWindow window;
-    child<QComboBox>(&window, "serialPortCombo")->setEditText(link);
-    click(window, "serialPortOpenButton");
-    QCOMPARE(first->collect(toolPort(window)), openingBytes);
-
-    first->hangUp();
-    QTRY_COMPARE(statusText(window), waitingText(link));
-    QCOMPARE(enabledControls(window), lostControls);
-    first.reset();
-    PseudoTerminal second;
-    QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
-    QVERIFY(second.waitFor(openingBytes));
-    QCOMPARE(statusText(window), QStringLiteral("Ready"));
-
-    second.hangUp();
-    QTRY_COMPARE(statusText(window), waitingText(link));
-    PseudoTerminal other;
-    choosePort(window, other.portName());
-    QCOMPARE(statusText(window), QStringLiteral("Port closed"));
-    QCOMPARE(enabledControls(window), closedControls);
-}
-
-// The port outlives the window's own destructor: it must no longer reach the window then.
-void TestWindow::destructorLetsThePortGo()
-{
-    PseudoTerminal peer;
-    bool reachesWindow = true;
+    // Every object looked up by name, with its class: a widget renamed in the form shows here.
+    void formNames_data()
     {
+        QTest::addColumn<QString>("className");
+        const QString objects
+            = "QComboBox serialPortCombo sensorCombo relay1DefaultStateCombo "
+              "relay2DefaultStateCombo "
+              "rs232AutomaticOutputCombo rs485AutomaticOutputCombo|QDoubleSpinBox relay1TempSpin "
+              "relay1HystSpin relay2TempSpin relay2HystSpin rs232OutputPeriodSpin "
+              "rs485OutputPeriodSpin adcCalibrationV1 adcCalibrationV2|QPushButton "
+              "serialPortsRefreshButton serialPortOpenButton serialPortCloseButton "
+              "enableSerialOutputButton plotClearButton plotExportButton recordButton applyButton "
+              "saveButton saveButton2 sensorFileChooseButton sensorUploadButton "
+              "sensorTransposeButton "
+              "sensorExportButton upgradeButton transferCancelButton adcCalibrationR1MeasureButton "
+              "adcCalibrationR2MeasureButton adcCalibrationRealMasureButton adcCalibrationButton "
+              "adcCalibrationResetButton|QLineEdit modelValue versionValue serialNumberValue "
+              "sensorFileEdit sensorNameEdit adcCalibrationR1 adcCalibrationR2 "
+              "adcCalibrationOffset "
+              "adcCalibrationSlope adcCalibrationRealValue|QLabel temperatureValue "
+              "temperatureAgeLabel sensorNameValue sensorTableSummaryLabel recordingStatusLabel|"
+              "QAction actionQuit actionCheckForUpdates actionAbout actionRecord "
+              "actionRecordAutomatically actionRecordingFolder|QSpinBox displayRefreshSpin|QFrame "
+              "plotFrame sensorPlotFrame|QProgressBar progressBar|QStatusBar statusBar|QTabWidget "
+              "tabWidget";
+        for (const QString &line : objects.split('|')) {
+            const QStringList words = line.split(' ');
+            for (const QString &name : words.mid(1))
+                QTest::newRow(qPrintable(name)) << words.first();
+        }
+    }
+
+    void formNames()
+    {
+        QFETCH(QString, className);
+        MainWindow window;
+        const QObject *object = window.findChild<QObject *>(QTest::currentDataTag());
+        QVERIFY(object);
+        QVERIFY2(object->inherits(qPrintable(className)), object->metaObject()->className());
+    }
+
+    void damagedStore()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(QSettings().fileName()).path()));
+        QVERIFY(writeFile(QSettings().fileName(),
+                          "[General]\nrelay1-temperature=42\n[serial]\n"
+                          "sensor-id=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n"));
+        MainWindow window;
+        QCOMPARE(statusText(window),
+                 "Some stored settings could not be read and were reset to their defaults");
+        QCOMPARE(shown(window, "relay1TempSpin"), QStringLiteral("42"));
+        QVERIFY(!QSettings().contains("serial/sensor-id"));
+    }
+
+    void settingChange_data()
+    {
+        QTest::addColumn<QString>("preset");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("alsoShown");
+        const char *const rows[][7] = {
+            {"relay 1 temperature", "", "relay1TempSpin=77.35", "relay1-temperature=77.35",
+             ":relay1:temp 77.350\n", "Relay 1 temperature set to 77.350 K", ""},
+            {"relay 2 hysteresis", "", "relay2HystSpin=1", "relay2-hysteresis=1",
+             ":relay2:hyst 1.000\n", "Relay 2 hysteresis set to 1.000 K", ""},
+            {"relay 1 default state", "", "relay1DefaultStateCombo=1", "relay1-default-state=1",
+             ":relay1:default 1\n", "Relay 1 default state set to On", ""},
+            {"relay 2 default state", "relay2-default-state=1", "relay2DefaultStateCombo=0",
+             "relay2-default-state=0", ":relay2:default 0\n", "Relay 2 default state set to Off",
+             ""},
+            {"sensor", "", "sensorCombo=4", "sensor-id=16", ":cal user\n", "Sensor set to Custom",
+             "sensorNameValue=Custom"},
+            {"rs232 enabled", "rs232-automatic-output-period=250", "rs232AutomaticOutputCombo=1",
+             "rs232-automatic-output=1", ":rs232:period 250\n", "RS232 output period set to 250 ms",
+             ""},
+            {"rs232 disabled", "rs232-automatic-output=1", "rs232AutomaticOutputCombo=0",
+             "rs232-automatic-output=0", ":rs232:period 0\n", "RS232 automatic output disabled",
+             "enableSerialOutputButton=shown"},
+            {"rs232 period while disabled", "", "rs232OutputPeriodSpin=730",
+             "rs232-automatic-output-period=730", ":rs232:period 0\n",
+             "RS232 automatic output disabled", ""},
+            {"rs485 enabled", "rs485-automatic-output-period=730", "rs485AutomaticOutputCombo=1",
+             "rs485-automatic-output=1", ":rs485:period 730\n", "RS485 output period set to 730 ms",
+             ""},
+            {"rs485 period while enabled", "rs485-automatic-output=1", "rs485OutputPeriodSpin=990",
+             "rs485-automatic-output-period=990", ":rs485:period 990\n",
+             "RS485 output period set to 990 ms", ""},
+            {"display", "", "displayRefreshSpin=900", "display-refresh-period=900",
+             ":display:period 900\n", "Display refresh period set to 900 ms", ""},
+            {"enable serial output", "", "enableSerialOutputButton", "rs232-automatic-output=1",
+             ":rs232:period 500\n", "RS232 output period set to 500 ms",
+             "rs232AutomaticOutputCombo=Enabled"},
+            {"Save", "", "saveButton", "", ":save\n", "Settings saved in the instrument", ""},
+            {"Save on the Calibration tab", "", "saveButton2", "", ":save\n",
+             "Settings saved in the instrument", ""},
+            {"relay 1 temperature without port", "", "relay1TempSpin=10", "relay1-temperature=10",
+             "", "Port closed", ""},
+        };
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << row[1] << row[2] << row[3] << QByteArray(row[4]) << row[5]
+                                  << row[6];
+    }
+
+    void settingChange()
+    {
+        QFETCH(QString, preset);
+        QFETCH(QString, action);
+        QFETCH(QString, stored);
+        QFETCH(QByteArray, command);
+        QFETCH(QString, status);
+        QFETCH(QString, alsoShown);
+        if (!preset.isEmpty())
+            QSettings().setValue(preset.section('=', 0, 0), preset.section('=', 1));
+        PseudoTerminal peer;
+        MainWindow window;
+        const bool withPort = status != QLatin1String("Port closed");
+        if (withPort)
+            openOn(window, peer);
+        const QStringList storeBefore = storeContents();
+        operate(window, action);
+        QCOMPARE(peer.collect(withPort ? toolPort(window) : nullptr), command);
+        QCOMPARE(statusText(window), status);
+        if (!alsoShown.isEmpty())
+            QCOMPARE(shown(window, alsoShown.section('=', 0, 0)), alsoShown.section('=', 1));
+        // Stored as its widget's type; no other key is written.
+        if (!stored.isEmpty()) {
+            const QVariant written = QSettings().value(stored.section('=', 0, 0));
+            QCOMPARE(written.userType(),
+                     int(window.findChild<QDoubleSpinBox *>(action.section('=', 0, 0))
+                             ? QMetaType::Double
+                             : QMetaType::Int));
+            QCOMPARE(written.toString(), stored.section('=', 1));
+        }
+        QCOMPARE(storeContents(), stored.isEmpty() ? storeBefore : changed(storeBefore, {stored}));
+    }
+
+    // Each query waits for the report before it, whatever its key; values that do not convert
+    // change nothing. What is read back is shown, neither sent back nor stored (but the display).
+    void readBack()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        QCOMPARE(openOn(window, peer), openingBytes);
+        const QStringList storeBefore = storeContents();
+        QCOMPARE(identify(window, peer, "1.3.2.0"), readBackQueries(0, 1));
+        const QByteArrayList reports
+            = QByteArray("cal = asc;RS232:period = 250;Vunc = 1500000;rs485:period = 730;"
+                         "relay1:default = on;relay1:temp = nan;relay1:hyst = 3;relay2:default = 1;"
+                         "relay2:temp = inf;relay2:hyst = 4;display:period = 2500")
+                  .split(';');
+        const int stages = SettingsProtocol::readBackStageCount();
+        for (int i = 0; i < reports.size(); ++i) {
+            peer.sendLine(reports.at(i));
+            QCOMPARE(peer.collect(toolPort(window)), readBackQueries(i + 1, qMin(i + 2, stages)));
+        }
+        // The read-back is over: a further report is applied but asks nothing.
+        peer.sendLine("noise = 1");
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray());
+        QCOMPARE(
+            settingsView(window),
+            changed(firstStartView,
+                    QString("sensorCombo=ASC;sensorNameValue=ASC;rs485AutomaticOutputCombo=Enabled;"
+                            "rs485OutputPeriodSpin=730;relay1HystSpin=3;relay2DefaultStateCombo=On;"
+                            "relay2HystSpin=4;displayRefreshSpin=2500")
+                        .split(';')));
+        QCOMPARE(storeContents(), changed(storeBefore, {"display-refresh-period=2500"}));
+    }
+
+    // Opening and Quit: what is enabled, shown and stored.
+    void openAndClose()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        QCOMPARE(openOn(window, peer), openingBytes);
+        QCOMPARE(enabledControls(window), openControls);
+        QCOMPARE(QSettings().value("/serial/port-name").toString(), peer.portName());
+        identify(window, peer, "1.3.0.2", "ZURKD550-BS");
+        peer.sendLine("*T = 80 K");
+        QTRY_COMPARE(text(window, "temperatureValue"), QStringLiteral("80.000 K"));
+        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
+        window.show();
+        child<QAction>(&window, "actionQuit")->trigger();
+        QVERIFY(!window.isVisible());
+        QVERIFY(!liveDevice(window));
+        QCOMPARE(statusText(window), QStringLiteral("Port closed"));
+        QCOMPARE(enabledControls(window), closedControls);
+        // Nothing answers any more; the plot keeps its history.
+        for (const char *name :
+             {"modelValue", "versionValue", "serialNumberValue", "temperatureValue"})
+            QCOMPARE(text(window, name), QStringLiteral("-"));
+        QCOMPARE(curvePoints(window, "plotFrame").size(), 1);
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("busy") << true << "the port is busy. Another program holds it.";
+        QTest::newRow("not found") << false << "no such port.";
+    }
+
+    void openFailures()
+    {
+        QFETCH(bool, busy);
+        QFETCH(QString, reason);
+        PseudoTerminal peer;
+        QSerialPort holder(peer.portName());
+        QVERIFY(!busy || holder.open(QIODevice::ReadWrite));
+        const QString name = busy ? peer.portName() : peer.portName() + "-gone";
+        MainWindow window;
+        child<QComboBox>(&window, "serialPortCombo")->setEditText(name);
+        click(window, "serialPortOpenButton");
+        QCOMPARE(statusText(window), "Cannot open " + name + ": " + reason);
+        QCOMPARE(child<QWidget>(&window, "serialPortCombo")->toolTip(), statusText(window));
+        QVERIFY(!liveDevice(window));
+        QVERIFY(!QSettings().contains("/serial/port-name"));
+    }
+
+    // Only a port that went away is given up and waited for.
+    void portErrors_data()
+    {
+        QTest::addColumn<QSerialPort::SerialPortError>("error");
+        QTest::newRow("resource") << QSerialPort::ResourceError;
+        QTest::newRow("write") << QSerialPort::WriteError;
+    }
+
+    void portErrors()
+    {
+        QFETCH(QSerialPort::SerialPortError, error);
+        PseudoTerminal peer;
         MainWindow window;
         openOn(window, peer);
-        QSerialPort *port = toolPort(window);
-        QObject::connect(port, &QIODevice::aboutToClose,
-                         [&, port, w = &window] { reachesWindow = port->disconnect(w); });
-    }
-    QVERIFY(!reachesWindow);
-}
-
-void TestWindow::plotKeepsLast300AndClears()
-{
-    PseudoTerminal peer;
-    MainWindow window;
-    openOn(window, peer);
-    QByteArray lines;
-    for (int kelvin = 1; kelvin <= 301; ++kelvin)
-        lines += "*T = " + QByteArray::number(kelvin) + " K\r\n";
-    peer.send(lines);
-    QTRY_COMPARE(text(window, "temperatureValue"), QStringLiteral("301.000 K"));
-    const QVector<QPointF> points = curvePoints(window, "plotFrame");
-    QCOMPARE(points.size(), 300);
-    QCOMPARE(points.first().y(), 2.0);
-    QCOMPARE(points.last(), QPointF(0.0, 301.0));
-
-    click(window, "plotClearButton");
-    QVERIFY(curvePoints(window, "plotFrame").isEmpty());
-    peer.sendLine("*T = 92.5 K");
-    QTRY_COMPARE(curvePoints(window, "plotFrame"), QVector<QPointF>{QPointF(0.0, 92.5)});
-}
-
-// However the window paces its repaints, once the readings stop its plot shows exactly
-// what the same plot shows when given the same points and replotted at once.
-void TestWindow::livePlotLooksAsDrawnAtOnce()
-{
-    MainWindow window;
-    MainWindow reference;
-    const auto plotIn = [](const MainWindow &shown) {
-        return child<QWidget>(&shown, "plotFrame")->findChild<QwtPlot *>();
-    };
-    for (MainWindow *shown : {&window, &reference}) {
-        plotIn(*shown)->setFixedSize(600, 400);
-        shown->show();
-        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        const bool lost = error == QSerialPort::ResourceError;
+        if (lost)
+            QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
+        emit toolPort(window)->errorOccurred(error);
+        QCOMPARE(liveDevice(window) != nullptr, !lost);
+        QCOMPARE(statusText(window), lost ? waitingText(peer.portName()) : QStringLiteral("Ready"));
+        QCOMPARE(enabledControls(window), lost ? lostControls : openControls);
     }
 
-    for (int i = 0; i < 300; ++i)
-        window.temperatureChanged(77.0 + 0.5 * i + 0.3 * (i % 7));
-    QwtPlot *atOnce = plotIn(reference);
-    auto *curve
-        = static_cast<QwtPlotCurve *>(atOnce->itemList(QwtPlotItem::Rtti_PlotCurve).first());
-    const QVector<QPointF> points = curvePoints(window, "plotFrame");
-    QCOMPARE(points.size(), 300);
-    curve->setSamples(points);
-    atOnce->replot();
+    // A lost port is opened again when it is back; choosing another port ends the waiting.
+    void lostPortComesBack()
+    {
+        QTemporaryDir directory;
+        const QString link = directory.filePath("ttySIM");
+        auto first = std::make_unique<PseudoTerminal>();
+        QVERIFY(QFile::link(first->portName(), link));
+        MainWindow window;
+        child<QComboBox>(&window, "serialPortCombo")->setEditText(link);
+        click(window, "serialPortOpenButton");
+        QCOMPARE(first->collect(toolPort(window)), openingBytes);
+        first->hangUp();
+        QTRY_COMPARE(statusText(window), waitingText(link));
+        first.reset();
+        PseudoTerminal second;
+        QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
+        QVERIFY(second.waitFor(openingBytes));
+        QCOMPARE(statusText(window), QStringLiteral("Ready"));
+        second.hangUp();
+        QTRY_COMPARE(statusText(window), waitingText(link));
+        PseudoTerminal other;
+        choosePort(window, other.portName());
+        QCOMPARE(statusText(window), QStringLiteral("Port closed"));
+        QCOMPARE(enabledControls(window), closedControls);
+    }
 
-    const QImage expected = atOnce->grab().toImage();
-    QCOMPARE(expected.size(), QSize(600, 400));
-    QTRY_COMPARE(plotIn(window)->grab().toImage(), expected);
-}
+    // The port outlives the window's own destructor: it must no longer reach the window then.
+    void destructorLetsThePortGo()
+    {
+        PseudoTerminal peer;
+        bool reachesWindow = true;
+        {
+            MainWindow window;
+            openOn(window, peer);
+            QSerialPort *port = toolPort(window);
+            QObject::connect(port, &QIODevice::aboutToClose,
+                             [&, port, w = &window] { reachesWindow = port->disconnect(w); });
+        }
+        QVERIFY(!reachesWindow);
+    }
 
-void TestWindow::progress_data()
-{
-    QTest::addColumn<int>("state");
-    QTest::addColumn<int>("stateMax");
-    QTest::addColumn<int>("expected");
-    QTest::newRow("198 of 200") << 198 << 200 << 99;
-    QTest::newRow("total 0") << 0 << 0 << 100;
-    QTest::newRow("large image") << 30000000 << 40000000 << 75;
-}
+    void plotKeepsLast300AndClears()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        QByteArray lines;
+        for (int kelvin = 1; kelvin <= 301; ++kelvin)
+            lines += "*T = " + QByteArray::number(kelvin) + " K\r\n";
+        peer.send(lines);
+        QTRY_COMPARE(text(window, "temperatureValue"), QStringLiteral("301.000 K"));
+        const QVector<QPointF> points = curvePoints(window, "plotFrame");
+        QCOMPARE(points.size(), 300);
+        QCOMPARE(points.first().y(), 2.0);
+        QCOMPARE(points.last(), QPointF(0.0, 301.0));
+        click(window, "plotClearButton");
+        QVERIFY(curvePoints(window, "plotFrame").isEmpty());
+        peer.sendLine("*T = 92.5 K");
+        QTRY_COMPARE(curvePoints(window, "plotFrame"), QVector<QPointF>{QPointF(0.0, 92.5)});
+    }
 
-void TestWindow::progress()
-{
-    QFETCH(int, state);
-    QFETCH(int, stateMax);
-    QFETCH(int, expected);
+    // Once the readings stop, the plot shows what the same points replotted at once show.
+    void livePlotLooksAsDrawnAtOnce()
+    {
+        MainWindow window;
+        MainWindow reference;
+        const auto plotIn = [](const MainWindow &shown) {
+            return child<QWidget>(&shown, "plotFrame")->findChild<QwtPlot *>();
+        };
+        for (MainWindow *shown : {&window, &reference}) {
+            plotIn(*shown)->setFixedSize(600, 400);
+            shown->show();
+            QVERIFY(QTest::qWaitForWindowExposed(shown));
+        }
+        for (int i = 0; i < 300; ++i)
+            window.temperatureChanged(77.0 + 0.5 * i + 0.3 * (i % 7));
+        QwtPlot *atOnce = plotIn(reference);
+        auto *curve
+            = static_cast<QwtPlotCurve *>(atOnce->itemList(QwtPlotItem::Rtti_PlotCurve).first());
+        const QVector<QPointF> points = curvePoints(window, "plotFrame");
+        QCOMPARE(points.size(), 300);
+        curve->setSamples(points);
+        atOnce->replot();
+        const QImage expected = atOnce->grab().toImage();
+        QCOMPARE(expected.size(), QSize(600, 400));
+        QTRY_COMPARE(plotIn(window)->grab().toImage(), expected);
+    }
 
-    PseudoTerminal peer;
-    MainWindow window;
-    openOn(window, peer);
-    emit liveDevice(window)->progress(state, stateMax);
-    QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), expected);
-}
+    void progress_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("stateMax");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("198 of 200") << 198 << 200 << 99;
+        QTest::newRow("total 0") << 0 << 0 << 100;
+        QTest::newRow("large image") << 30000000 << 40000000 << 75;
+    }
 
-// "Device reset" is shown for 2 s.
-void TestWindow::resetNotice()
-{
-    PseudoTerminal peer;
-    MainWindow window;
-    openOn(window, peer);
-    peer.sendLine("*RESET 0");
-    QTRY_COMPARE(statusText(window), QStringLiteral("Device reset"));
-    const auto timers = child<QStatusBar>(&window, "statusBar")->findChildren<QTimer *>();
-    QCOMPARE(timers.value(0)->interval(), 2000);
-}
+    void progress()
+    {
+        QFETCH(int, state);
+        QFETCH(int, stateMax);
+        QFETCH(int, expected);
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        emit liveDevice(window)->progress(state, stateMax);
+        QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), expected);
+    }
 
-// The fit real = slope * (adc + offset) through the two points measured is shown;
-// Calibrate is offered once it is usable (its tool tip says what is missing) and sends
-// it. Reset asks first, No by default. Without a port the panel sends nothing, and
-// readings taken before an Open are no fit for the instrument opened.
-void TestWindow::adcPanel()
-{
-    PseudoTerminal peer;
-    MainWindow window;
-    connectInstrument(window, peer);
-    child<QObject>(&window, "adcCalibrationV1")->setProperty("value", 1.0);
-    auto *calibrate = child<QWidget>(&window, "adcCalibrationButton");
-    const auto measure = [&](const char *button, const QByteArray &microvolts) {
-        click(window, button);
-        QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:unc?\n"));
-        peer.sendLine("Vunc = " + microvolts);
+    // "Device reset" is shown for 2 s.
+    void resetNotice()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        peer.sendLine("*RESET 0");
+        QTRY_COMPARE(statusText(window), QStringLiteral("Device reset"));
+        const auto timers = child<QStatusBar>(&window, "statusBar")->findChildren<QTimer *>();
+        QCOMPARE(timers.value(0)->interval(), 2000);
+    }
+
+    // The fit real = slope * (adc + offset) through the two points is shown and sent; Reset
+    // asks first. Without a port nothing is sent; an Open forgets the points measured.
+    void adcPanel()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        identify(window, peer, "1.5.0.0");
+        // Every read-back query answered with a report no widget listens to.
+        peer.send(QByteArray("noise = 0\r\n").repeated(SettingsProtocol::readBackStageCount()));
         peer.collect(toolPort(window));
-    };
-    QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
-    measure("adcCalibrationR1MeasureButton", "980000");
-    QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 2");
-    QVERIFY(QMetaObject::invokeMethod(&window, "adcCalibrationButtonClicked"));
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
-    measure("adcCalibrationR2MeasureButton", "-10000");
-    QCOMPARE(text(window, "adcCalibrationR2"), QStringLiteral("-0.010000 V"));
-    QCOMPARE(text(window, "adcCalibrationSlope"), QStringLiteral("1.010101010"));
-    QCOMPARE(text(window, "adcCalibrationOffset"), QStringLiteral("0.010000 V"));
-    QVERIFY(calibrate->isEnabled());
-    QCOMPARE(calibrate->toolTip(), QString());
-    click(window, "adcCalibrationButton");
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:cal 00002710 010295fa\n"));
-
-    const auto question = answerNextMessageBox(QMessageBox::No);
-    click(window, "adcCalibrationResetButton");
-    QCOMPARE(question->text,
-             QStringLiteral("Clear the instrument's voltage calibration? It then "
-                            "reports uncalibrated voltages until it is "
-                            "calibrated again."));
-    QCOMPARE(question->defaultButton, QMessageBox::No);
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
-    answerNextMessageBox(QMessageBox::Yes);
-    click(window, "adcCalibrationResetButton");
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:cal 00000000 00000000\n"));
-
-    QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
-    click(window, "serialPortCloseButton");
-    for (const char *button :
-         {"adcCalibrationR1MeasureButton", "adcCalibrationR2MeasureButton",
-          "adcCalibrationRealMasureButton", "adcCalibrationButton", "adcCalibrationResetButton"})
-        click(window, button);
-    QCOMPARE(peer.collect(nullptr), QByteArray());
-    QCOMPARE(openOn(window, peer), openingBytes);
-    QVERIFY(!calibrate->isEnabled());
-    QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
-}
-
-QString TestWindow::writeFile(const QString &name, const QByteArray &contents)
-{
-    QFile file(files.filePath(name));
-    if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size())
-        qFatal("cannot write %s", qPrintable(name));
-    return file.fileName();
-}
-
-QVector<QPointF> TestWindow::importFile(const MainWindow &window, const QString &path)
-{
-    answerNextFileDialog(path);
-    click(window, "sensorFileChooseButton");
-    return curvePoints(window, "sensorPlotFrame");
-}
-
-// The table is shown with its summary and, from a curve file, named after its serial
-// number; the folder is remembered, the file and the name are not stored.
-void TestWindow::importAndTranspose()
-{
-    MainWindow window;
-    child<QLineEdit>(&window, "sensorNameEdit")->clear();
-    const QString path = writeFile(QStringLiteral("D6068043.340"), curveFile);
-    const auto dialog = answerNextFileDialog(path);
-    click(window, "sensorFileChooseButton");
-    QCOMPARE(dialog->nameFilters,
-             QStringList({"Data files (*.cal *.dat *.tab *.txt)", "Curve files (*.340)",
-                          "All files (*.*)"}));
-    QCOMPARE(text(window, "sensorFileEdit"), path);
-    const QVector<QPointF> points{{500, 0.09057}, {77.35, 1.02}, {1.2, 1.63725}};
-    QCOMPARE(curvePoints(window, "sensorPlotFrame"), points);
-    QCOMPARE(text(window, "sensorTableSummaryLabel"),
-             QString::fromUtf8("3 points, 1.2\u2013500.0 K, 0.0906\u20131.6373 V"));
-    QCOMPARE(text(window, "sensorNameEdit"), QStringLiteral("D6068043"));
-    QCOMPARE(storeContents(), QStringList{"ui/sensor-file-last-path=" + files.path()});
-
-    click(window, "sensorTransposeButton");
-    QCOMPARE(curvePoints(window, "sensorPlotFrame"),
-             (QVector<QPointF>{{0.09057, 500}, {1.02, 77.35}, {1.63725, 1.2}}));
-}
-
-// Each file dialog opens in the folder its key remembers, and one that is cancelled
-// changes nothing; a plot exported elsewhere moves the remembered folder there.
-void TestWindow::dialogStartsInRememberedFolder_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::newRow("sensorFileChooseButton") << "/ui/sensor-file-last-path";
-    QTest::newRow("sensorExportButton") << "/ui/sensor-file-last-path";
-    QTest::newRow("upgradeButton") << "/ui/firmware-upgrade-last-path";
-    QTest::newRow("plotExportButton") << "/ui/plot-export-last-path";
-}
-
-void TestWindow::dialogStartsInRememberedFolder()
-{
-    QFETCH(QString, key);
-    const QString button = QTest::currentDataTag();
-
-    // Folders no dialog of this process has shown, so that only the key can lead there.
-    QTemporaryDir remembered;
-    QTemporaryDir other;
-    QSettings().setValue(key, remembered.path());
-    PseudoTerminal peer;
-    MainWindow window;
-    openOn(window, peer);
-    peer.sendLine("MORVA,ZURKD550,20417,1.3.0.0");
-    QTRY_COMPARE(text(window, "modelValue"), QStringLiteral("ZURKD550"));
-    peer.collect(toolPort(window));
-    const auto cancelled = answerNextFileDialog(QString());
-    click(window, qPrintable(button));
-    QCOMPARE(cancelled->startDirectory, remembered.path());
-    QCOMPARE(peer.collect(toolPort(window)), QByteArray());
-
-    if (button == QLatin1String("plotExportButton")) {
-        answerNextFileDialog(other.filePath(QStringLiteral("plot.png")));
-        click(window, qPrintable(button));
-        QVERIFY(QFileInfo(other.filePath(QStringLiteral("plot.png"))).size() > 0);
-        QCOMPARE(QSettings().value(key).toString(), other.path());
+        child<QObject>(&window, "adcCalibrationV1")->setProperty("value", 1.0);
+        auto *calibrate = child<QWidget>(&window, "adcCalibrationButton");
+        const auto measure = [&](const char *button, const QByteArray &microvolts) {
+            click(window, button);
+            QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:unc?\n"));
+            peer.sendLine("Vunc = " + microvolts);
+            peer.collect(toolPort(window));
+        };
+        QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
+        measure("adcCalibrationR1MeasureButton", "980000");
+        QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 2");
+        QVERIFY(QMetaObject::invokeMethod(&window, "adcCalibrationButtonClicked"));
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray());
+        measure("adcCalibrationR2MeasureButton", "-10000");
+        QCOMPARE(text(window, "adcCalibrationR2"), QStringLiteral("-0.010000 V"));
+        QCOMPARE(text(window, "adcCalibrationSlope"), QStringLiteral("1.010101010"));
+        QCOMPARE(text(window, "adcCalibrationOffset"), QStringLiteral("0.010000 V"));
+        QVERIFY(calibrate->isEnabled());
+        QCOMPARE(calibrate->toolTip(), QString());
+        click(window, "adcCalibrationButton");
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:cal 00002710 010295fa\n"));
+        const auto question = answerNextMessageBox(QMessageBox::No);
+        click(window, "adcCalibrationResetButton");
+        QCOMPARE(question->text,
+                 QStringLiteral("Clear the instrument's voltage calibration? It then "
+                                "reports uncalibrated voltages until it is "
+                                "calibrated again."));
+        QCOMPARE(question->defaultButton, QMessageBox::No);
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray());
+        answerNextMessageBox(QMessageBox::Yes);
+        click(window, "adcCalibrationResetButton");
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray(":volt:cal 00000000 00000000\n"));
+        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
+        click(window, "serialPortCloseButton");
+        for (const char *button : {"adcCalibrationR1MeasureButton", "adcCalibrationR2MeasureButton",
+                                   "adcCalibrationRealMasureButton", "adcCalibrationButton",
+                                   "adcCalibrationResetButton"})
+            click(window, button);
+        QCOMPARE(peer.collect(nullptr), QByteArray());
+        QCOMPARE(openOn(window, peer), openingBytes);
+        QVERIFY(!calibrate->isEnabled());
+        QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
     }
-}
 
-// The table goes out as shown, under the name in the field, once; the curve file
-// exported holds the same table.
-void TestWindow::uploadAndExport()
-{
-    MainWindow window;
-    PseudoTerminal peer;
-    Instrument instrument{InstrumentConfig()};
-    peer.setResponder([&instrument](const QByteArray &token) {
-        if (token.startsWith(":cal:"))
-            instrument.handleBytes(token);
-        return QList<QByteArray>();
-    });
-    QObject::connect(&instrument, &Instrument::transmit, &peer, &PseudoTerminal::send);
-    openOn(window, peer);
-    importFile(window, writeFile(QStringLiteral("volts-first.txt"), "1.6243 4.2\n0.5 300\n"));
-    click(window, "sensorTransposeButton");
-    child<QLineEdit>(&window, "sensorNameEdit")->setText(QStringLiteral("PT-7"));
+    // A curve file's table is shown, named after its serial number; only the folder is stored.
+    void importAndTranspose()
+    {
+        MainWindow window;
+        child<QLineEdit>(&window, "sensorNameEdit")->clear();
+        const QString path = files.filePath(QStringLiteral("D6068043.340"));
+        QVERIFY(writeFile(path,
+                          "Sensor Model:   DT-670-SD\r\nSerial Number:  D6068043\r\n"
+                          "Data Format:    2      (Volts/Kelvin)\r\n"
+                          "SetPoint Limit: 500.0      (Kelvin)\r\n"
+                          "Temperature coefficient:  1 (Negative)\r\n"
+                          "Number of Breakpoints:   3\r\n\r\nNo.   Units      Temperature (K)\r\n"
+                          "\r\n  1  0.090570       500.000\r\n  2  1.02000         77.350\r\n"
+                          "  3  1.63725          1.200\r\n"));
+        const auto dialog = answerNextFileDialog(path);
+        click(window, "sensorFileChooseButton");
+        QCOMPARE(dialog->nameFilters,
+                 QStringList({"Data files (*.cal *.dat *.tab *.txt)", "Curve files (*.340)",
+                              "All files (*.*)"}));
+        QCOMPARE(text(window, "sensorFileEdit"), path);
+        const QVector<QPointF> points{{500, 0.09057}, {77.35, 1.02}, {1.2, 1.63725}};
+        QCOMPARE(curvePoints(window, "sensorPlotFrame"), points);
+        QCOMPARE(text(window, "sensorTableSummaryLabel"),
+                 QString::fromUtf8("3 points, 1.2\u2013500.0 K, 0.0906\u20131.6373 V"));
+        QCOMPARE(text(window, "sensorNameEdit"), QStringLiteral("D6068043"));
+        QCOMPARE(storeContents(), QStringList{"ui/sensor-file-last-path=" + files.path()});
+        click(window, "sensorTransposeButton");
+        QCOMPARE(curvePoints(window, "sensorPlotFrame"),
+                 (QVector<QPointF>{{0.09057, 500}, {1.02, 77.35}, {1.63725, 1.2}}));
+    }
 
-    click(window, "sensorUploadButton");
-    peer.settle(toolPort(window));
-    const QByteArray payload
-        = CalibrationTable::encodePayload(QStringLiteral("PT-7"), {4.2, 300}, {1.6243, 0.5});
-    QCOMPARE(instrument.calibrationTable().toHex(), payload.toHex());
-    QCOMPARE(wirebytes::tokens(peer.takeReceived()).count(":cal:erase\n"), 1);
+    // Each file dialog opens in its remembered folder; a cancelled one changes nothing.
+    void dialogStartsInRememberedFolder_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::newRow("sensorFileChooseButton") << "/ui/sensor-file-last-path";
+        QTest::newRow("sensorExportButton") << "/ui/sensor-file-last-path";
+        QTest::newRow("upgradeButton") << "/ui/firmware-upgrade-last-path";
+        QTest::newRow("plotExportButton") << "/ui/plot-export-last-path";
+    }
 
-    const QString archive = files.filePath(QStringLiteral("archive.340"));
-    const auto saved = answerNextFileDialog(archive);
-    click(window, "sensorExportButton");
-    QCOMPARE(saved->nameFilters, QStringList{"Curve files (*.340)"});
-    QFile exported(archive);
-    QVERIFY(exported.open(QIODevice::ReadOnly));
-    QCOMPARE(exported.readAll(), CurveFile::toFileData("PT-7", {4.2, 300}, {1.6243, 0.5}));
-}
+    void dialogStartsInRememberedFolder()
+    {
+        QFETCH(QString, key);
+        const QString button = QTest::currentDataTag();
+        QTemporaryDir remembered;
+        QTemporaryDir other;
+        QSettings().setValue(key, remembered.path());
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        peer.sendLine("MORVA,ZURKD550,20417,1.3.0.0");
+        QTRY_COMPARE(text(window, "modelValue"), QStringLiteral("ZURKD550"));
+        peer.collect(toolPort(window));
+        const auto cancelled = answerNextFileDialog(QString());
+        click(window, qPrintable(button));
+        QCOMPARE(cancelled->startDirectory, remembered.path());
+        QCOMPARE(peer.collect(toolPort(window)), QByteArray());
+        if (button == QLatin1String("plotExportButton")) {
+            answerNextFileDialog(other.filePath(QStringLiteral("plot.png")));
+            click(window, qPrintable(button));
+            QCOMPARE(QImage(other.filePath(QStringLiteral("plot.png"))).size(),
+                     child<QWidget>(&window, "plotFrame")->findChild<QwtPlot *>()->size());
+            QCOMPARE(QSettings().value(key).toString(), other.path());
+        }
+    }
 
-// Ranges in seconds from the first reading. Where old readings are condensed, the
-// columns are whole blocks of 1024 seconds wide, so that no block straddles two.
-void TestWindow::decimationDrawsEveryReading_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<double>("from");
-    QTest::addColumn<double>("to");
-    QTest::addColumn<int>("columns");
+    // The table goes out as shown, once; the curve file exported holds the same table.
+    void uploadAndExport()
+    {
+        MainWindow window;
+        PseudoTerminal peer;
+        Instrument instrument{InstrumentConfig()};
+        peer.setResponder([&instrument](const QByteArray &token) {
+            if (token.startsWith(":cal:"))
+                instrument.handleBytes(token);
+            return QList<QByteArray>();
+        });
+        QObject::connect(&instrument, &Instrument::transmit, &peer, &PseudoTerminal::send);
+        openOn(window, peer);
+        QVERIFY(writeFile(files.filePath("volts.txt"), "1.6243 4.2\n0.5 300\n"));
+        answerNextFileDialog(files.filePath("volts.txt"));
+        click(window, "sensorFileChooseButton");
+        click(window, "sensorTransposeButton");
+        child<QLineEdit>(&window, "sensorNameEdit")->setText(QStringLiteral("PT-7"));
+        click(window, "sensorUploadButton");
+        peer.settle(toolPort(window));
+        const QByteArray payload
+            = CalibrationTable::encodePayload(QStringLiteral("PT-7"), {4.2, 300}, {1.6243, 0.5});
+        QCOMPARE(instrument.calibrationTable().toHex(), payload.toHex());
+        QCOMPARE(wirebytes::tokens(peer.takeReceived()).count(":cal:erase\n"), 1);
+        const QString archive = files.filePath(QStringLiteral("archive.340"));
+        const auto saved = answerNextFileDialog(archive);
+        click(window, "sensorExportButton");
+        QCOMPARE(saved->nameFilters, QStringList{"Curve files (*.340)"});
+        QCOMPARE(readFile(archive), CurveFile::toFileData("PT-7", {4.2, 300}, {1.6243, 0.5}));
+    }
 
-    const int condensing = int(ReadingHistory::exactReadings) + (1 << 20) + 17;
-    QTest::newRow("all exact, whole range") << 100000 << 0.0 << 99999.0 << 1000;
-    QTest::newRow("a range with no reading") << 50 << 10.25 << 10.75 << 100;
-    QTest::newRow("condensed and exact, whole range")
-        << condensing << 0.0 << double(1 << 22) << 2048;
-    QTest::newRow("condensed, one block in one column") << condensing << 0.0 << 1023.0 << 1;
-    QTest::newRow("across the condensed edge")
-        << condensing << double(1 << 20) << double((1 << 20) + 1024 * 600) << 600;
-}
+    // Ranges in seconds; where readings are condensed, columns are whole blocks of 1024 s.
+    void decimationDrawsEveryReading_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<int>("columns");
+        const int condensing = int(ReadingHistory::exactReadings) + (1 << 20) + 17;
+        QTest::newRow("all exact, whole range") << 100000 << 0.0 << 99999.0 << 1000;
+        QTest::newRow("a range with no reading") << 50 << 10.25 << 10.75 << 100;
+        QTest::newRow("condensed and exact, whole range")
+            << condensing << 0.0 << double(1 << 22) << 2048;
+        QTest::newRow("condensed, one block in one column") << condensing << 0.0 << 1023.0 << 1;
+        QTest::newRow("across the condensed edge")
+            << condensing << double(1 << 20) << double((1 << 20) + 1024 * 600) << 600;
+    }
 
-void TestWindow::decimationDrawsEveryReading()
-{
-    QFETCH(int, count);
-    QFETCH(double, from);
-    QFETCH(double, to);
-    QFETCH(int, columns);
-    from += startTime;
-    to += startTime;
+    void decimationDrawsEveryReading()
+    {
+        QFETCH(int, count);
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(int, columns);
+        from += startTime;
+        to += startTime;
+        const QVector<QPointF> readings = walk(count);
+        ReadingHistory history;
+        for (const QPointF &reading : readings)
+            history.append(reading.x(), reading.y());
+        const QVector<QPointF> points = history.decimated(from, to, columns);
+        QCOMPARE(columnsOf(points, from, to, columns), columnsOf(readings, from, to, columns));
+        QVERIFY(std::is_sorted(points.begin(), points.end(),
+                               [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
+        // The curve runs on to the readings just outside the range.
+        const auto before = std::find_if(readings.rbegin(), readings.rend(),
+                                         [&](const QPointF &p) { return p.x() < from; });
+        const auto after = std::find_if(readings.begin(), readings.end(),
+                                        [&](const QPointF &p) { return p.x() > to; });
+        QCOMPARE(points.first(), before == readings.rend() ? points.first() : *before);
+        QCOMPARE(points.last(), after == readings.end() ? points.last() : *after);
 
-    const QVector<QPointF> readings = walk(count);
-    ReadingHistory history;
-    for (const QPointF &reading : readings)
-        history.append(reading.x(), reading.y());
+        // 2^21 readings (up to a block more) exact, four points per older block.
+        const qint64 condensedBlocks = (count - history.exactCount()) / ReadingHistory::blockSize;
+        QVERIFY(history.exactCount() >= std::min<qint64>(count, ReadingHistory::exactReadings));
+        QVERIFY(history.exactCount() < ReadingHistory::exactReadings + ReadingHistory::blockSize);
+        QCOMPARE(history.condensedCount(), 4 * condensedBlocks);
+        QCOMPARE(history.count(), qint64(count));
+    }
 
-    const QVector<QPointF> points = history.decimated(from, to, columns);
-    QCOMPARE(columnsOf(points, from, to, columns), columnsOf(readings, from, to, columns));
-    QVERIFY(std::is_sorted(points.begin(), points.end(),
-                           [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
-    // The curve runs on to the readings just outside the range.
-    const auto before = std::find_if(readings.rbegin(), readings.rend(),
-                                     [&](const QPointF &p) { return p.x() < from; });
-    const auto after = std::find_if(readings.begin(), readings.end(),
-                                    [&](const QPointF &p) { return p.x() > to; });
-    QCOMPARE(points.first(), before == readings.rend() ? points.first() : *before);
-    QCOMPARE(points.last(), after == readings.end() ? points.last() : *after);
+    // Zoom, follow newest and reset move the shown range; the exports write what is shown.
+    void historyView()
+    {
+        HistoryView view;
+        view.setInstrument({"ZURKD550", "SN0001", "1.5.2.0", "DT-670"});
+        view.resize(800, 500);
+        view.show();
+        const auto at = [](double seconds) {
+            return QDateTime::fromMSecsSinceEpoch(qint64((startTime + seconds) * 1000), Qt::UTC);
+        };
+        for (int i = 0; i < 100; ++i)
+            view.addReading(at(i), 100.0 - i * 0.25);
+        view.refresh();
+        const auto range = [&] {
+            return qMakePair(view.visibleFrom() - startTime, view.visibleTo() - startTime);
+        };
+        QCOMPARE(range(), qMakePair(0.0, 99.0));
+        auto *follow = view.findChild<QCheckBox *>(QStringLiteral("followNewestCheck"));
+        auto *zoomer = view.findChild<QwtPlotZoomer *>();
+        QVERIFY(follow && follow->isChecked() && zoomer);
+        zoomer->zoom(
+            QRectF(QPointF((startTime + 10) * 1000, 0), QPointF((startTime + 12) * 1000, 200)));
+        QCOMPARE(range(), qMakePair(10.0, 12.0));
+        QVERIFY(!follow->isChecked());
+        QTemporaryDir dir;
+        const QString csv = dir.filePath(QStringLiteral("range.csv"));
+        QVERIFY(view.exportCsv(csv));
+        QCOMPARE(readFile(csv),
+                 QByteArray("# rimeglass 1.7 recording\n"
+                            "# instrument: MORVA ZURKD550, serial number SN0001, firmware 1.5.2.0\n"
+                            "# sensor: DT-670\n"
+                            "time_utc,seconds,kelvin\n"
+                            "2026-11-30T00:53:30.000Z,0.000,97.500\n"
+                            "2026-11-30T00:53:31.000Z,1.000,97.250\n"
+                            "2026-11-30T00:53:32.000Z,2.000,97.000\n"));
+        view.addReading(at(100), 75.0);
+        follow->click();
+        QCOMPARE(range(), qMakePair(98.0, 100.0));
+    }
 
-    // The memory rule: 2^21 readings (up to a block more) exact, four points per older
-    // block of 1024.
-    const qint64 condensedBlocks = (count - history.exactCount()) / ReadingHistory::blockSize;
-    QVERIFY(history.exactCount() >= std::min<qint64>(count, ReadingHistory::exactReadings));
-    QVERIFY(history.exactCount() < ReadingHistory::exactReadings + ReadingHistory::blockSize);
-    QCOMPARE(history.condensedCount(), 4 * condensedBlocks);
-    QCOMPARE(history.count(), qint64(count));
-}
+    // Record starts once the instrument has identified itself, in a file named after its
+    // serial number; the row count shows while it records.
+    void windowRecordsReadings()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(QStringLiteral("records"));
+        QSettings().setValue(QStringLiteral("/recording/folder"), folder);
+        PseudoTerminal peer;
+        MainWindow window;
+        auto *record = child<QPushButton>(&window, "recordButton");
+        QVERIFY(!record->isEnabled());
+        openOn(window, peer);
+        peer.sendLine("MORVA,ZURKD550,20417,1.3.0.0");
+        QTRY_VERIFY(record->isEnabled());
+        record->click();
+        const QStringList files = QDir(folder).entryList(QDir::Files);
+        QVERIFY(files.size() == 1 && files.first().startsWith(QLatin1String("20417_")));
+        peer.sendLine("*T = 77.35 K");
+        QTRY_COMPARE(text(window, "recordingStatusLabel"),
+                     "Recording " + files.first() + ": 1 row");
+        QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(1));
+    }
 
-// Zoom, follow newest and reset move the shown range; the exports write what is shown.
-void TestWindow::historyView()
-{
-    HistoryView view;
-    view.setInstrument({"ZURKD550", "SN0001", "1.5.2.0", "DT-670"});
-    view.resize(800, 500);
-    view.show();
-    const auto at = [](double seconds) {
-        return QDateTime::fromMSecsSinceEpoch(qint64((startTime + seconds) * 1000), Qt::UTC);
-    };
-    for (int i = 0; i < 100; ++i)
-        view.addReading(at(i), 100.0 - i * 0.25);
-    view.refresh();
-    const auto range = [&] {
-        return qMakePair(view.visibleFrom() - startTime, view.visibleTo() - startTime);
-    };
-    QCOMPARE(range(), qMakePair(0.0, 99.0));
-
-    auto *follow = view.findChild<QCheckBox *>(QStringLiteral("followNewestCheck"));
-    auto *zoomer = view.findChild<QwtPlotZoomer *>();
-    QVERIFY(follow && follow->isChecked() && zoomer);
-    zoomer->zoom(
-        QRectF(QPointF((startTime + 10) * 1000, 0), QPointF((startTime + 12) * 1000, 200)));
-    QCOMPARE(range(), qMakePair(10.0, 12.0));
-    QVERIFY(!follow->isChecked());
-
-    QTemporaryDir dir;
-    const QString csv = dir.filePath(QStringLiteral("range.csv"));
-    QVERIFY(view.exportCsv(csv));
-    QFile file(csv);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(),
-             QByteArray("# rimeglass 1.7 recording\n"
-                        "# instrument: MORVA ZURKD550, serial number SN0001, firmware 1.5.2.0\n"
-                        "# sensor: DT-670\n"
-                        "time_utc,seconds,kelvin\n"
-                        "2026-11-30T00:53:30.000Z,0.000,97.500\n"
-                        "2026-11-30T00:53:31.000Z,1.000,97.250\n"
-                        "2026-11-30T00:53:32.000Z,2.000,97.000\n"));
-
-    view.addReading(at(100), 75.0);
-    follow->click();
-    QCOMPARE(range(), qMakePair(98.0, 100.0));
-
-    const QString png = dir.filePath(QStringLiteral("plot.png"));
-    QVERIFY(exportPlot(view.plot(), png));
-    QCOMPARE(QImage(png).size(), view.plot()->size());
-}
-
-// Record starts once the instrument has identified itself, in a file named after its
-// serial number; a refused start is told, and the row count shows while it records.
-void TestWindow::windowRecordsReadings()
-{
-    QTemporaryDir dir;
-    const QString folder = dir.filePath(QStringLiteral("records"));
-    QSettings().setValue(QStringLiteral("/recording/folder"), folder);
-    PseudoTerminal peer;
-    MainWindow window;
-    auto *record = child<QPushButton>(&window, "recordButton");
-    auto *status = child<QLabel>(&window, "recordingStatusLabel");
-    QVERIFY(!record->isEnabled());
-    openOn(window, peer);
-    peer.sendLine("MORVA,ZURKD550,20417,1.3.0.0");
-    QTRY_VERIFY(record->isEnabled());
-
-    record->click();
-    const QStringList files = QDir(folder).entryList(QDir::Files);
-    QCOMPARE(files.size(), 1);
-    QVERIFY(files.first().startsWith(QLatin1String("20417_")));
-    peer.sendLine("*T = 77.35 K");
-    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 1 row");
-    peer.sendLine("*T = 77.125 K");
-    QTRY_COMPARE(status->text(), "Recording " + files.first() + ": 2 rows");
-    record->click();
-    QCOMPARE(status->text(), QString());
-    QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(2));
-}
+private:
+    QTemporaryDir files;
+};
 
 RIMEGLASS_TEST_MAIN(QApplication, TestWindow)
 

@@ -2,7 +2,7 @@
 #define RIMEGLASS_TESTS_WINDOWDRIVER_H
 
 // Drives the real main window as an operator does: widgets by object name, the port
-// list, and the modal dialogs it opens (answered from a timer while they run).
+// list, and its modal dialogs (answered from a timer while they run).
 
 #include "device-serial.h"
 #include "mainwindow.h"
@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,6 +22,26 @@
 #include <qwt_plot_curve.h>
 
 namespace windowdriver {
+
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) >= 0;
+}
 
 // What the tool writes the moment a port opens: ETX, then the identification request.
 inline const QByteArray openingBytes("\x03\n*idn?\n", 8);
@@ -42,6 +63,32 @@ inline void click(const MainWindow &window, const char *name)
 inline QString text(const MainWindow &window, const char *name)
 {
     return child<QObject>(&window, name)->property("text").toString();
+}
+
+// What a widget shows, as the operator reads it.
+inline QString shown(const MainWindow &window, const QString &name)
+{
+    const QObject *widget = child<QObject>(&window, qPrintable(name));
+    if (auto *combo = qobject_cast<const QComboBox *>(widget))
+        return combo->currentText();
+    if (auto *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->isHidden() ? QStringLiteral("hidden") : QStringLiteral("shown");
+    const QVariant value = widget->property("value");
+    return value.isValid() ? QString::number(value.toDouble())
+                           : widget->property("text").toString();
+}
+
+// Operates a widget: "name" clicks it, "name=value" sets a combo's index or a spin's value.
+inline void operate(const MainWindow &window, const QString &entry)
+{
+    QObject *target = child<QObject>(&window, qPrintable(entry.section('=', 0, 0)));
+    const QString value = entry.section('=', 1);
+    if (value.isEmpty())
+        static_cast<QAbstractButton *>(target)->click();
+    else if (qobject_cast<QComboBox *>(target))
+        target->setProperty("currentIndex", value.toInt());
+    else
+        target->setProperty("value", value.toDouble());
 }
 
 inline QString statusText(const MainWindow &window)
@@ -87,7 +134,7 @@ inline QVector<QPointF> curvePoints(const MainWindow &window, const char *frameN
     return points;
 }
 
-// Runs `answer` on the next modal widget of type T as soon as it is shown, for up to 10 s.
+// Runs `answer` on the next modal T as soon as it is shown, for up to 10 s.
 template<typename T>
 void answerNextModal(const std::function<void(T *)> &answer)
 {
@@ -106,7 +153,7 @@ void answerNextModal(const std::function<void(T *)> &answer)
     poll->start(5);
 }
 
-// Drops the answers still waiting for a dialog that never came (it might be a later test's).
+// Drops answers still waiting for a dialog that never came.
 inline void cancelPendingAnswers()
 {
     qDeleteAll(qApp->findChildren<QTimer *>(QStringLiteral("windowdriver-answer"),
@@ -120,12 +167,9 @@ struct DialogSeen
     QString startDirectory;
     QStringList nameFilters;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title, text, informativeText;
-    QMessageBox::StandardButtons buttons;
+    QString title, text;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
-
-using MessageBoxSeen = DialogSeen;
 
 // Answers the next file dialog: selects `path` and accepts, or cancels when it is empty.
 inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
@@ -145,7 +189,6 @@ inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
     return seen;
 }
 
-// Answers the next message box with `button`.
 inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button)
 {
     auto seen = std::make_shared<DialogSeen>();
@@ -154,8 +197,6 @@ inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardBut
         seen->icon = box->icon();
         seen->title = box->windowTitle();
         seen->text = box->text();
-        seen->informativeText = box->informativeText();
-        seen->buttons = box->standardButtons();
         seen->defaultButton = box->standardButton(box->defaultButton());
         if (QAbstractButton *answer = box->button(button))
             answer->click();

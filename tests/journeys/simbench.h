@@ -1,9 +1,8 @@
 #ifndef RIMEGLASS_TESTS_SIMBENCH_H
 #define RIMEGLASS_TESTS_SIMBENCH_H
 
-// The real main window with a simulated instrument (the rimeglass_sim library, in this
-// process) in its port list: everything the instrument receives, sends and notes is
-// kept, so a test can wait for it and check what the instrument ended up with.
+// The real main window with the simulated instrument (in this process) in its port list;
+// what the instrument receives, sends and notes is kept.
 
 #include "instrument.h"
 #include "pseudoterminal.h"
@@ -12,34 +11,13 @@
 #include "windowdriver.h"
 #include "wirebytes.h"
 
-#include <QDeadlineTimer>
-#include <QFile>
 #include <cmath>
 #include <memory>
 
 namespace simbench {
 
+using namespace windowdriver;
 using rimeglass::uuidBytes;
-
-inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(no file)");
-}
-
-inline bool writeFile(const QString &path, const QByteArray &contents)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) >= 0;
-}
 
 // An image the simulated instrument adopts: it reports the version of its tag once booted.
 inline QByteArray firmwareImage(const QByteArray &version, int size, int seed = 11)
@@ -74,22 +52,16 @@ inline QByteArray calibrationPayload(const QByteArray &name, const QByteArray &f
 
 struct Bench
 {
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<Simulator> simulator;
     QByteArray received;
     QByteArray sent;
     QStringList notes;
+    std::unique_ptr<Simulator> simulator; // outlives the window
+    std::unique_ptr<MainWindow> window;
 
     explicit Bench(const InstrumentConfig &config)
         : window(new MainWindow)
     {
         replaceInstrument(config);
-    }
-
-    ~Bench()
-    {
-        window.reset();
-        simulator.reset();
     }
 
     Instrument *instrument() const { return simulator->instrument(); }
@@ -112,21 +84,14 @@ struct Bench
         if (!simulator->start(&error))
             qFatal("%s", qPrintable(error));
         window->addExtraPort(simulator->portName(), QStringLiteral("simulated instrument"));
-        windowdriver::click(*window, "serialPortOpenButton");
-        return waitUntil([this] {
-            return windowdriver::statusText(*window) == "Settings read from the instrument";
-        });
+        click(*window, "serialPortOpenButton");
+        return waitUntil(
+            [this] { return statusText(*window) == "Settings read from the instrument"; });
     }
 
     bool noted(const QString &start)
     {
-        return waitUntil([&] {
-            for (const QString &note : notes) {
-                if (note.startsWith(start))
-                    return true;
-            }
-            return false;
-        });
+        return waitUntil([&] { return ('\n' + notes.join('\n')).contains('\n' + start); });
     }
 };
 
