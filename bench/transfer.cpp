@@ -9,6 +9,7 @@
 #include "containerpacker.h"
 #include "device-serial.h"
 #include "firmware.h"
+#include "signingkeys.h"
 #include "simulatorprocess.h"
 #include "uuids.h"
 
@@ -95,14 +96,6 @@ QByteArray revision1()
     return rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
 }
 
-QByteArray developmentSeed()
-{
-    QFile file(QStringLiteral(RIMEGLASS_KEYS_DIR "/development-seed.hex"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return QByteArray::fromHex(file.readAll().trimmed());
-}
-
 QByteArray calibrationPayload()
 {
     QVector<double> temperatures;
@@ -184,7 +177,8 @@ int main(int argc, char *argv[])
     packer.setVendor(QStringLiteral("MORVA"));
     packer.setModel(QStringLiteral("ZURKD550"));
     packer.addImage(revision1(), image);
-    const QByteArray container = packer.pack(developmentSeed());
+    const QByteArray container
+        = packer.pack(readSeedFile(QStringLiteral(RIMEGLASS_KEYS_DIR "/development-seed.hex")));
 
     Device device(nullptr);
     bool identified = false;

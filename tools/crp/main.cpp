@@ -49,24 +49,6 @@ bool readFile(const QString &path, const QString &what, QByteArray *contents, QS
     return true;
 }
 
-// A seed file holds the 32-byte seed as 64 hex digits, with white space around them.
-bool readSeed(const QString &path, QByteArray *seed, QString *error)
-{
-    QByteArray text;
-    if (!readFile(path, QStringLiteral("seed file"), &text, error))
-        return false;
-    text = text.trimmed();
-    const QByteArray bytes = QByteArray::fromHex(text);
-    if (text.size() != 2 * ContainerPacker::seedSize || bytes.toHex() != text.toLower()) {
-        *error = QStringLiteral("seed file \"%1\" must hold exactly 64 hexadecimal digits "
-                                "(a 32-byte Ed25519 seed)")
-                     .arg(path);
-        return false;
-    }
-    *seed = bytes;
-    return true;
-}
-
 void warnOnForeignSeed(const QByteArray &seed)
 {
     const QByteArray seedKey = publicKeyOfSeed(seed);
@@ -183,8 +165,8 @@ int pack(const QStringList &arguments)
         || !packer.setModel(parser.value(modelOption)))
         return fail(packer.errorString());
     QString error;
-    QByteArray seed;
-    if (!readSeed(parser.value(seedOption), &seed, &error))
+    const QByteArray seed = readSeedFile(parser.value(seedOption), &error);
+    if (seed.isEmpty())
         return fail(error);
     for (const QString &value : parser.values(imageOption)) {
         if (!addImage(&packer, value, &error))

@@ -2,6 +2,7 @@
 
 #include "firmware-keys.h"
 
+#include <QFile>
 #include <sodium.h>
 
 QByteArray compiledPublicKey()
@@ -18,4 +19,26 @@ QByteArray publicKeyOfSeed(const QByteArray &seed)
                              reinterpret_cast<const unsigned char *>(seed.constData()));
     sodium_memzero(secretKey, sizeof secretKey);
     return QByteArray(reinterpret_cast<const char *>(publicKey), sizeof publicKey);
+}
+
+QByteArray readSeedFile(const QString &path, QString *error)
+{
+    constexpr int seedSize = 32;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error
+                = QStringLiteral("cannot read seed file \"%1\": %2").arg(path, file.errorString());
+        return QByteArray();
+    }
+    const QByteArray text = file.readAll().trimmed();
+    const QByteArray seed = QByteArray::fromHex(text);
+    if (text.size() != 2 * seedSize || seed.toHex() != text.toLower()) {
+        if (error)
+            *error = QStringLiteral("seed file \"%1\" must hold exactly 64 hexadecimal digits "
+                                    "(a 32-byte Ed25519 seed)")
+                         .arg(path);
+        return QByteArray();
+    }
+    return seed;
 }
