@@ -5,10 +5,8 @@
 #include "calibrationtable.h"
 #include "containerpacker.h"
 #include "influxserver.h"
-#include "instrument.h"
-#include "pseudoterminal.h"
 #include "signingkeys.h"
-#include "simulator.h"
+#include "simulatedinstrument.h"
 #include "testmain.h"
 #include "uuids.h"
 
@@ -33,30 +31,23 @@ struct Run
     QByteArray err;
 };
 
-// A simulated instrument with everything it receives and sends kept.
-struct Bench
+// The simulated instrument, powered up, with a short boot window and fixed noise.
+struct Bench : SimulatedInstrument
 {
-    std::unique_ptr<Simulator> simulator;
-    QByteArray received;
-    QByteArray sent;
-
     explicit Bench(InstrumentConfig config = InstrumentConfig())
+        : SimulatedInstrument(withDefaults(config))
+    {
+        start();
+    }
+
+    static InstrumentConfig withDefaults(InstrumentConfig config)
     {
         if (config.compat.isEmpty())
             config.compat = rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
         config.bootWindowMs = 30;
         config.seed = 3;
-        simulator.reset(new Simulator(config));
-        QString error;
-        if (!simulator->start(&error))
-            qFatal("%s", qPrintable(error));
-        QObject::connect(simulator->findChild<PseudoTerminal *>(), &PseudoTerminal::bytesReceived,
-                         [this](const QByteArray &bytes) { received += bytes; });
-        QObject::connect(simulator->instrument(), &Instrument::transmit,
-                         [this](const QByteArray &bytes) { sent += bytes; });
+        return config;
     }
-
-    QString port() const { return simulator->portName(); }
 };
 
 // Runs the program to its end while this process's event loop serves the instrument.
@@ -86,17 +77,6 @@ void writeFile(const QString &path, const QByteArray &contents)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(contents) < 0)
         qFatal("cannot write %s", qPrintable(path));
-}
-
-// The temperatures an instrument sent, in order.
-QList<QByteArray> sentTemperatures(const QByteArray &sent)
-{
-    QList<QByteArray> values;
-    for (const QByteArray &line : sent.split('\n')) {
-        if (line.startsWith("*T = "))
-            values.append(line.mid(5, line.indexOf(' ', 5) - 5));
-    }
-    return values;
 }
 
 // Whether `part` occurs in `whole` as one run, nothing left out in between.
@@ -259,7 +239,7 @@ void TestCli::uploadTable()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const CalibrationTable table = CalibrationTable::fromFileData(file.readAll());
     QCOMPARE(table.temperatures.size(), 71);
-    QCOMPARE(bench.simulator->instrument()->calibrationTable(),
+    QCOMPARE(bench.instrument()->calibrationTable(),
              CalibrationTable::encodePayload(QStringLiteral("D6068043"), table.temperatures,
                                              table.voltages));
     QVERIFY(bench.received.startsWith(opening + ":cal:erase\n:cal:write 0000 "));
@@ -297,7 +277,7 @@ void TestCli::upgrade()
         const Run run = runCli({"upgrade", bench.port(), container, "--yes"});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, QByteArray("Firmware upgraded to 1.6.0.0\n"));
-        QCOMPARE(bench.simulator->instrument()->firmwareVersion(), QStringLiteral("1.6.0.0"));
+        QCOMPARE(bench.instrument()->firmwareVersion(), QStringLiteral("1.6.0.0"));
     }
 
     InstrumentConfig config;
@@ -339,7 +319,7 @@ void TestCli::logCsv()
     }
     QVERIFY(logged.size() >= 2);
     // Every reading that arrived while the log ran, in order.
-    QVERIFY(containsRun(sentTemperatures(bench.sent), logged));
+    QVERIFY(containsRun(bench.temperaturesSent(), logged));
 }
 
 void TestCli::logLineProtocol()
@@ -413,7 +393,7 @@ void TestCli::logIntoInfluxDb()
     }
     // No reading in the middle is missing, also from the time the server was away.
     QList<double> sent;
-    for (const QByteArray &text : sentTemperatures(bench.sent))
+    for (const QByteArray &text : bench.temperaturesSent())
         sent.append(text.toDouble());
     QVERIFY(containsRun(sent, logged));
 }

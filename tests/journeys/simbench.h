@@ -1,12 +1,9 @@
 #ifndef RIMEGLASS_TESTS_SIMBENCH_H
 #define RIMEGLASS_TESTS_SIMBENCH_H
 
-// The real main window with the simulated instrument (in this process) in its port list;
-// what the instrument receives, sends and notes is kept.
+// The real main window against the simulated instrument (in this process).
 
-#include "instrument.h"
-#include "pseudoterminal.h"
-#include "simulator.h"
+#include "simulatedinstrument.h"
 #include "uuids.h"
 #include "windowdriver.h"
 #include "wirebytes.h"
@@ -50,40 +47,21 @@ inline QByteArray calibrationPayload(const QByteArray &name, const QByteArray &f
         + name.leftJustified(16, '\0', true) + points;
 }
 
-struct Bench
+// The real main window with the simulated instrument in its port list.
+struct Bench : SimulatedInstrument
 {
-    QByteArray received;
-    QByteArray sent;
-    QStringList notes;
-    std::unique_ptr<Simulator> simulator; // outlives the window
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MainWindow> window; // goes before the instrument
 
     explicit Bench(const InstrumentConfig &config)
-        : window(new MainWindow)
-    {
-        replaceInstrument(config);
-    }
-
-    Instrument *instrument() const { return simulator->instrument(); }
-
-    void replaceInstrument(const InstrumentConfig &config)
-    {
-        simulator.reset(new Simulator(config));
-        QObject::connect(instrument(), &Instrument::transmit,
-                         [this](const QByteArray &bytes) { sent += bytes; });
-        QObject::connect(instrument(), &Instrument::note,
-                         [this](const QString &text) { notes << text; });
-        QObject::connect(simulator->findChild<PseudoTerminal *>(), &PseudoTerminal::bytesReceived,
-                         [this](const QByteArray &bytes) { received += bytes; });
-    }
+        : SimulatedInstrument(config)
+        , window(new MainWindow)
+    { }
 
     // Starts the instrument, opens its port from the window and waits for the read-back.
     bool open()
     {
-        QString error;
-        if (!simulator->start(&error))
-            qFatal("%s", qPrintable(error));
-        window->addExtraPort(simulator->portName(), QStringLiteral("simulated instrument"));
+        start();
+        window->addExtraPort(port(), QStringLiteral("simulated instrument"));
         click(*window, "serialPortOpenButton");
         return waitUntil(
             [this] { return statusText(*window) == "Settings read from the instrument"; });

@@ -72,17 +72,6 @@ Settings savedSettings(const QString &statePath)
     return settings;
 }
 
-// The temperatures of the "*T = <kelvin> K" lines sent, as the tool should show them.
-QList<QByteArray> sentTemperatures(const QByteArray &sent)
-{
-    QList<QByteArray> values;
-    for (const QByteArray &line : sent.split('\n')) {
-        if (line.startsWith("*T = ") && line.endsWith(" K\r"))
-            values.append(line.mid(5, line.size() - 8));
-    }
-    return values;
-}
-
 } // namespace
 
 class TestJourneys : public QObject
@@ -131,7 +120,7 @@ private slots:
         bench.sent.clear();
         for (int i = 0; i < 3; ++i)
             bench.instrument()->sendTemperature();
-        const QList<QByteArray> sent = sentTemperatures(bench.sent);
+        const QList<QByteArray> sent = bench.temperaturesSent();
         QCOMPARE(sent.size(), 3);
         QVERIFY(waitUntil([&] { return curvePoints(window, "plotFrame").size() == 3; }));
         QCOMPARE(text(window, "temperatureValue"), QString::fromLatin1(sent.last() + " K"));
@@ -249,7 +238,7 @@ private slots:
             QVERIFY(
                 waitUntil([&] { return curvePoints(*bench.window, "plotFrame").size() == i + 1; }));
         }
-        const QList<QByteArray> kelvin = sentTemperatures(bench.sent);
+        const QList<QByteArray> kelvin = bench.temperaturesSent();
         const QString name = "SIM-000001_"
             + now.addMSecs(-1000).toLocalTime().toString(QStringLiteral("yyyy-MM-dd_HHmmss"))
             + ".csv";
