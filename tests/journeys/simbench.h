@@ -8,7 +8,6 @@
 #include "windowdriver.h"
 #include "wirebytes.h"
 
-#include <cmath>
 #include <memory>
 
 namespace simbench {
@@ -23,28 +22,6 @@ inline QByteArray firmwareImage(const QByteArray &version, int size, int seed = 
     while (image.size() < size)
         image.append(char(image.size() * 37 + seed));
     return image;
-}
-
-// Every line of exactly two numbers is a point, temperature first; stored as magic, count,
-// the name in 16 bytes, then millikelvin and microvolts, little-endian.
-inline QByteArray calibrationPayload(const QByteArray &name, const QByteArray &fileData, int *count)
-{
-    QByteArray points;
-    *count = 0;
-    for (const QByteArray &line : fileData.split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        bool temperatureOk = false;
-        bool voltageOk = false;
-        const double temperature = fields.value(0).toDouble(&temperatureOk);
-        const double voltage = fields.value(1).toDouble(&voltageOk);
-        if (fields.size() != 2 || !temperatureOk || !voltageOk)
-            continue;
-        points += wirebytes::littleEndian32(qint32(std::trunc(temperature * 1000.0)));
-        points += wirebytes::littleEndian32(qint32(std::trunc(voltage * 1000000.0)));
-        ++*count;
-    }
-    return QByteArray::fromHex("d441de05") + wirebytes::littleEndian32(*count)
-        + name.leftJustified(16, '\0', true) + points;
 }
 
 // The real main window with the simulated instrument in its port list.

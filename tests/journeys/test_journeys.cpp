@@ -2,6 +2,7 @@
 // of the instrument's faults during a transfer; each ends with what the operator sees and
 // what the instrument holds.
 
+#include "calibrationtable.h"
 #include "containerpacker.h"
 #include "recorder.h"
 #include "rimeglass-version.h"
@@ -167,10 +168,11 @@ private slots:
         click(*bench.window, "sensorUploadButton");
 
         QVERIFY(bench.noted("calibration table written to"));
-        int count = 0;
-        const QByteArray expected = calibrationPayload("D6068043", readFile(tablePath), &count);
-        QCOMPARE(count, 71);
-        QCOMPARE(bench.instrument()->calibrationTable().toHex(), expected.toHex());
+        const CalibrationTable table = CalibrationTable::fromFileData(readFile(tablePath));
+        QCOMPARE(table.temperatures.size(), 71);
+        QCOMPARE(bench.instrument()->calibrationTable().toHex(),
+                 CalibrationTable::encodePayload("D6068043", table.temperatures, table.voltages)
+                     .toHex());
         QVERIFY(waitUntil([&] { return shown(*bench.window, "progressBar") == "100"; }));
     }
 
@@ -399,7 +401,6 @@ void TestJourneys::transferFaults()
     }
 
     if (message.isEmpty()) {
-        int points = 0;
         const QString done = firmware ? "Firmware upgraded to 1.6.0.0"
                                       : "Calibration table \"Faulty\" uploaded, 20 points";
         QVERIFY(waitUntil([&] { return statusText(*bench.window) == done; }));
@@ -408,7 +409,9 @@ void TestJourneys::transferFaults()
             QCOMPARE(bench.instrument()->flash(), wirebytes::paddedWithFill(image));
         else
             QCOMPARE(bench.instrument()->calibrationTable(),
-                     calibrationPayload("Faulty", tableText, &points));
+                     CalibrationTable::encodePayload(
+                         "Faulty", CalibrationTable::fromFileData(tableText).temperatures,
+                         CalibrationTable::fromFileData(tableText).voltages));
         return;
     }
 
