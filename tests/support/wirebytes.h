@@ -2,7 +2,7 @@
 #define RIMEGLASS_TESTS_WIREBYTES_H
 
 // What the instrument ends up storing, worked out here independently of the tool:
-// little-endian fields, 0xFF fill, and payloads put back together from write lines.
+// little-endian fields, 0xFF fill, and images put back together from write lines.
 
 #include <QByteArray>
 #include <QList>
@@ -19,7 +19,6 @@ inline QByteArray littleEndian32(qint32 value)
     return bytes;
 }
 
-// The instrument stores in blocks of 8 bytes; fill bytes follow the payload.
 // What the tool wrote, cut into its commands: each line with its line feed, and each lone
 // ETX byte.
 inline QList<QByteArray> tokens(const QByteArray &bytes)
@@ -35,17 +34,19 @@ inline QList<QByteArray> tokens(const QByteArray &bytes)
     return all;
 }
 
+// The instrument stores in blocks of 8 bytes; fill bytes follow the payload.
 inline QByteArray paddedWithFill(const QByteArray &payload)
 {
     return payload + QByteArray((8 - payload.size() % 8) % 8, char(0xff));
 }
 
-// Puts the hex of every command matching `form` (offset in capture 1, hex in capture 2)
-// at its offset. Other commands are passed over. A chunk that does not follow the one
-// before it makes the result "chunk out of place".
-inline QByteArray reassembleWrites(const QList<QByteArray> &commands,
-                                   const QRegularExpression &form)
+// The image put together from the flash writes among `commands` (either boot-loader
+// dialect), each at its offset; a chunk that does not follow the one before it makes the
+// result "chunk out of place".
+inline QByteArray reassembleFlashWrites(const QList<QByteArray> &commands)
 {
+    static const QRegularExpression form(
+        QStringLiteral("^(?:@03|flash write) ([0-9a-f]{6}) ([0-9a-f]*)\n$"));
     QByteArray stored;
     for (const QByteArray &command : commands) {
         const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
@@ -56,21 +57,6 @@ inline QByteArray reassembleWrites(const QList<QByteArray> &commands,
         stored += QByteArray::fromHex(match.captured(2).toLatin1());
     }
     return stored;
-}
-
-inline QByteArray reassembleCalibrationWrites(const QList<QByteArray> &commands)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^:cal:write ([0-9a-f]{4}) ([0-9a-f]*)\n$"));
-    return reassembleWrites(commands, form);
-}
-
-// Either boot-loader dialect.
-inline QByteArray reassembleFlashWrites(const QList<QByteArray> &commands)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(?:@03|flash write) ([0-9a-f]{6}) ([0-9a-f]*)\n$"));
-    return reassembleWrites(commands, form);
 }
 
 } // namespace wirebytes
