@@ -163,18 +163,12 @@ void TestCli::commands_data()
         << QByteArray()
         << opening
             + ":relay1:temp 77.350\n:rs232:period 250\n:cal dt-670\n:rs485:period 0\n:save\n";
-    QTest::newRow("save") << QStringList{"save", "PORT"} << false << 0
-                          << QByteArray("Settings saved in the instrument\n") << QByteArray()
-                          << opening + ":save\n";
     QTest::newRow("out of range: nothing sent")
         << QStringList{"set", "PORT", "relay2-hysteresis=5", "relay1-temperature=2000"} << false
         << 5 << QByteArray()
         << QByteArray("rimeglass-cli: relay1-temperature: 2000 is out of range (0.1 to 1000 K); "
                       "nothing was sent.\n")
         << QByteArray();
-    QTest::newRow("unknown setting")
-        << QStringList{"set", "PORT", "colour=red"} << false << 5 << QByteArray()
-        << QByteArray("rimeglass-cli: unknown setting \"colour\"") << QByteArray();
     QTest::newRow("port not found")
         << QStringList{"identify", "/nonexistent/port"} << false << 3 << QByteArray()
         << QByteArray("rimeglass-cli: Cannot open /nonexistent/port") << QByteArray();

@@ -248,8 +248,6 @@ void TestDevice::parseTable_data()
                            << QByteArray();
     QTest::newRow("reset without its blank is free text")
         << QByteArray("*RESET") << none << QByteArray();
-    QTest::newRow("reset announcement with a parameter form")
-        << QByteArray("*RESET x = y") << QStringList{"reset"} << QByteArray();
     QTest::newRow("bootstrap, no reset pending")
         << QByteArray("*BOOTSTRAP 1.4") << none << QByteArray();
     QTest::newRow("management") << QByteArray("*MGMT") << none << QByteArray("*IDN?\n");
@@ -257,8 +255,6 @@ void TestDevice::parseTable_data()
         << QByteArray("*APP 1.7") << QStringList{"restarted"} << QByteArray("*IDN?\n");
     QTest::newRow("temperature") << QByteArray("*T = 293.150 K") << QStringList{"T 293.15"}
                                  << QByteArray();
-    QTest::newRow("temperature, negative exponent")
-        << QByteArray("*T = 1.5e-1 K") << QStringList{"T 0.15"} << QByteArray();
     QTest::newRow("temperature, letters") << QByteArray("*T = abc K") << none << QByteArray();
     QTest::newRow("temperature, not finite") << QByteArray("*T = nan K") << none << QByteArray();
     QTest::newRow("temperature, short line takes all after the prefix")
@@ -302,7 +298,6 @@ void TestDevice::versionCode_data()
     QTest::addColumn<uint>("code");
 
     QTest::newRow("1.3.9") << "1.3.9" << 0x01030900u;
-    QTest::newRow("1.4") << "1.4" << 0x01040000u;
     QTest::newRow("1.5.0.0") << "1.5.0.0" << 0x01050000u;
     QTest::newRow("component above 255 spills") << "1.4.256" << 0x01050000u;
     QTest::newRow("fifth component ignored") << "1.2.3.4.5" << 0x01020304u;
@@ -473,7 +468,6 @@ void TestDevice::adcCalibrationCommand_data()
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     QTest::newRow("0.5 V, 1.5") << 0.5 << 1.5 << QByteArray(":volt:cal 0007a120 01800000\n");
-    QTest::newRow("-0.25 V, 0.99") << -0.25 << 0.99 << QByteArray(":volt:cal fffc2f70 00fd70a3\n");
     QTest::newRow("reset") << 0.0 << 0.0 << QByteArray(":volt:cal 00000000 00000000\n");
     QTest::newRow("fraction of a microvolt truncates toward zero")
         << -0.0000015 << -1.0 << QByteArray(":volt:cal ffffffff ff000000\n");
