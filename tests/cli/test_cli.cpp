@@ -323,8 +323,8 @@ void TestCli::logLineProtocol()
     const Run run = runCli(
         {"log", bench.port(), "--format", "influx", "--tag", "site=lab 2", "--duration", "2.5"});
     QCOMPARE(run.exitCode, 0);
-    const QRegularExpression point(QStringLiteral(
-        "^temperature,serial=SIM-000001,model=ZURKD550,site=lab\\\\ 2 kelvin=(\\S+) \\d{19}$"));
+    const QRegularExpression point(QStringLiteral("^temperature,serial=SIM-000001,model=ZURKD550,"
+                                                  "site=lab\\\\ 2 kelvin=\\d+\\.\\d{3} \\d{19}$"));
     const QList<QByteArray> lines = run.out.trimmed().split('\n');
     QVERIFY(lines.size() >= 2);
     for (const QByteArray &line : lines)

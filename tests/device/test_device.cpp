@@ -196,6 +196,9 @@ void TestDevice::framing_data()
     QTest::newRow("joined across reads, LF of the pair alone")
         << QList<QByteArray>{"relay1:te", "mp = 300.000\r", "\n"}
         << QStringList{"param relay1:temp|300.000"};
+    QTest::newRow("line of the longest length kept")
+        << QList<QByteArray>{"k = " + QByteArray(64 * 1024 - 4, 'v') + "\n"}
+        << QStringList{"param k|" + QString(64 * 1024 - 4, 'v')};
     QTest::newRow("overlong line dropped, framing goes on")
         << QList<QByteArray>{QByteArray(70000, 'x') + "\r\nafter = 1\r\n"}
         << QStringList{"param after|1"};
