@@ -77,7 +77,6 @@ private slots:
     void summaryAndMonotonicity_data();
     void summaryAndMonotonicity();
 
-    void workedExample();
     void nameField_data();
     void nameField();
     void scaledValues_data();
@@ -259,16 +258,6 @@ void TestCalibrationTable::summaryAndMonotonicity()
 
     QCOMPARE(CurveFile::summary(temperatures, voltages), summary);
     QCOMPARE(CurveFile::monotonicityWarning(temperatures, voltages), warning);
-}
-
-void TestCalibrationTable::workedExample()
-{
-    const QByteArray payload
-        = CalibrationTable::encodePayload(QStringLiteral("Custom"), {300, 4.2}, {0.5, 1.6243});
-    QCOMPARE(payload.toHex(' '),
-             QByteArray("d4 41 de 05 02 00 00 00 43 75 73 74 6f 6d 00 00 "
-                        "00 00 00 00 00 00 00 00 e0 93 04 00 20 a1 07 00 "
-                        "68 10 00 00 ec c8 18 00"));
 }
 
 void TestCalibrationTable::nameField_data()

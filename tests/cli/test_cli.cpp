@@ -107,8 +107,6 @@ private slots:
     void logIntoInfluxDb();
 
 private:
-    QString writeContainer(const QByteArray &image);
-
     QTemporaryDir files;
     QByteArray seed;
 };
@@ -239,18 +237,6 @@ void TestCli::uploadTable()
     QVERIFY(bench.received.startsWith(opening + ":cal:erase\n:cal:write 0000 "));
 }
 
-QString TestCli::writeContainer(const QByteArray &image)
-{
-    ContainerPacker packer;
-    packer.setVersion(QStringLiteral("1.6.0.0"));
-    packer.setVendor(QStringLiteral("MORVA"));
-    packer.setModel(QStringLiteral("ZURKD550"));
-    packer.addImage(rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1), image);
-    const QString path = files.filePath(QStringLiteral("firmware.crp"));
-    writeFile(path, packer.pack(seed));
-    return path;
-}
-
 // The same question as the window's, answered by --yes; a silent step fails the transfer
 // with the window's words and its own exit status.
 void TestCli::upgrade()
@@ -259,7 +245,11 @@ void TestCli::upgrade()
         QSKIP("this build trusts another key than the development one");
     QByteArray image = "SIMFW 1.6.0.0";
     image += '\0' + QByteArray(400, 'x');
-    const QString container = writeContainer(image);
+    ContainerPacker packer;
+    packer.setVersion(QStringLiteral("1.6.0.0"));
+    packer.addImage(rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1), image);
+    const QString container = files.filePath(QStringLiteral("firmware.crp"));
+    writeFile(container, packer.pack(seed));
 
     {
         Bench bench;

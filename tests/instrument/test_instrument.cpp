@@ -69,7 +69,6 @@ private slots:
     void initTestCase();
     void recording_data();
     void recording();
-    void fullDevice();
 };
 
 // An empty command means the change is refused with the given text.
@@ -447,14 +446,6 @@ void TestInstrument::recording()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), contents.at(i));
     }
-}
-
-void TestInstrument::fullDevice()
-{
-    RecordingFile file;
-    QVERIFY(!file.open(QStringLiteral("/dev/full"), "time_utc,seconds,kelvin\n"));
-    QCOMPARE(file.errorText(), QStringLiteral("Cannot write /dev/full: No space left on device"));
-    QVERIFY(!file.isOpen());
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestInstrument)

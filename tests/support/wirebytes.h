@@ -1,12 +1,11 @@
 #ifndef RIMEGLASS_TESTS_WIREBYTES_H
 #define RIMEGLASS_TESTS_WIREBYTES_H
 
-// What the instrument ends up storing, worked out here independently of the tool:
-// little-endian fields, 0xFF fill, and images put back together from write lines.
+// Bytes on the wire worked out here independently of the tool: little-endian fields, 0xFF
+// fill, and the tool's output cut into its commands.
 
 #include <QByteArray>
 #include <QList>
-#include <QRegularExpression>
 
 namespace wirebytes {
 
@@ -38,25 +37,6 @@ inline QList<QByteArray> tokens(const QByteArray &bytes)
 inline QByteArray paddedWithFill(const QByteArray &payload)
 {
     return payload + QByteArray((8 - payload.size() % 8) % 8, char(0xff));
-}
-
-// The image put together from the flash writes among `commands` (either boot-loader
-// dialect), each at its offset; a chunk that does not follow the one before it makes the
-// result "chunk out of place".
-inline QByteArray reassembleFlashWrites(const QList<QByteArray> &commands)
-{
-    static const QRegularExpression form(
-        QStringLiteral("^(?:@03|flash write) ([0-9a-f]{6}) ([0-9a-f]*)\n$"));
-    QByteArray stored;
-    for (const QByteArray &command : commands) {
-        const QRegularExpressionMatch match = form.match(QString::fromLatin1(command));
-        if (!match.hasMatch())
-            continue;
-        if (match.captured(1).toInt(nullptr, 16) != stored.size())
-            return QByteArray("chunk out of place");
-        stored += QByteArray::fromHex(match.captured(2).toLatin1());
-    }
-    return stored;
 }
 
 } // namespace wirebytes
