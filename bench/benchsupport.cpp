@@ -13,14 +13,12 @@ namespace bench {
 namespace {
 
 FILE *debugSink = nullptr;
-bool debugSinkBuffered = false;
 
 void writeToSink(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
     std::fprintf(debugSink, "%s\n", line.constData());
-    if (!debugSinkBuffered)
-        std::fflush(debugSink);
+    std::fflush(debugSink);
 }
 
 double clockSeconds(clockid_t clock)
@@ -94,13 +92,6 @@ void discardDebugLog()
         debugSink = std::fopen("/dev/null", "w");
     if (debugSink)
         qInstallMessageHandler(writeToSink);
-}
-
-void setDebugLogBuffered(bool buffered)
-{
-    if (debugSink)
-        std::fflush(debugSink);
-    debugSinkBuffered = buffered;
 }
 
 double median(QVector<double> values)

@@ -35,9 +35,6 @@ bool resetPeakResident();
 // the table stays readable. With RIMEGLASS_BENCH_DEBUG_LOG set the log goes to
 // standard error as usual, for looking into a figure.
 void discardDebugLog();
-// Each line written on its own (one write(2), as Qt's handler writes to standard error)
-// or, buffered, in blocks of the stream's buffer size.
-void setDebugLogBuffered(bool buffered);
 
 double median(QVector<double> values);
 

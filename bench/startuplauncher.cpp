@@ -2,6 +2,7 @@
 // monotonic clock on entry and once the window's first frame has been painted and
 // flushed. bench_startup starts it and reads the two notes from standard output.
 
+#include "batcheddebugoutput.h"
 #include "benchsupport.h"
 #include "buildinfo.h"
 #include "mainwindow.h"
@@ -63,6 +64,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(BuildInfo::version());
 
     auto *application = new QApplication(argc, argv);
+    // The device link's debug lines, one per line received, go out in batches when standard
+    // error is not a terminal.
+    BatchedDebugOutput::install("rimeglass.device");
     auto *window = new MainWindow;
     new FirstFrameReporter(window, entered);
     window->show();

@@ -1,3 +1,4 @@
+#include "batcheddebugoutput.h"
 #include "buildinfo.h"
 #include "mainwindow.h"
 #include "terminationwatcher.h"
@@ -53,6 +54,9 @@ int main(int argc, char *argv[])
         return 0;
 
     auto *application = new QApplication(argc, argv);
+    // The device link's debug lines, one per line received, go out in batches when standard
+    // error is not a terminal.
+    BatchedDebugOutput::install("rimeglass.device");
     QGuiApplication::setDesktopFileName(QStringLiteral("rimeglass"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("rimeglass")));
     auto *window = new MainWindow;
