@@ -180,6 +180,11 @@ void TestCli::commands_data()
     QTest::newRow("missing argument")
         << QStringList{"set", "PORT"} << false << 2 << QByteArray()
         << QByteArray("rimeglass-cli: set takes PORT NAME=VALUE...") << QByteArray();
+    QTest::newRow("no duration") << QStringList{"log", "PORT", "--duration", "0"} << false << 2
+                                 << QByteArray()
+                                 << QByteArray(
+                                        "rimeglass-cli: --duration takes seconds, more than 0")
+                                 << QByteArray();
     QTest::newRow("empty table refused")
         << QStringList{"upload-table", "PORT", "EMPTY"} << false << 5
         << QByteArray("0 points read from EMPTY\n")

@@ -87,6 +87,9 @@ void TestInstrument::change_data()
     QTest::newRow("default state") << "relay2-default-state=On"
                                    << ":relay2:default 1\n"
                                    << "Relay 2 default state set to On";
+    QTest::newRow("default state off") << "relay1-default-state=off"
+                                       << ":relay1:default 0\n"
+                                       << "Relay 1 default state set to Off";
     QTest::newRow("custom sensor") << "sensor=Custom"
                                    << ":cal user\n"
                                    << "Sensor set to Custom";
@@ -318,6 +321,14 @@ void TestInstrument::recording_data()
         << QByteArrayList{header("SN/01:A")
                           + "2026-12-07T14:00:00.000Z,0.000,0.850\n# sensor: DT-400\n"
                             "2026-12-07T14:00:00.000Z,0.000,0.849\n"};
+    QTest::newRow("another instrument, another file")
+        << "rec" << QStringList{"at 2026-12-07T14:00:00Z", "id SN0001 DT-670", "start", "T 80",
+                                "at 2026-12-07T14:02:00Z", "id SN0002 DT-670", "T 78"}
+        << QStringList{"started %d/rec/SN0001_2026-12-07_160000.csv",
+                       "started %d/rec/SN0002_2026-12-07_160200.csv"}
+        << QStringList{"SN0001_2026-12-07_160000.csv", "SN0002_2026-12-07_160200.csv"}
+        << QByteArrayList{sn1Header + "2026-12-07T14:00:00.000Z,0.000,80.000\n",
+                          header("SN0002") + "2026-12-07T14:02:00.000Z,0.000,78.000\n"};
     QTest::newRow("automatic: a lost port that comes back keeps the file")
         << "rec" << QStringList{"auto", "at 2026-12-07T14:00:00Z", "id SN0001 DT-670", "T 80",
                                 "lost", "at 2026-12-07T14:01:00Z", "id SN0001 DT-670", "T 79"}
