@@ -50,11 +50,14 @@ struct Bench : SimulatedInstrument
     }
 };
 
-// Runs the program to its end while this process's event loop serves the instrument.
-Run runCli(const QStringList &arguments, int timeoutMs = 30000)
+// Runs the program to its end while this process's event loop serves the instrument; with
+// `terminateAfterMs`, the end is a SIGTERM then, as a script or Ctrl-C ends a log.
+Run runCli(const QStringList &arguments, int timeoutMs = 30000, int terminateAfterMs = -1)
 {
     QProcess process;
     process.start(QStringLiteral(RIMEGLASS_CLI), arguments);
+    if (terminateAfterMs >= 0)
+        QTimer::singleShot(terminateAfterMs, &process, &QProcess::terminate);
     QTimer tick; // wakes the wait to look at the deadline
     tick.start(50);
     const QDeadlineTimer deadline(timeoutMs);
@@ -286,7 +289,7 @@ void TestCli::logCsv()
     Bench bench;
     bench.simulator->setAutomaticOutputEnabled(true);
     const QString output = files.filePath(QStringLiteral("log.csv"));
-    const Run run = runCli({"log", bench.port(), "--output", output, "--duration", "2.5"});
+    const Run run = runCli({"log", bench.port(), "--output", output}, 30000, 2500);
     QCOMPARE(run.exitCode, 0);
 
     QFile file(output);
