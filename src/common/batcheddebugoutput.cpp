@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,10 +42,16 @@ void output(QtMsgType type, const QMessageLogContext &context, const QString &me
         b.previous(type, context, message);
         return;
     }
-    if (b.waiting.isEmpty())
+    const QCoreApplication *application = QCoreApplication::instance();
+    const bool onMainLoop = application && QThread::currentThread() == application->thread();
+    if (b.waiting.isEmpty()) {
         b.oldest.start();
+        // A quiet spell must not keep the last lines back.
+        if (onMainLoop)
+            QTimer::singleShot(maxWaitMs, application, &BatchedDebugOutput::flush);
+    }
     b.waiting += qFormatLogMessage(type, context, message).toLocal8Bit() + '\n';
-    if (b.waiting.size() >= maxWaitingBytes || b.oldest.elapsed() >= maxWaitMs)
+    if (!onMainLoop || b.waiting.size() >= maxWaitingBytes || b.oldest.elapsed() >= maxWaitMs)
         BatchedDebugOutput::flush();
 }
 
