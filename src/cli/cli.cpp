@@ -171,6 +171,15 @@ int Cli::connectClient(InstrumentClient &client, const QString &portName)
     return fail(client.noAnswer() ? NoAnswer : PortError, error);
 }
 
+int Cli::connectToSettings(InstrumentClient &client, const QString &portName)
+{
+    if (const int status = connectClient(client, portName))
+        return status;
+    if (client.device()->bootstrap)
+        return fail(RefusedInput, bootLoaderHasNoSettings());
+    return Success;
+}
+
 int Cli::usageError(const QString &text)
 {
     m_err << "rimeglass-cli: " << text << "\n"
@@ -281,11 +290,9 @@ int Cli::settings()
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
     InstrumentClient client(m_timeoutMs);
-    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+    if (const int status = connectToSettings(client, parser.positionalArguments().at(0)))
         return status;
     QString error;
-    if (client.device()->bootstrap)
-        return fail(RefusedInput, bootLoaderHasNoSettings());
     QMap<QString, QString> values;
     if (!client.readBack(&values, &error))
         return fail(NoAnswer, error);
@@ -326,11 +333,9 @@ int Cli::set()
     }
 
     InstrumentClient client(m_timeoutMs);
-    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+    if (const int status = connectToSettings(client, parser.positionalArguments().at(0)))
         return status;
     QString error;
-    if (client.device()->bootstrap)
-        return fail(RefusedInput, bootLoaderHasNoSettings());
     if (!client.send(commands, &error))
         return fail(PortError, error);
     for (const QString &confirmation : qAsConst(confirmations))

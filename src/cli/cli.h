@@ -45,6 +45,8 @@ private:
     bool parse(QCommandLineParser &parser, const QString &description,
                const QStringList &positionalNames);
     int connectClient(InstrumentClient &client, const QString &portName);
+    // connectClient(), refused for a boot loader, which has no settings.
+    int connectToSettings(InstrumentClient &client, const QString &portName);
     int usageError(const QString &text);
     int fail(int status, const QString &text);
     bool confirm(const QString &question);
