@@ -31,10 +31,10 @@ struct LogRun
 };
 
 // The simulated instrument, sending one reading every `periodMs` / `speed` milliseconds.
-class Instrument
+class SimulatorProgram
 {
 public:
-    Instrument(double speed, const char *period, int packetMs)
+    SimulatorProgram(double speed, const char *period, int packetMs)
     {
         m_process.start(QStringLiteral(RIMEGLASS_SIM),
                         {QStringLiteral("--period"), QLatin1String(period),
@@ -44,7 +44,7 @@ public:
         if (m_process.waitForReadyRead(10000))
             m_port = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }
-    ~Instrument()
+    ~SimulatorProgram()
     {
         m_process.terminate();
         m_process.waitForFinished(5000);
@@ -134,7 +134,7 @@ int main(int argc, char *argv[])
     // 10 ms at 7.2 times the speed: 720 readings a second, the line's limit. Each run
     // has an instrument of its own, fresh.
     const auto run = [](double speed, const char *period, int packetMs, const QStringList &output) {
-        Instrument instrument(speed, period, packetMs);
+        SimulatorProgram instrument(speed, period, packetMs);
         return instrument.port().isEmpty() ? LogRun() : logRun(instrument.port(), output);
     };
     const QString csv = home.filePath(QStringLiteral("log.csv"));

@@ -4,9 +4,9 @@
 #include "calibrationtable.h"
 #include "curvefile.h"
 #include "historyview.h"
-#include "instrument.h"
 #include "readinghistory.h"
 #include "settingsprotocol.h"
+#include "simulatedinstrument.h"
 #include "testmain.h"
 #include "windowdriver.h"
 #include "wirebytes.h"
@@ -640,13 +640,13 @@ private slots:
     {
         MainWindow window;
         PseudoTerminal peer;
-        Instrument instrument{InstrumentConfig()};
+        SimulatedInstrument instrument{InstrumentConfig()};
         peer.setResponder([&instrument](const QByteArray &token) {
             if (token.startsWith(":cal:"))
                 instrument.handleBytes(token);
             return QList<QByteArray>();
         });
-        QObject::connect(&instrument, &Instrument::transmit, &peer, &PseudoTerminal::send);
+        QObject::connect(&instrument, &SimulatedInstrument::transmit, &peer, &PseudoTerminal::send);
         openOn(window, peer);
         QVERIFY(writeFile(files.filePath("volts.txt"), "1.6243 4.2\n0.5 300\n"));
         answerNextFileDialog(files.filePath("volts.txt"));

@@ -5,8 +5,8 @@
 #include "calibrationtable.h"
 #include "containerpacker.h"
 #include "influxserver.h"
+#include "recordedsimulator.h"
 #include "signingkeys.h"
-#include "simulatedinstrument.h"
 #include "testmain.h"
 #include "uuids.h"
 
@@ -32,10 +32,10 @@ struct Run
 };
 
 // The simulated instrument, powered up, with a short boot window and fixed noise.
-struct Bench : SimulatedInstrument
+struct Bench : RecordedSimulator
 {
     explicit Bench(InstrumentConfig config = InstrumentConfig())
-        : SimulatedInstrument(withDefaults(config))
+        : RecordedSimulator(withDefaults(config))
     {
         start();
     }

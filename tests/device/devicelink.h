@@ -2,8 +2,8 @@
 #define RIMEGLASS_TESTS_DEVICELINK_H
 
 #include "device-serial.h"
-#include "instrument.h"
 #include "pseudoterminal.h"
+#include "simulatedinstrument.h"
 
 #include <QSerialPort>
 #include <QStringList>
@@ -48,13 +48,13 @@ struct DeviceLink
 
     // Puts the simulated instrument behind the port: every token the tool writes goes to
     // it, and its lines come back.
-    void attach(Instrument &instrument)
+    void attach(SimulatedInstrument &instrument)
     {
         peer.setResponder([&instrument](const QByteArray &token) {
             instrument.handleBytes(token);
             return QList<QByteArray>();
         });
-        QObject::connect(&instrument, &Instrument::transmit, &peer, &PseudoTerminal::send);
+        QObject::connect(&instrument, &SimulatedInstrument::transmit, &peer, &PseudoTerminal::send);
     }
 
     // Plays one instrument line and returns what the device wrote in answer.

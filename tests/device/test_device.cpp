@@ -4,7 +4,7 @@
 // table per transfer, normal and faulty.
 
 #include "devicelink.h"
-#include "instrument.h"
+#include "simulatedinstrument.h"
 #include "testmain.h"
 #include "uuids.h"
 #include "wirebytes.h"
@@ -481,7 +481,7 @@ void TestDevice::firmwareUpgrade()
     config.bootWindowMs = 10000;
     config.bootLoaderVersion = bootLoaderVersion;
     config.startInManagementMode = fromBootLoader;
-    Instrument instrument(config);
+    SimulatedInstrument instrument(config);
     DeviceLink link;
     link.attach(instrument);
     QSignalSpy finished(&link.device, &Device::transferFinished);
@@ -525,7 +525,7 @@ void TestDevice::firmwareUpgrade()
     QCOMPARE(link.takeEvents(), expectedEvents);
     QCOMPARE(finished.count(), 1);
 
-    QCOMPARE(instrument.mode(), Instrument::Mode::Application);
+    QCOMPARE(instrument.mode(), SimulatedInstrument::Mode::Application);
     QCOMPARE(link.device.upgradeState, -1);
     QVERIFY(link.device.transferData.isEmpty());
     QCOMPARE(link.device.resetPending, false);

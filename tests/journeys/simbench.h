@@ -3,7 +3,7 @@
 
 // The real main window against the simulated instrument (in this process).
 
-#include "simulatedinstrument.h"
+#include "recordedsimulator.h"
 #include "uuids.h"
 #include "windowdriver.h"
 #include "wirebytes.h"
@@ -25,12 +25,12 @@ inline QByteArray firmwareImage(const QByteArray &version, int size, int seed = 
 }
 
 // The real main window with the simulated instrument in its port list.
-struct Bench : SimulatedInstrument
+struct Bench : RecordedSimulator
 {
     std::unique_ptr<MainWindow> window; // goes before the instrument
 
     explicit Bench(const InstrumentConfig &config)
-        : SimulatedInstrument(config)
+        : RecordedSimulator(config)
         , window(new MainWindow)
     { }
 

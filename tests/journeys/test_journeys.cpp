@@ -209,7 +209,7 @@ private slots:
         QVERIFY(waitUntil([&] { return text(*bench.window, "versionValue") == "1.6.0.0"; }));
         const QByteArray written = wirebytes::paddedWithFill(revision2 ? image2 : image1);
         QCOMPARE(bench.instrument()->flash().toHex(), written.toHex());
-        QCOMPARE(bench.instrument()->mode(), Instrument::Mode::Application);
+        QCOMPARE(bench.instrument()->mode(), SimulatedInstrument::Mode::Application);
         QVERIFY(liveDevice(*bench.window)); // the restarts happened on the same open port
     }
 
@@ -346,7 +346,7 @@ void TestJourneys::transferFaults()
     // Pulled out right after its n-th write acknowledgement, the instrument's side of the line
     // closes.
     const QByteArray acknowledgement = firmware ? "*WRITE_OK" : "*cal-write-done";
-    QObject::connect(bench.instrument(), &Instrument::transmit, bench.window.get(), [&] {
+    QObject::connect(bench.instrument(), &SimulatedInstrument::transmit, bench.window.get(), [&] {
         if (fault == "vanish" && bench.sent.count(acknowledgement) == at)
             QTimer::singleShot(0, [&] { bench.simulator.reset(); });
     });
@@ -430,8 +430,9 @@ void TestJourneys::transferFaults()
         return;
     }
     // Kept in the boot loader by the tool, not left to start its old application.
-    QVERIFY(waitUntil([&] { return bench.instrument()->mode() != Instrument::Mode::BootWindow; }));
-    QCOMPARE(bench.instrument()->mode(), Instrument::Mode::Management);
+    QVERIFY(waitUntil(
+        [&] { return bench.instrument()->mode() != SimulatedInstrument::Mode::BootWindow; }));
+    QCOMPARE(bench.instrument()->mode(), SimulatedInstrument::Mode::Management);
     QCOMPARE(bench.instrument()->firmwareVersion(), QStringLiteral("1.5.2.0"));
     if (fault == "garble") {
         QVERIFY(!bench.received.contains("@02\n"));
@@ -446,7 +447,7 @@ void TestJourneys::transferFaults()
     QVERIFY(waitUntil([&] { return text(*bench.window, "versionValue") == "1.6.0.0"; }));
     QVERIFY(bench.received.contains("@02\n") && !bench.received.contains(":system:reset\n"));
     QCOMPARE(bench.instrument()->flash(), wirebytes::paddedWithFill(image));
-    QCOMPARE(bench.instrument()->mode(), Instrument::Mode::Application);
+    QCOMPARE(bench.instrument()->mode(), SimulatedInstrument::Mode::Application);
 }
 
 RIMEGLASS_TEST_MAIN(QApplication, TestJourneys)

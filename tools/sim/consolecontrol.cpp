@@ -1,13 +1,13 @@
 #include "consolecontrol.h"
 
-#include "instrument.h"
+#include "simulatedinstrument.h"
 
 #include <QSocketNotifier>
 #include <cerrno>
 #include <cmath>
 #include <unistd.h>
 
-ConsoleControl::ConsoleControl(Instrument *instrument, QObject *parent)
+ConsoleControl::ConsoleControl(SimulatedInstrument *instrument, QObject *parent)
     : QObject(parent)
     , m_instrument(instrument)
     , m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))

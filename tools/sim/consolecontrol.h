@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QString>
 
-class Instrument;
+class SimulatedInstrument;
 class QSocketNotifier;
 
 // Lines typed on standard input that change the world around the instrument:
@@ -16,7 +16,7 @@ class ConsoleControl : public QObject
     Q_OBJECT
 
 public:
-    ConsoleControl(Instrument *instrument, QObject *parent = nullptr);
+    ConsoleControl(SimulatedInstrument *instrument, QObject *parent = nullptr);
 
 signals:
     void reply(const QString &text);
@@ -25,7 +25,7 @@ private:
     void readInput();
     void handleCommand(const QByteArray &line);
 
-    Instrument *m_instrument;
+    SimulatedInstrument *m_instrument;
     QSocketNotifier *m_notifier;
     QByteArray m_buffer;
 };

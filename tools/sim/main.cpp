@@ -3,7 +3,7 @@
 
 #include "buildinfo.h"
 #include "consolecontrol.h"
-#include "instrument.h"
+#include "simulatedinstrument.h"
 #include "simulator.h"
 #include "simulatoroptions.h"
 #include "terminationwatcher.h"

@@ -121,8 +121,8 @@ void PseudoTerminal::settle(QIODevice *tool)
     const auto quiet = [&] {
         const bool toolReads = tool && tool->isOpen();
         pollfd ends[2] = {{m_master, POLLIN, 0}, {m_slave, POLLIN, 0}};
-        const bool pending = m_master >= 0
-            && (!m_pending.isEmpty() || ::poll(ends, toolReads ? 2 : 1, 0) > 0);
+        const bool pending
+            = m_master >= 0 && (!m_pending.isEmpty() || ::poll(ends, toolReads ? 2 : 1, 0) > 0);
         return !pending
             && (!toolReads || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
     };

@@ -1,7 +1,7 @@
 #include "simulator.h"
 
-#include "instrument.h"
 #include "pseudoterminal.h"
+#include "simulatedinstrument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -38,7 +38,7 @@ QString printable(const QByteArray &bytes)
 
 Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
     : QObject(parent)
-    , m_instrument(new Instrument(config, this))
+    , m_instrument(new SimulatedInstrument(config, this))
     , m_terminal(new PseudoTerminal(this))
     , m_outputTimer(new QTimer(this))
     , m_speed(config.speed)
@@ -47,11 +47,12 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
     m_terminal->setRecording(false);
     m_terminal->setUnreadLimit(maxUnreadBytes);
     connect(m_terminal, &PseudoTerminal::bytesReceived, this, &Simulator::logReceived);
-    connect(m_terminal, &PseudoTerminal::bytesReceived, m_instrument, &Instrument::handleBytes);
-    connect(m_instrument, &Instrument::transmit, this, &Simulator::logSent);
+    connect(m_terminal, &PseudoTerminal::bytesReceived, m_instrument,
+            &SimulatedInstrument::handleBytes);
+    connect(m_instrument, &SimulatedInstrument::transmit, this, &Simulator::logSent);
     if (config.packetMs > 0) {
         m_packetTimer = new QTimer(this);
-        connect(m_instrument, &Instrument::transmit, this,
+        connect(m_instrument, &SimulatedInstrument::transmit, this,
                 [this](const QByteArray &bytes) { m_packet += bytes; });
         connect(m_packetTimer, &QTimer::timeout, this, [this] {
             if (!m_packet.isEmpty())
@@ -59,11 +60,11 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
         });
         m_packetTimer->start(config.packetMs);
     } else {
-        connect(m_instrument, &Instrument::transmit, m_terminal, &PseudoTerminal::send);
+        connect(m_instrument, &SimulatedInstrument::transmit, m_terminal, &PseudoTerminal::send);
     }
-    connect(m_instrument, &Instrument::note, this, &Simulator::log);
+    connect(m_instrument, &SimulatedInstrument::note, this, &Simulator::log);
     connect(m_terminal, &PseudoTerminal::note, this, &Simulator::log);
-    connect(m_instrument, &Instrument::automaticOutputPeriodChanged, this,
+    connect(m_instrument, &SimulatedInstrument::automaticOutputPeriodChanged, this,
             &Simulator::updateOutputTimer);
     connect(m_outputTimer, &QTimer::timeout, this, &Simulator::sendAutomaticOutput);
 }

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-class Instrument;
+class SimulatedInstrument;
 class PseudoTerminal;
 class QTimer;
 
@@ -27,7 +27,7 @@ public:
     bool createLink(const QString &path, QString *error);
 
     QString portName() const;
-    Instrument *instrument() const { return m_instrument; }
+    SimulatedInstrument *instrument() const { return m_instrument; }
 
     // Temperature lines at the instrument's RS232 output period (off by default).
     void setAutomaticOutputEnabled(bool enabled);
@@ -43,7 +43,7 @@ private:
     void logReceived(const QByteArray &bytes);
     void logSent(const QByteArray &bytes);
 
-    Instrument *m_instrument;
+    SimulatedInstrument *m_instrument;
     PseudoTerminal *m_terminal;
     QTimer *m_outputTimer;
     double m_speed;

@@ -1,5 +1,5 @@
-#ifndef RIMEGLASS_SIM_INSTRUMENT_H
-#define RIMEGLASS_SIM_INSTRUMENT_H
+#ifndef RIMEGLASS_SIM_SIMULATEDINSTRUMENT_H
+#define RIMEGLASS_SIM_SIMULATEDINSTRUMENT_H
 
 #include "faultinjector.h"
 #include "instrumentconfig.h"
@@ -16,7 +16,7 @@ class QTimer;
 // it takes the bytes the tool writes and sends back, through transmit(), the lines the
 // real instrument would send (each ending in CR LF). It knows nothing of the transport,
 // so tests can feed it bytes directly or put it behind a pseudo-terminal.
-class Instrument : public QObject
+class SimulatedInstrument : public QObject
 {
     Q_OBJECT
 
@@ -28,7 +28,7 @@ public:
     };
     Q_ENUM(Mode)
 
-    explicit Instrument(const InstrumentConfig &config, QObject *parent = nullptr);
+    explicit SimulatedInstrument(const InstrumentConfig &config, QObject *parent = nullptr);
 
     // Loads the state file, when there is one. False, with the reason, when it is
     // unreadable or holds what the instrument would not accept.

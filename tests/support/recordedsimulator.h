@@ -1,8 +1,8 @@
-#ifndef RIMEGLASS_TESTS_SIMULATEDINSTRUMENT_H
-#define RIMEGLASS_TESTS_SIMULATEDINSTRUMENT_H
+#ifndef RIMEGLASS_TESTS_RECORDEDSIMULATOR_H
+#define RIMEGLASS_TESTS_RECORDEDSIMULATOR_H
 
-#include "instrument.h"
 #include "pseudoterminal.h"
+#include "simulatedinstrument.h"
 #include "simulator.h"
 
 #include <QStringList>
@@ -10,24 +10,24 @@
 
 // The simulated instrument, in this process, behind its pseudo-terminal; every byte it
 // receives and sends and every note it makes is kept.
-struct SimulatedInstrument
+struct RecordedSimulator
 {
     QByteArray received;
     QByteArray sent;
     QStringList notes;
     std::unique_ptr<Simulator> simulator;
 
-    explicit SimulatedInstrument(const InstrumentConfig &config) { replaceInstrument(config); }
+    explicit RecordedSimulator(const InstrumentConfig &config) { replaceInstrument(config); }
 
-    Instrument *instrument() const { return simulator->instrument(); }
+    SimulatedInstrument *instrument() const { return simulator->instrument(); }
     QString port() const { return simulator->portName(); }
 
     void replaceInstrument(const InstrumentConfig &config)
     {
         simulator.reset(new Simulator(config));
-        QObject::connect(instrument(), &Instrument::transmit,
+        QObject::connect(instrument(), &SimulatedInstrument::transmit,
                          [this](const QByteArray &bytes) { sent += bytes; });
-        QObject::connect(instrument(), &Instrument::note,
+        QObject::connect(instrument(), &SimulatedInstrument::note,
                          [this](const QString &text) { notes << text; });
         QObject::connect(simulator->findChild<PseudoTerminal *>(), &PseudoTerminal::bytesReceived,
                          [this](const QByteArray &bytes) { received += bytes; });

@@ -1,4 +1,4 @@
-#include "instrument.h"
+#include "simulatedinstrument.h"
 
 #include "statefile.h"
 #include "versiontext.h"
@@ -122,7 +122,7 @@ QString simulatedImageVersion(const QByteArray &image)
 
 } // namespace
 
-Instrument::Instrument(const InstrumentConfig &config, QObject *parent)
+SimulatedInstrument::SimulatedInstrument(const InstrumentConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
     , m_firmwareVersion(config.firmwareVersion)
@@ -134,12 +134,12 @@ Instrument::Instrument(const InstrumentConfig &config, QObject *parent)
 {
     m_bootWindow->setSingleShot(true);
     m_bootWindow->setInterval(config.bootWindowMs);
-    connect(m_bootWindow, &QTimer::timeout, this, &Instrument::endBootWindow);
+    connect(m_bootWindow, &QTimer::timeout, this, &SimulatedInstrument::endBootWindow);
     if (config.startInManagementMode)
         m_mode = Mode::Management;
 }
 
-bool Instrument::powerUp(QString *error)
+bool SimulatedInstrument::powerUp(QString *error)
 {
     if (!m_config.statePath.isEmpty()) {
         const StateFile state(m_config.statePath);
@@ -151,12 +151,12 @@ bool Instrument::powerUp(QString *error)
     return true;
 }
 
-int Instrument::automaticOutputPeriod() const
+int SimulatedInstrument::automaticOutputPeriod() const
 {
     return m_mode == Mode::Application ? m_settings.rs232Period() : 0;
 }
 
-void Instrument::handleBytes(const QByteArray &bytes)
+void SimulatedInstrument::handleBytes(const QByteArray &bytes)
 {
     for (const char byte : bytes) {
         if (byte == etx) {
@@ -184,7 +184,7 @@ void Instrument::handleBytes(const QByteArray &bytes)
     }
 }
 
-void Instrument::handleLine(const QByteArray &line)
+void SimulatedInstrument::handleLine(const QByteArray &line)
 {
     switch (m_mode) {
     case Mode::Application:
@@ -198,7 +198,7 @@ void Instrument::handleLine(const QByteArray &line)
     }
 }
 
-void Instrument::handleApplicationLine(const QByteArray &line)
+void SimulatedInstrument::handleApplicationLine(const QByteArray &line)
 {
     const bool reportsCompat = VersionText::code(m_firmwareVersion) >= VersionText::compatCode;
 
@@ -222,7 +222,7 @@ void Instrument::handleApplicationLine(const QByteArray &line)
         handleSettingCommand(line);
 }
 
-void Instrument::handleBootLoaderLine(const QByteArray &line)
+void SimulatedInstrument::handleBootLoaderLine(const QByteArray &line)
 {
     const bool shortCodes
         = VersionText::code(m_config.bootLoaderVersion) >= VersionText::compatCode;
@@ -247,7 +247,7 @@ void Instrument::handleBootLoaderLine(const QByteArray &line)
         sendError("unknown command");
 }
 
-void Instrument::handleSettingCommand(const QByteArray &line)
+void SimulatedInstrument::handleSettingCommand(const QByteArray &line)
 {
     if (!line.startsWith(':') || line.size() < 2) {
         sendError("unknown command");
@@ -285,7 +285,7 @@ void Instrument::handleSettingCommand(const QByteArray &line)
     }
 }
 
-void Instrument::handleVoltageCommand(const QByteArray &line)
+void SimulatedInstrument::handleVoltageCommand(const QByteArray &line)
 {
     if (VersionText::code(m_firmwareVersion) < VersionText::voltageCode) {
         sendError("unknown command");
@@ -325,14 +325,14 @@ void Instrument::handleVoltageCommand(const QByteArray &line)
     }
 }
 
-void Instrument::sendLine(const QByteArray &line)
+void SimulatedInstrument::sendLine(const QByteArray &line)
 {
     if (m_faults.silent())
         return;
     emit transmit(m_faults.garbled(line) + "\r\n");
 }
 
-void Instrument::sendAcknowledgement(const QByteArray &line)
+void SimulatedInstrument::sendAcknowledgement(const QByteArray &line)
 {
     const QString text = QString::fromLatin1(line);
     switch (m_faults.acknowledgement()) {
@@ -354,13 +354,13 @@ void Instrument::sendAcknowledgement(const QByteArray &line)
     }
 }
 
-void Instrument::sendError(const QByteArray &reason)
+void SimulatedInstrument::sendError(const QByteArray &reason)
 {
     // Never echoes the command: a command text holding " = " would read as a report.
     sendLine("*ERROR " + reason);
 }
 
-void Instrument::sendIdentification()
+void SimulatedInstrument::sendIdentification()
 {
     const bool bootLoader = m_mode == Mode::Management;
     const QByteArray model = bootLoader ? bootLoaderModel : applicationModel;
@@ -372,12 +372,12 @@ void Instrument::sendIdentification()
     sendLine(vendor + ',' + model + ',' + m_config.serialNumber.toLatin1() + ',' + version);
 }
 
-void Instrument::sendCompat()
+void SimulatedInstrument::sendCompat()
 {
     sendLine("*COMPAT = " + m_config.compat.toHex());
 }
 
-void Instrument::reset()
+void SimulatedInstrument::reset()
 {
     // Whatever was not saved is lost, as is a calibration table not yet committed.
     m_settings = m_saved;
@@ -393,7 +393,7 @@ void Instrument::reset()
     m_bootWindow->start();
 }
 
-void Instrument::endBootWindow()
+void SimulatedInstrument::endBootWindow()
 {
     if (m_mode != Mode::BootWindow)
         return;
@@ -408,7 +408,7 @@ void Instrument::endBootWindow()
     }
 }
 
-void Instrument::startApplication()
+void SimulatedInstrument::startApplication()
 {
     m_mode = Mode::Application;
     m_settings = m_saved;
@@ -416,7 +416,7 @@ void Instrument::startApplication()
     announceOutputPeriod();
 }
 
-void Instrument::enterManagementMode()
+void SimulatedInstrument::enterManagementMode()
 {
     m_bootWindow->stop();
     m_mode = Mode::Management;
@@ -424,7 +424,7 @@ void Instrument::enterManagementMode()
     announceOutputPeriod();
 }
 
-void Instrument::announceOutputPeriod()
+void SimulatedInstrument::announceOutputPeriod()
 {
     const int period = automaticOutputPeriod();
     if (period == m_announcedPeriod)
@@ -433,7 +433,7 @@ void Instrument::announceOutputPeriod()
     emit automaticOutputPeriodChanged(period);
 }
 
-void Instrument::sendTemperature()
+void SimulatedInstrument::sendTemperature()
 {
     if (m_mode != Mode::Application)
         return;
@@ -442,21 +442,21 @@ void Instrument::sendTemperature()
     sendLine("*T = " + QByteArray::number(m_curve.reading(m_seconds), 'f', 3) + " K");
 }
 
-void Instrument::save()
+void SimulatedInstrument::save()
 {
     m_saved = m_settings;
     if (!writeState())
         sendError("settings not saved");
 }
 
-void Instrument::eraseCalibrationStore()
+void SimulatedInstrument::eraseCalibrationStore()
 {
     m_calibrationPending.clear();
     m_calibrationErased = true;
     sendAcknowledgement("*cal-erase-done");
 }
 
-void Instrument::writeCalibrationStore(const QByteArray &argument)
+void SimulatedInstrument::writeCalibrationStore(const QByteArray &argument)
 {
     int offset = 0;
     QByteArray data;
@@ -472,7 +472,7 @@ void Instrument::writeCalibrationStore(const QByteArray &argument)
     }
 }
 
-void Instrument::commitCalibrationStore()
+void SimulatedInstrument::commitCalibrationStore()
 {
     if (!m_calibrationErased) {
         sendError("calibration store not erased");
@@ -496,14 +496,14 @@ void Instrument::commitCalibrationStore()
     sendAcknowledgement("*cal-commit-done");
 }
 
-void Instrument::eraseFlash()
+void SimulatedInstrument::eraseFlash()
 {
     m_flash.clear();
     m_flashErased = true;
     sendAcknowledgement("*ERASE_OK");
 }
 
-void Instrument::writeFlash(const QByteArray &argument)
+void SimulatedInstrument::writeFlash(const QByteArray &argument)
 {
     int offset = 0;
     QByteArray data;
@@ -531,12 +531,12 @@ void Instrument::writeFlash(const QByteArray &argument)
     sendAcknowledgement("*WRITE_OK");
 }
 
-bool Instrument::hasApplication() const
+bool SimulatedInstrument::hasApplication() const
 {
     return !m_flashErased || !m_flash.isEmpty();
 }
 
-void Instrument::boot()
+void SimulatedInstrument::boot()
 {
     if (!hasApplication()) {
         sendError("no application image");
@@ -547,7 +547,7 @@ void Instrument::boot()
     startApplication();
 }
 
-void Instrument::adoptWrittenImage()
+void SimulatedInstrument::adoptWrittenImage()
 {
     m_flashErased = false;
     writeDump(m_config.flashDumpPath, m_flash, QStringLiteral("flash image"));
@@ -563,13 +563,13 @@ void Instrument::adoptWrittenImage()
     }
 }
 
-qint32 Instrument::measuredMicrovolts() const
+qint32 SimulatedInstrument::measuredMicrovolts() const
 {
     return saturatedInt32(m_config.adcGain * m_config.inputVoltage * 1e6
                           + m_config.adcOffsetMicrovolts);
 }
 
-bool Instrument::writeState()
+bool SimulatedInstrument::writeState()
 {
     if (m_config.statePath.isEmpty())
         return true;
@@ -582,7 +582,8 @@ bool Instrument::writeState()
     return true;
 }
 
-void Instrument::writeDump(const QString &path, const QByteArray &bytes, const QString &what)
+void SimulatedInstrument::writeDump(const QString &path, const QByteArray &bytes,
+                                    const QString &what)
 {
     if (path.isEmpty())
         return;
