@@ -1,6 +1,7 @@
 #include "device-serial.h"
 
 #include "uuids.h"
+#include "versiontext.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -24,9 +25,9 @@ namespace {
 
 // Highest version code still below 1.4.0.0: such instruments cannot report their
 // hardware revision, and their boot loader speaks the text dialect.
-constexpr quint32 lastVersionBefore1_4 = 0x103ffff;
+constexpr quint32 lastVersionBefore1_4 = rimeglass::VersionText::compatCode - 1;
 // Highest version code still below 1.5.0.0: such instruments know no voltage queries.
-constexpr quint32 lastVersionBefore1_5 = 0x104ffff;
+constexpr quint32 lastVersionBefore1_5 = rimeglass::VersionText::voltageCode - 1;
 
 constexpr int calibrationChunkSize = 48;
 constexpr int firmwareChunkSize = 112;
@@ -52,19 +53,6 @@ QByteArray paddedToMultipleOf8(const QByteArray &payload)
 {
     const int fill = (8 - payload.size() % 8) % 8;
     return payload + QByteArray(fill, char(0xff));
-}
-
-// a.b.c.d packed as a<<24 | b<<16 | c<<8 | d. Components are not masked: one above 255
-// spills into the next higher one, as the instrument's own comparison does.
-quint32 versionCodeOf(const QString &version)
-{
-    const QStringList parts = version.split(QLatin1Char('.'), Qt::KeepEmptyParts);
-    quint32 code = 0;
-    for (int i = 0; i < 4; ++i) {
-        const quint32 component = i < parts.size() ? parts.at(i).toUInt(nullptr, 10) : 0;
-        code |= component << (8 * (3 - i));
-    }
-    return code;
 }
 
 // True when QDebug would quote the text as it is: printable ASCII without a quote or a
@@ -351,7 +339,7 @@ void Device::handleIdentification(const QString &text)
         model = fields.at(1);
         serialNumber = fields.at(2);
         version = fields.at(3);
-        versionCode = versionCodeOf(version);
+        versionCode = rimeglass::VersionText::code(version);
         identifyRecognisedModel();
     }
 

@@ -117,7 +117,7 @@ QString simulatedImageVersion(const QByteArray &image)
     if (nul < 0 || nul - tag.size() > 15)
         return QString();
     const QString version = QString::fromLatin1(image.mid(tag.size(), nul - tag.size()));
-    return VersionText::isValid(version) ? version : QString();
+    return rimeglass::VersionText::isWellFormed(version) ? version : QString();
 }
 
 } // namespace
@@ -200,7 +200,8 @@ void SimulatedInstrument::handleLine(const QByteArray &line)
 
 void SimulatedInstrument::handleApplicationLine(const QByteArray &line)
 {
-    const bool reportsCompat = VersionText::code(m_firmwareVersion) >= VersionText::compatCode;
+    const bool reportsCompat
+        = rimeglass::VersionText::code(m_firmwareVersion) >= rimeglass::VersionText::compatCode;
 
     if (line.toLower() == "*idn?")
         sendIdentification();
@@ -224,8 +225,8 @@ void SimulatedInstrument::handleApplicationLine(const QByteArray &line)
 
 void SimulatedInstrument::handleBootLoaderLine(const QByteArray &line)
 {
-    const bool shortCodes
-        = VersionText::code(m_config.bootLoaderVersion) >= VersionText::compatCode;
+    const bool shortCodes = rimeglass::VersionText::code(m_config.bootLoaderVersion)
+        >= rimeglass::VersionText::compatCode;
 
     if (line.toLower() == "*idn?")
         sendIdentification();
@@ -287,7 +288,7 @@ void SimulatedInstrument::handleSettingCommand(const QByteArray &line)
 
 void SimulatedInstrument::handleVoltageCommand(const QByteArray &line)
 {
-    if (VersionText::code(m_firmwareVersion) < VersionText::voltageCode) {
+    if (rimeglass::VersionText::code(m_firmwareVersion) < rimeglass::VersionText::voltageCode) {
         sendError("unknown command");
         return;
     }

@@ -156,12 +156,12 @@ bool SimulatorOptions::parse(const QStringList &arguments)
         config.serialNumber = serial;
     }
     if (isSet("firmware-version")) {
-        if (!VersionText::isValid(value("firmware-version")))
+        if (!rimeglass::VersionText::isWellFormed(value("firmware-version")))
             return invalid("firmware-version", QStringLiteral("a version such as 1.5.2.0"));
         config.firmwareVersion = value("firmware-version");
     }
     if (isSet("bootloader-version")) {
-        if (!VersionText::isValid(value("bootloader-version")))
+        if (!rimeglass::VersionText::isWellFormed(value("bootloader-version")))
             return invalid("bootloader-version", QStringLiteral("a version such as 1.4.0.0"));
         config.bootLoaderVersion = value("bootloader-version");
     }
