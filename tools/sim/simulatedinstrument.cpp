@@ -20,7 +20,6 @@ const QByteArray bootLoaderModel("ZURKD550-BS");
 constexpr int maxLineLength = 1024;
 // Longest chunk one write command may carry.
 constexpr int maxChunkBytes = 256;
-constexpr int calibrationStoreSize = 4096;
 
 constexpr quint32 calibrationMagic = 0x05de41d4;
 constexpr int calibrationHeaderSize = 24;
@@ -474,7 +473,7 @@ void SimulatedInstrument::writeCalibrationStore(const QByteArray &argument)
         sendError("calibration store not erased");
     } else if (!parseWrite(argument, offset, data)) {
         sendError("bad write command");
-    } else if (qint64(offset) + data.size() > calibrationStoreSize) {
+    } else if (qint64(offset) + data.size() > calibrationStoreBytes) {
         sendError("write outside the calibration store");
     } else {
         place(m_calibrationPending, offset, data);

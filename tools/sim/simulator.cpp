@@ -55,6 +55,7 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
         connect(m_instrument, &SimulatedInstrument::transmit, this,
                 [this](const QByteArray &bytes) { m_packet += bytes; });
         connect(m_packetTimer, &QTimer::timeout, this, [this] {
+            m_lastPacketBytes = m_packet.size();
             if (!m_packet.isEmpty())
                 m_terminal->send(std::exchange(m_packet, QByteArray()));
         });
@@ -138,7 +139,8 @@ void Simulator::sendAutomaticOutput()
     // whole interval.
     const qint64 due = qint64(m_outputClock.nsecsElapsed() / 1e6 / m_outputIntervalMs + 0.5);
     for (; m_outputsDue < due; ++m_outputsDue) {
-        if (m_terminal->unreadByTool() <= maxUnreadForOutput)
+        // A packet just handed over and not read yet is no lag.
+        if (m_terminal->unreadByTool() <= maxUnreadForOutput + m_lastPacketBytes)
             m_instrument->sendTemperature();
     }
 }

@@ -55,6 +55,7 @@ private:
     qint64 m_outputsDue = 0;
     QTimer *m_packetTimer = nullptr;
     QByteArray m_packet;
+    int m_lastPacketBytes = 0;
     bool m_automaticOutput = false;
     bool m_trafficLogged = false;
     QString m_linkPath;
