@@ -481,8 +481,8 @@ void printRows(const FleetResult &result)
         QStringLiteral("flat (≤ +1 MiB)"), bench::verdict(growth <= flatBytes));
 
     bench::printRow(figure,
-                    QStringLiteral("%1: meanwhile on the same machine, the simulators together; "
-                                   "influxd %2")
+                    QStringLiteral("%1: the rest meanwhile on this machine: the simulators "
+                                   "together (influxd %2)")
                         .arg(fleet,
                              result.serverCpu < 0 ? QStringLiteral("not measured")
                                                   : percent(result.serverCpu / seconds)
