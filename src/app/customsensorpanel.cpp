@@ -55,7 +55,6 @@ CustomSensorPanel::CustomSensorPanel(QWidget *form, QSettings *store)
     connect(formChild<QPushButton>(form, "sensorExportButton"), &QPushButton::clicked, this,
             &CustomSensorPanel::exportTable);
     setConnected(false);
-    setInstrumentIdentified(false);
 }
 
 void CustomSensorPanel::setUpPlot(QWidget *frame)
@@ -88,6 +87,8 @@ void CustomSensorPanel::setConnected(bool connected)
 {
     m_connected = connected;
     m_uploadButton->setEnabled(connected);
+    if (!connected)
+        setInstrumentIdentified(false);
 }
 
 void CustomSensorPanel::setInstrumentIdentified(bool identified)

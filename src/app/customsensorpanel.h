@@ -29,7 +29,7 @@ public slots:
     void exportTable();
     void upload();
     void setConnected(bool connected);
-    // Upload is explained while no instrument has identified itself.
+    // Upload is explained while no instrument has identified itself on the open port.
     void setInstrumentIdentified(bool identified);
 
 signals:

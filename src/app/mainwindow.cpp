@@ -7,7 +7,6 @@
 #include "rimeglass-version.h"
 #include "settingsprotocol.h"
 #include "settingsstorerepair.h"
-#include "transferreport.h"
 #include "ui_mainwindow.h"
 
 #include <QDateTime>
@@ -83,10 +82,7 @@ void MainWindow::connectPanels()
     connect(m_transfer, &TransferPanel::statusMessage, status, &QStatusBar::showMessage);
     connect(m_recording, &RecordingPanel::statusMessage, status, &QStatusBar::showMessage);
 
-    connect(m_portChooser, &PortChooserPanel::openRequested, this,
-            [this](const QString &name) { openPort(name, true); });
-    connect(m_portChooser, &PortChooserPanel::reopenRequested, this,
-            [this](const QString &name) { openPort(name, false); });
+    connect(m_portChooser, &PortChooserPanel::openRequested, this, &MainWindow::openPort);
     connect(m_portChooser, &PortChooserPanel::closeRequested, this, &MainWindow::closePort);
     connect(m_settings, &SettingsPanel::sensorNameChanged, m_recording, &RecordingPanel::setSensor);
     connect(m_settings, &SettingsPanel::outputPeriodChanged, m_readout,
@@ -124,10 +120,10 @@ void MainWindow::aboutTriggered()
                                 BuildInfo::firmwareKeyFingerprint()));
 }
 
-bool MainWindow::openPort(const QString &name, bool reportFailure)
+void MainWindow::openPort(const QString &name)
 {
     if (m_device)
-        return false;
+        return;
     qDebug() << "Opening port" << name << "...";
     m_device = new Device(this);
     if (!m_device->openPort(name)) {
@@ -136,16 +132,14 @@ bool MainWindow::openPort(const QString &name, bool reportFailure)
         m_device->close();
         m_device->deleteLater();
         m_device = nullptr;
-        if (reportFailure)
-            m_portChooser->showOpenFailure(reason);
-        return false;
+        m_portChooser->showOpenFailure(reason);
+        return;
     }
 
     m_announceReadBack = true;
     setPanelsConnected(true);
     m_portChooser->showOpened(name);
     connectDevice();
-    return true;
 }
 
 // The link reports through its signals; the panels' requests go to it while it is open.
@@ -158,11 +152,7 @@ void MainWindow::connectDevice()
     connect(m_device, &Device::progress, this, &MainWindow::deviceProgress);
     connect(m_device, &Device::parameterReceived, this, &MainWindow::deviceParameterReceived);
     connect(m_device, &Device::transferFinished, m_transfer, &TransferPanel::showFinished);
-    connect(m_device, &Device::transferFailed, m_transfer,
-            [this](const Device::TransferFailureReport &report) {
-                m_transfer->showFailed(TransferReport::title(report.transfer),
-                                       TransferReport::failureText(report));
-            });
+    connect(m_device, &Device::transferFailed, m_transfer, &TransferPanel::showFailed);
     connect(m_device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
 
     connect(m_settings, &SettingsPanel::commandRequested, m_device, &Device::serialSendCommand);
@@ -217,10 +207,6 @@ void MainWindow::discardDevice()
 
 void MainWindow::setPanelsConnected(bool connected)
 {
-    if (!connected) {
-        m_upgrade->forgetIdentity();
-        m_customSensor->setInstrumentIdentified(false);
-    }
     m_settings->setConnected(connected);
     m_customSensor->setConnected(connected);
     m_voltage->setConnected(connected);
@@ -284,19 +270,19 @@ void MainWindow::deviceParameterReceived(const QString &key, const QString &valu
 void MainWindow::getParameters()
 {
     qDebug() << "getParameters(): getParametersStage =" << m_getParametersStage;
-    if (m_getParametersStage < 0
-        || m_getParametersStage >= SettingsProtocol::readBackStageCount()) {
-        // Only the read-back that follows an Open is announced: after a restart (the end
-        // of an upgrade) the transfer's outcome stays on show.
-        if (m_getParametersStage == SettingsProtocol::readBackStageCount() && m_announceReadBack) {
-            m_announceReadBack = false;
-            statusBar()->showMessage(tr("Settings read from the instrument"));
-        }
-        m_getParametersStage = -1;
+    const int stages = SettingsProtocol::readBackStageCount();
+    if (m_getParametersStage >= 0 && m_getParametersStage < stages) {
+        if (m_device)
+            m_device->serialSendCommand(SettingsProtocol::readBackQuery(m_getParametersStage));
         return;
     }
-    if (m_device)
-        m_device->serialSendCommand(SettingsProtocol::readBackQuery(m_getParametersStage));
+    // Only the read-back that follows an Open is announced: after a restart (the end of
+    // an upgrade) the transfer's outcome stays on show.
+    if (m_getParametersStage == stages && m_announceReadBack) {
+        m_announceReadBack = false;
+        statusBar()->showMessage(tr("Settings read from the instrument"));
+    }
+    m_getParametersStage = -1;
 }
 
 void MainWindow::startTransfer(bool started, const QString &successText)

@@ -18,9 +18,8 @@ class HistoryView;
 class QSettings;
 class Ui_MainWindow;
 
-// The one window. It builds the form, puts a panel over each part of it, opens the
-// instrument's link on the chosen port and connects the link and the panels; what each
-// part of the form does is its panel's.
+// The one window: it builds the form, puts a panel over each part of it, opens the link
+// on the chosen port and connects the link and the panels. Each part is its panel's.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -35,6 +34,7 @@ public:
     {
         m_portChooser->addExtraPort(portName, description);
     }
+    // The readout's staleness (ReadoutPanel).
     qint64 staleReadoutLimitMs() const { return m_readout->staleReadoutLimitMs(); }
     void showReadoutAge(qint64 ageMs) { m_readout->showReadoutAge(ageMs); }
 
@@ -74,7 +74,7 @@ public slots:
     void firmwareUpgradeButtonClicked() { m_upgrade->upgrade(); }
     void adcCalibrationR1MeasureButtonClicked() { m_voltage->measurePoint1(); }
     void adcCalibrationR2MeasureButtonClicked() { m_voltage->measurePoint2(); }
-    void adcCalibrationValueChanged(double) { m_voltage->realVoltagesChanged(); }
+    void adcCalibrationValueChanged(double value) { m_voltage->realVoltageChanged(value); }
     void adcCalibrationRealMasureButtonClicked() { m_voltage->measureCalibrated(); }
     void adcCalibrationButtonClicked() { m_voltage->calibrate(); }
     void adcCalibrationResetButtonClicked() { m_voltage->resetCalibration(); }
@@ -91,7 +91,7 @@ public slots:
 
 private:
     void connectPanels();
-    bool openPort(const QString &name, bool reportFailure);
+    void openPort(const QString &name);
     void connectDevice();
     void closePort();
     void portErrorOccurred(QSerialPort::SerialPortError error);

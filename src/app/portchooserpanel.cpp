@@ -137,6 +137,8 @@ void PortChooserPanel::showOpened(const QString &portName)
 
 void PortChooserPanel::showOpenFailure(const QString &reason)
 {
+    if (isWaitingForPort())
+        return;
     emit statusMessage(reason, 0);
     m_portCombo->setToolTip(reason);
 }
@@ -174,7 +176,7 @@ void PortChooserPanel::lookForLostPort()
     // A port that is listed again may still refuse to open for a moment; the next look
     // tries again.
     if (SerialPortLinks::isPresent(m_awaitedPortName))
-        emit reopenRequested(m_awaitedPortName);
+        emit openRequested(m_awaitedPortName);
 }
 
 void PortChooserPanel::stopWaitingForPort()

@@ -45,6 +45,8 @@ public slots:
 
     // `portName` is open: it is remembered, and the bar offers Close only.
     void showOpened(const QString &portName);
+    // Why the port could not be opened; not told while a lost port is waited for, whose
+    // next look tries again.
     void showOpenFailure(const QString &reason);
     void showClosed();
     // The open port went away: the bar keeps Close and looks for the port once a
@@ -52,10 +54,8 @@ public slots:
     void showPortLost();
 
 signals:
+    // Open pressed, or the lost port listed again.
     void openRequested(const QString &portName);
-    // The lost port is listed again; a failure to open it is not reported, the next
-    // look tries again.
-    void reopenRequested(const QString &portName);
     // Close pressed, or another port chosen while a lost one was waited for.
     void closeRequested();
     void statusMessage(const QString &text, int timeoutMs);

@@ -1,6 +1,7 @@
 #include "transferpanel.h"
 
 #include "formchild.h"
+#include "transferreport.h"
 
 #include <QMessageBox>
 #include <QProgressBar>
@@ -50,8 +51,10 @@ void TransferPanel::showFinished()
     emit statusMessage(m_successText, 0);
 }
 
-void TransferPanel::showFailed(const QString &title, const QString &text)
+void TransferPanel::showFailed(const Device::TransferFailureReport &report)
 {
+    const QString title = TransferReport::title(report.transfer);
+    const QString text = TransferReport::failureText(report);
     m_cancelButton->setEnabled(false);
     // The bar keeps how far it got, marked as failed rather than left frozen.
     m_progressBar->setFormat(tr("Failed at %p%"));

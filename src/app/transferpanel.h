@@ -1,6 +1,8 @@
 #ifndef RIMEGLASS_TRANSFERPANEL_H
 #define RIMEGLASS_TRANSFERPANEL_H
 
+#include "device-serial.h"
+
 #include <QObject>
 #include <QString>
 
@@ -27,7 +29,7 @@ public slots:
     // `state` of `stateMax` steps done; a total of zero or less counts as done.
     void showProgress(int state, int stateMax);
     void showFinished();
-    void showFailed(const QString &title, const QString &text);
+    void showFailed(const Device::TransferFailureReport &report);
     void setConnected(bool connected);
 
 signals:

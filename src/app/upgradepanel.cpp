@@ -31,7 +31,6 @@ UpgradePanel::UpgradePanel(QWidget *form, QSettings *store)
 {
     setObjectName(QStringLiteral("upgradePanel"));
     connect(m_upgradeButton, &QPushButton::clicked, this, &UpgradePanel::upgrade);
-    forgetIdentity();
     setConnected(false);
 }
 
@@ -61,6 +60,8 @@ void UpgradePanel::setConnected(bool connected)
 {
     m_connected = connected;
     m_upgradeButton->setEnabled(connected);
+    if (!connected)
+        forgetIdentity();
 }
 
 void UpgradePanel::upgrade()

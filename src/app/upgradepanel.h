@@ -27,7 +27,7 @@ public slots:
     void showIdentity(const QString &model, const QString &version, const QString &serialNumber,
                       const QByteArray &revision);
     // Nothing answers on a closed port: the fields show "-" rather than the last
-    // instrument.
+    // instrument, also after setConnected(false).
     void forgetIdentity();
     void setConnected(bool connected);
 

@@ -42,8 +42,8 @@ VoltageCalibrationPanel::VoltageCalibrationPanel(QWidget *form)
         connect(formChild<QPushButton>(form, button.first), &QPushButton::clicked, this,
                 button.second);
     const auto doubleSpinChanged = QOverload<double>::of(&QDoubleSpinBox::valueChanged);
-    connect(m_realVoltage1, doubleSpinChanged, this, &VoltageCalibrationPanel::realVoltagesChanged);
-    connect(m_realVoltage2, doubleSpinChanged, this, &VoltageCalibrationPanel::realVoltagesChanged);
+    connect(m_realVoltage1, doubleSpinChanged, this, &VoltageCalibrationPanel::realVoltageChanged);
+    connect(m_realVoltage2, doubleSpinChanged, this, &VoltageCalibrationPanel::realVoltageChanged);
     showCalibrateAvailability();
 }
 
@@ -80,7 +80,7 @@ void VoltageCalibrationPanel::measureCalibrated()
 
 // Refits once both points are measured; points too close together leave the previous
 // result in place.
-void VoltageCalibrationPanel::realVoltagesChanged()
+void VoltageCalibrationPanel::realVoltageChanged(double)
 {
     m_fit.setRealVoltages(m_realVoltage1->value(), m_realVoltage2->value());
     if (m_fit.fit()) {
@@ -134,11 +134,11 @@ void VoltageCalibrationPanel::uncalibratedReadingReceived(const QString &value)
     if (m_measureTarget == Target::Point1) {
         m_fit.setMeasured(VoltageCalibration::Point::First, volts);
         m_adcVoltage1->setText(voltsText(volts));
-        realVoltagesChanged();
+        realVoltageChanged(volts);
     } else if (m_measureTarget == Target::Point2) {
         m_fit.setMeasured(VoltageCalibration::Point::Second, volts);
         m_adcVoltage2->setText(voltsText(volts));
-        realVoltagesChanged();
+        realVoltageChanged(volts);
     }
     m_measureTarget = Target::None;
 }

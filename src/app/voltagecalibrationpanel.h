@@ -25,7 +25,8 @@ public slots:
     void measurePoint1();
     void measurePoint2();
     void measureCalibrated();
-    void realVoltagesChanged();
+    // Either real voltage changed: the fit follows both.
+    void realVoltageChanged(double volts);
     void calibrate();
     void resetCalibration();
     // A parameter report of the instrument: the voltage readings ("Vunc", "Vcor") are

@@ -167,7 +167,7 @@ struct DialogSeen
     QString startDirectory;
     QStringList nameFilters;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title, text;
+    QString title, text, informativeText;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
@@ -197,6 +197,7 @@ inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardBut
         seen->icon = box->icon();
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->informativeText = box->informativeText();
         seen->defaultButton = box->standardButton(box->defaultButton());
         if (QAbstractButton *answer = box->button(button))
             answer->click();
