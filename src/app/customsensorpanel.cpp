@@ -124,6 +124,9 @@ void CustomSensorPanel::upload()
         return;
     if (m_temperatures.isEmpty() && !confirmEmptyTableUpload())
         return;
+    // The port may have gone away while the question was open.
+    if (!m_connected)
+        return;
     const QByteArray payload
         = CalibrationTable::encodePayload(m_nameEdit->text(), m_temperatures, m_voltages);
     emit uploadRequested(

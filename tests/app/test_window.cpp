@@ -709,6 +709,23 @@ private slots:
         QCOMPARE(statusText(window), status);
     }
 
+    // The port lost while the empty table's question is open: Yes uploads nothing then.
+    void portLostDuringQuestion()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
+        const auto box = answerNextMessageBox(QMessageBox::Yes, [&] {
+            peer.hangUp();
+            waitUntil([&] { return statusText(window) == waitingText(peer.portName()); });
+        });
+        click(window, "sensorUploadButton");
+        QVERIFY(box->shown);
+        QCOMPARE(statusText(window), waitingText(peer.portName()));
+        QCOMPARE(peer.takeReceived(), QByteArray());
+    }
+
     // The fit real = slope * (adc + offset) through the two points is shown and sent; Reset
     // asks first. Without a port nothing is sent; an Open forgets the points measured.
     void adcPanel()

@@ -189,10 +189,14 @@ inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
     return seen;
 }
 
-inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button)
+// `first` runs while the box is open, before it is answered.
+inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button,
+                                                        const std::function<void()> &first = {})
 {
     auto seen = std::make_shared<DialogSeen>();
     answerNextModal<QMessageBox>([=](QMessageBox *box) {
+        if (first)
+            first();
         seen->shown = true;
         seen->icon = box->icon();
         seen->title = box->windowTitle();
