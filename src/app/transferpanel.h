@@ -26,7 +26,8 @@ public slots:
     // The calibration upload and the firmware upgrade share the link's transfer buffer;
     // one must finish (or the port be reopened) before the other may start.
     void showRefused();
-    // `state` of `stateMax` steps done; a total of zero or less counts as done.
+    // How far the transfer has got, `state` of `stateMax`; a total of zero or less counts
+    // as done.
     void showProgress(int state, int stateMax);
     void showFinished();
     void showFailed(const Device::TransferFailureReport &report);
