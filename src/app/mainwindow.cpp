@@ -1360,11 +1360,11 @@ void MainWindow::deviceIdentified()
         getParametersStage = -1;
         return;
     }
-    const RecordingFile::Instrument instrument{device->model, device->serialNumber, device->version,
-                                               ui->sensorCombo->currentText()};
-    historyView->setInstrument(instrument);
-    recorder->instrumentIdentified(instrument.model, instrument.serialNumber, instrument.version,
-                                   instrument.sensor);
+    const InstrumentIdentity identity = InstrumentIdentity::of(*device);
+    const QString sensor = ui->sensorCombo->currentText();
+    historyView->setInstrument(RecordingFile::Instrument::of(identity, sensor));
+    recorder->sensorChanged(sensor);
+    recorder->instrumentIdentified(identity);
     getParametersStage = 0;
     getParameters();
 }
