@@ -313,6 +313,8 @@ bool InstrumentSession::uploadCalibration(const QByteArray &payload)
 
 bool InstrumentSession::upgradeFirmware(const QByteArray &image, const QByteArray &imageRevision)
 {
+    if (image.isEmpty())
+        return false;
     return startTransfer(
         [this, &image, &imageRevision] { return m_device->upgradeFirmware(image, imageRevision); });
 }
@@ -324,10 +326,11 @@ bool InstrumentSession::startTransfer(const std::function<bool()> &start)
         return false;
     if (m_awaited == Awaited::Identification)
         await(Awaited::Nothing);
-    if (!start())
-        return false;
+    setState(State::Transferring);
+    const bool started = start();
+    // Refused, or ended at once because nothing could be written.
     setState(settledState());
-    return true;
+    return started;
 }
 
 void InstrumentSession::transferEnded()
