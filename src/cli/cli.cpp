@@ -72,12 +72,12 @@ Device::TransferTimeouts transferTimeouts(int timeoutMs)
 // Each setting with the values it takes and what it is, for `set --help`.
 QString settingsHelp()
 {
-    QString text = tr("Settings:\n");
-    for (const Setting &setting : SettingsTable::settings())
-        text += QStringLiteral("  %1 %2: %3\n")
-                    .arg(setting.name, -24)
-                    .arg(setting.rangeText(), setting.description);
-    return text;
+    QStringList lines{tr("Settings:")};
+    for (const Setting &setting : SettingsTable::settings()) {
+        lines << QStringLiteral("  %1 %2").arg(setting.name, -24).arg(setting.rangeText())
+              << QStringLiteral("  %1 %2").arg(QString(), -24).arg(setting.description);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString bootLoaderHasNoSettings()

@@ -27,7 +27,7 @@ bool InstrumentIdentity::isValid() const
     const QLatin1String expectedModel
         = bootLoader ? QLatin1String("ZURKD550-BS") : QLatin1String("ZURKD550");
     return vendor == QLatin1String("MORVA") && model == expectedModel
-        && !serialNumber.trimmed().isEmpty() && rimeglass::VersionText::isInstrumentVersion(version)
+        && !serialNumber.trimmed().isEmpty() && rimeglass::VersionText::isWellFormed(version)
         && revision.size() == revisionSize;
 }
 

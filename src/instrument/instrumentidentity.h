@@ -23,8 +23,9 @@ struct InstrumentIdentity
     static InstrumentIdentity of(const Device &device);
 
     // A recognised, well-formed identification: vendor "MORVA", model "ZURKD550" (the
-    // application) or "ZURKD550-BS" (the boot loader), a serial number, a version of four
-    // numbers and a 16-byte revision. Nothing else names an instrument.
+    // application) or "ZURKD550-BS" (the boot loader), a serial number, a version of one to
+    // four decimal numbers ("1.5.2.0"; older instruments report "1.7.2") and a 16-byte
+    // revision. Nothing else names an instrument.
     bool isValid() const;
 
     // "revision 1", "revision 2", or "an unknown revision (<uuid>)".

@@ -181,7 +181,7 @@ QString Setting::rangeText() const
     case Kind::DefaultState:
         return tr("off or on");
     case Kind::Output:
-        return tr("disabled; give %1-period to enable it").arg(output);
+        return tr("disabled; %1-period enables it").arg(output);
     case Kind::OutputPeriod:
         return span + tr(", or 0 to disable the output");
     case Kind::Kelvin:
