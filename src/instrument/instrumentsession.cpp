@@ -103,8 +103,8 @@ void InstrumentSession::connectDevice()
     connect(m_device, &Device::identificationUnrecognised, this,
             &InstrumentSession::identificationUnreadable);
     connect(m_device, &Device::deviceReset, this, [this] {
-        instrumentRestarting();
         emit instrumentReset();
+        instrumentRestarting();
     });
     connect(m_device, &Device::deviceRestarted, this, &InstrumentSession::instrumentRestarting);
     connect(m_device, &Device::temperatureChanged, this, &InstrumentSession::temperatureReceived);

@@ -33,8 +33,12 @@ QByteArray header(const QByteArray &serial, const QByteArray &sensor = "DT-670")
 
 InstrumentIdentity identity(const QString &serialNumber)
 {
-    return {"MORVA", "ZURKD550", serialNumber, "1.5.2.0",
-            QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0"), false};
+    return {"MORVA",
+            "ZURKD550",
+            serialNumber,
+            "1.5.2.0",
+            QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0"),
+            false};
 }
 
 // Limits the size of files this process writes, as a full disk would stop them.
@@ -436,8 +440,7 @@ void TestInstrument::recording()
         if (command == QLatin1String("id")) {
             recorder.sensorChanged(argument.section(' ', 1));
             recorder.instrumentIdentified(identity(argument.section(' ', 0, 0)));
-        }
-        else if (command == QLatin1String("auto"))
+        } else if (command == QLatin1String("auto"))
             recorder.setAutomatic(true);
         else if (command == QLatin1String("start"))
             recorder.start(recordingFolder);

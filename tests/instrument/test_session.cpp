@@ -198,10 +198,14 @@ void TestSession::session_data()
         << QStringList{"answer",  "mute :relay1:temp?\n",  "readback-auto",
                        "open",    "< *RESET software",     "idn MORVA,ZURKD550-BS,SN1,1.4.0.0",
                        "< *MGMT", "< relay1:temp = 80.000"}
-        << QStringList{"state Identifying", "opened",
-                       "state Ready",       id,
-                       "state Identifying", "reset",
-                       "state BootLoader",  "identified ZURKD550-BS SN1 1.4.0.0 revision 1"}
+        << QStringList{"state Identifying",
+                       "opened",
+                       "state Ready",
+                       id,
+                       "reset",
+                       "state Identifying",
+                       "state BootLoader",
+                       "identified ZURKD550-BS SN1 1.4.0.0 revision 1"}
         << opening + "@00\n" + allQueries.left(allQueries.indexOf(":relay1:hyst")) + "*IDN?\n@00\n";
     QTest::newRow("a read-back interrupted by a restart finishes once, after it")
         << QStringList{"answer", "mute :relay1:temp?\n", "open", "readback",
