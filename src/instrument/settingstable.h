@@ -8,37 +8,39 @@
 #include <QVariant>
 
 // The keys of the settings store (QSettings, organisation "MORVA", application
-// "rimeglass"), declared once for every reader and writer. Their names, value types and
-// defaults are what existing users' stores hold: they never change.
+// "rimeglass"), declared once for every reader and writer; defaultValue() gives each
+// one's default and value type. Names, types and defaults are what existing users'
+// stores hold: they never change.
 namespace StoreKey {
-inline const QString portName = QStringLiteral("/serial/port-name"); // string, "COM1"
-inline const QString sensorId = QStringLiteral("/sensor-id"); // int 0, 1, 2, 3 or 16; 0
-inline const QString relay1Temperature = QStringLiteral("/relay1-temperature"); // double, 100.0
-inline const QString relay1Hysteresis = QStringLiteral("/relay1-hysteresis"); // double, 10.0
-inline const QString relay1DefaultState = QStringLiteral("/relay1-default-state"); // int, 0
-inline const QString relay2Temperature = QStringLiteral("/relay2-temperature"); // double, 150.0
-inline const QString relay2Hysteresis = QStringLiteral("/relay2-hysteresis"); // double, 10.0
-inline const QString relay2DefaultState = QStringLiteral("/relay2-default-state"); // int, 0
-inline const QString rs232Output = QStringLiteral("/rs232-automatic-output"); // int, 0
-inline const QString rs232Period = QStringLiteral("/rs232-automatic-output-period"); // 500.0
-inline const QString rs485Output = QStringLiteral("/rs485-automatic-output"); // int, 0
-inline const QString rs485Period = QStringLiteral("/rs485-automatic-output-period"); // 500.0
-// int; written on every change, never read: the spin box starts at its minimum.
+inline const QString portName = QStringLiteral("/serial/port-name");
+inline const QString sensorId = QStringLiteral("/sensor-id"); // 0, 1, 2, 3 or 16
+inline const QString relay1Temperature = QStringLiteral("/relay1-temperature");
+inline const QString relay1Hysteresis = QStringLiteral("/relay1-hysteresis");
+inline const QString relay1DefaultState = QStringLiteral("/relay1-default-state");
+inline const QString relay2Temperature = QStringLiteral("/relay2-temperature");
+inline const QString relay2Hysteresis = QStringLiteral("/relay2-hysteresis");
+inline const QString relay2DefaultState = QStringLiteral("/relay2-default-state");
+inline const QString rs232Output = QStringLiteral("/rs232-automatic-output");
+inline const QString rs232Period = QStringLiteral("/rs232-automatic-output-period");
+inline const QString rs485Output = QStringLiteral("/rs485-automatic-output");
+inline const QString rs485Period = QStringLiteral("/rs485-automatic-output-period");
+// An int written on every change and never read: the spin box starts at its minimum.
 inline const QString displayRefreshPeriod = QStringLiteral("/display-refresh-period");
-inline const QString customSensorName = QStringLiteral("/custom-sensor-name"); // "Custom"
-inline const QString customSensorFile = QStringLiteral("/custom-sensor-file"); // ""
-inline const QString sensorFileLastPath = QStringLiteral("/ui/sensor-file-last-path"); // ""
-inline const QString firmwareUpgradeLastPath
-    = QStringLiteral("/ui/firmware-upgrade-last-path"); // ""
-inline const QString plotExportLastPath = QStringLiteral("/ui/plot-export-last-path"); // ""
-// string, the documents folder + "/rimeglass" (Recorder::defaultFolder())
+inline const QString customSensorName = QStringLiteral("/custom-sensor-name");
+inline const QString customSensorFile = QStringLiteral("/custom-sensor-file");
+inline const QString sensorFileLastPath = QStringLiteral("/ui/sensor-file-last-path");
+inline const QString firmwareUpgradeLastPath = QStringLiteral("/ui/firmware-upgrade-last-path");
+inline const QString plotExportLastPath = QStringLiteral("/ui/plot-export-last-path");
 inline const QString recordingFolder = QStringLiteral("/recording/folder");
-inline const QString recordingAutomatic = QStringLiteral("/recording/automatic"); // bool, false
+inline const QString recordingAutomatic = QStringLiteral("/recording/automatic");
 
 // Every key above.
 QStringList all();
-// What reading `key` gives when the store does not hold it, with its type; invalid for
-// "/display-refresh-period", which is never read, and for a key of no store.
+// What reading `key` gives when the store does not hold it, as the type stored: "COM1",
+// int 0 for the sensor and the states, doubles 100.0/10.0/150.0/10.0 for the relays and
+// 500.0 for the periods, "Custom", empty paths, the documents folder + "/rimeglass"
+// (Recorder::defaultFolder()), false. Invalid for "/display-refresh-period", which is
+// never read, and for a key of no store.
 QVariant defaultValue(const QString &key);
 } // namespace StoreKey
 
