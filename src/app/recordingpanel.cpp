@@ -1,5 +1,7 @@
 #include "recordingpanel.h"
 
+#include "instrumentidentity.h"
+
 #include "formchild.h"
 #include "recorder.h"
 
@@ -94,9 +96,14 @@ void RecordingPanel::showIdentity(const RecordingFile::Instrument &instrument, b
 {
     m_canStart = !bootLoader;
     showRecordingState();
-    if (!bootLoader)
-        m_recorder->instrumentIdentified(instrument.model, instrument.serialNumber,
-                                         instrument.version, instrument.sensor);
+    if (bootLoader)
+        return;
+    InstrumentIdentity identity;
+    identity.model = instrument.model;
+    identity.serialNumber = instrument.serialNumber;
+    identity.version = instrument.version;
+    m_recorder->sensorChanged(instrument.sensor);
+    m_recorder->instrumentIdentified(identity);
 }
 
 void RecordingPanel::addReading(double kelvin)

@@ -32,6 +32,16 @@ QByteArray header(const QByteArray &serial, const QByteArray &sensor = "DT-670")
     return QByteArray(sn1Header).replace("SN0001", serial).replace("DT-670", sensor);
 }
 
+InstrumentIdentity identity(const QString &serialNumber)
+{
+    return {"MORVA",
+            "ZURKD550",
+            serialNumber,
+            "1.5.2.0",
+            QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0"),
+            false};
+}
+
 // Limits the size of files this process writes, as a full disk would stop them.
 class FileSizeLimit
 {
@@ -432,10 +442,10 @@ void TestInstrument::recording()
     for (const QString &step : script) {
         const QString command = step.section(QLatin1Char(' '), 0, 0);
         const QString argument = step.section(QLatin1Char(' '), 1);
-        if (command == QLatin1String("id"))
-            recorder.instrumentIdentified(QStringLiteral("ZURKD550"), argument.section(' ', 0, 0),
-                                          QStringLiteral("1.5.2.0"), argument.section(' ', 1));
-        else if (command == QLatin1String("auto"))
+        if (command == QLatin1String("id")) {
+            recorder.sensorChanged(argument.section(' ', 1));
+            recorder.instrumentIdentified(identity(argument.section(' ', 0, 0)));
+        } else if (command == QLatin1String("auto"))
             recorder.setAutomatic(true);
         else if (command == QLatin1String("start"))
             recorder.start(recordingFolder);
@@ -444,7 +454,7 @@ void TestInstrument::recording()
         else if (command == QLatin1String("at"))
             now = QDateTime::fromString(argument, Qt::ISODateWithMs);
         else if (command == QLatin1String("T"))
-            recorder.addReading(argument.toDouble());
+            recorder.addReading({now.toMSecsSinceEpoch() * 1000000, argument.toDouble()});
         else if (command == QLatin1String("sensor"))
             recorder.sensorChanged(argument);
         else if (command == QLatin1String("lost") || command == QLatin1String("close"))
