@@ -25,6 +25,7 @@ MUTATION_ARGS ?=
 
 all: build
 
+# Each target installs only what it needs (scripts/install-deps says which groups).
 deps:
 	@scripts/install-deps
 
@@ -45,11 +46,13 @@ demo: build
 	$(BUILD_DIR)/tools/demo/rimeglass-demo
 
 check: build
+	@scripts/install-deps check
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer; any
 # report fails the test it came from.
 check-asan: deps
+	@scripts/install-deps check
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DRIMEGLASS_SANITIZE=address,undefined
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen \
@@ -76,14 +79,16 @@ bench: bench-build
 bench-smoke: bench-build
 	bench/run-bench --smoke $(BENCH_DIR)
 
-bench-build: deps
+bench-build:
+	@scripts/install-deps bench
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DRIMEGLASS_BUILD_BENCH=ON \
 		-DRIMEGLASS_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target rimeglass_benchmarks
 
 # The Debian package, from a Release build of its own with Debian's hardening flags.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
-package: deps
+package:
+	@scripts/install-deps package
 	rm -f $(PACKAGE_DIR)/rimeglass_*.deb
 	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
 		-DRIMEGLASS_BUILD_TESTS=OFF \
@@ -91,6 +96,8 @@ package: deps
 		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \
 		$(PACKAGE_CMAKE_FLAGS)
+	@# A development-key build is refused here, before anything is compiled.
+	cmake -P $(PACKAGE_DIR)/packaging/package-checks.cmake
 	cmake --build $(PACKAGE_DIR) -j $(JOBS) --target package
 
 # Installs the package made by `make package`, runs its programs and removes it again.
@@ -104,6 +111,7 @@ mutation: deps
 	scripts/mutation --seed $(MUTATION_SEED) --count $(MUTATION_COUNT) --jobs $(JOBS) $(MUTATION_ARGS)
 
 format:
+	@scripts/install-deps format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:

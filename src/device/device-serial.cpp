@@ -127,6 +127,9 @@ bool Device::openPort(const QString &name)
         return false;
 
     port->flush();
+    // Lines an earlier program left unread (a "*COMPAT = " answer, old readings) answer
+    // nothing this link asks.
+    port->clear(QSerialPort::Input);
     rxBuffer.clear();
     discardingLongLine = false;
     connect(port, &QSerialPort::readyRead, this, &Device::serialRead);
@@ -334,14 +337,17 @@ void Device::handleTemperature(const QString &text)
 void Device::handleIdentification(const QString &text)
 {
     const QStringList fields = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    bool recognised = false;
     if (fields.size() == 4) {
         vendor = fields.at(0);
         model = fields.at(1);
         serialNumber = fields.at(2);
         version = fields.at(3);
         versionCode = rimeglass::VersionText::code(version);
-        identifyRecognisedModel();
+        recognised = identifyRecognisedModel();
     }
+    if (!recognised)
+        emit identificationUnrecognised();
 
     // Any identification answers a reset into management mode, whatever it holds.
     if (resetPending) {
@@ -355,21 +361,22 @@ void Device::handleIdentification(const QString &text)
     }
 }
 
-void Device::identifyRecognisedModel()
+bool Device::identifyRecognisedModel()
 {
     if (vendor != QLatin1String("MORVA"))
-        return;
+        return false;
     if (model == QLatin1String("ZURKD550-BS"))
         bootstrap = true;
     else if (model == QLatin1String("ZURKD550"))
         bootstrap = false;
     else
-        return;
+        return false;
 
     if (versionCode <= lastVersionBefore1_4) {
         compat = revision1Compat();
         compatPending = false;
         bootLoaderRevisionKnown = bootstrap;
+        answeredIdentification = true;
         emit identified();
     } else {
         // The "*COMPAT = " answer completes the identification.
@@ -377,11 +384,13 @@ void Device::identifyRecognisedModel()
         bootLoaderRevisionKnown = false;
         serialSendCommand(QStringLiteral("@00\n"));
     }
+    return true;
 }
 
 void Device::handleCompat(const QString &text)
 {
     compat = QByteArray::fromHex(text.mid(10).toUtf8());
+    answeredIdentification = compatPending;
     compatPending = false;
     bootLoaderRevisionKnown = bootstrap;
     emit identified();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -13,6 +14,15 @@
 #include <QUrlQuery>
 
 namespace {
+
+// The unpacked program first: it is the one scripts/install-deps provides.
+QString influxdProgram()
+{
+    const QString unpacked = QStringLiteral(RIMEGLASS_INFLUXD_UNPACKED);
+    if (QFileInfo(unpacked).isExecutable())
+        return unpacked;
+    return QStandardPaths::findExecutable(QStringLiteral("influxd"));
+}
 
 int freeLoopbackPort()
 {
@@ -55,13 +65,13 @@ InfluxServer::~InfluxServer()
 
 bool InfluxServer::available() const
 {
-    return !QStandardPaths::findExecutable(QStringLiteral("influxd")).isEmpty();
+    return !influxdProgram().isEmpty();
 }
 
 bool InfluxServer::start()
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QStringLiteral("influxd"),
+    m_process.start(influxdProgram(),
                     {QStringLiteral("-config"), m_dir.path() + QStringLiteral("/influxdb.conf")});
     const QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
