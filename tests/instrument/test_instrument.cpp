@@ -254,6 +254,21 @@ void TestInstrument::failureText_data()
         << false << Failure::PortClosed << true << QByteArray()
         << "The port was closed during the upload. 592 of 592 bytes were written. The custom "
            "table was erased; upload it again.";
+    QTest::newRow("garbled boot loader")
+        << true << Failure::IdentificationGarbled << false << r1
+        << "The boot loader's identification stayed garbled (last \"MORVA,ZURKD550-BS,SN1,"
+           "l.4.0.0\") however often it was asked, so no image, command dialect or hardware "
+           "revision was chosen. Nothing was erased. The instrument may be waiting in its boot "
+           "loader: open the port again and run the upgrade again.";
+    QTest::newRow("image refused by the boot loader")
+        << true << Failure::InstrumentError << true << r1
+        << "The instrument refused a command: \"*ERROR write outside\". 592 of 592 bytes were "
+           "written. The instrument is still in its boot loader: upgrade it with a firmware "
+           "file it accepts.";
+    QTest::newRow("table refused by the instrument")
+        << false << Failure::InstrumentError << true << QByteArray()
+        << "The instrument refused a command: \"*ERROR write outside\". 592 of 592 bytes were "
+           "written. The custom table was erased; upload a table the instrument accepts.";
 }
 
 void TestInstrument::failureText()
@@ -272,6 +287,9 @@ void TestInstrument::failureText()
     report.total = 592;
     report.imageRevision = imageRevision;
     report.reportedRevision = QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0");
+    report.instrumentLine = failure == Device::TransferFailure::InstrumentError
+        ? QStringLiteral("*ERROR write outside")
+        : QStringLiteral("MORVA,ZURKD550-BS,SN1,l.4.0.0");
     QCOMPARE(TransferReport::failureText(report), text);
 }
 
