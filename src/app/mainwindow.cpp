@@ -1002,7 +1002,7 @@ void MainWindow::sensorFileChooseButtonClicked()
         return;
     ui->sensorFileEdit->setText(path);
 
-    const CurveFile file = CurveFile::fromFileData(InputFile::read(path));
+    const CurveFile file = CurveFile::fromFile(path);
     calibrationTemperatures = file.table.temperatures;
     calibrationVoltages = file.table.voltages;
     for (int i = 0; i < calibrationTemperatures.size(); ++i)
@@ -1143,12 +1143,14 @@ void MainWindow::firmwareUpgradeButtonClicked()
         return;
 
     const QByteArray revision = device->compat;
+    QString unreadable;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(InputFile::read(path), revision));
+        Firmware::fromFileData(InputFile::read(path, &unreadable), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(this, tr("Firmware upgrade"),
-                              tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
-                              QMessageBox::Ok);
+                              unreadable.isEmpty() ? tr("Invalid or unsupported firmware file")
+                                                   : unreadable,
+                              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
     if (firmware->blob().isEmpty()) {
