@@ -653,9 +653,6 @@ void TestDevice::firmwareExchange_data()
                              "*COMPAT = " + revision2Hex,
                              ""}
         << "RevisionMismatch" << false << 0;
-    QTest::newRow("another revision")
-        << upgrading + toBootLoader() + QList<QByteArray>{"*COMPAT = " + revision2Hex, ""}
-        << "RevisionMismatch" << false << 0;
     QTest::newRow("application starts instead of the boot loader") << upgrading
             + QList<QByteArray>{"*RESET ", "", "*BOOTSTRAP 1.4.0.0", "\x03", "*APP 1.6", "*IDN?\n"}
                                                                    << "Interrupted" << false << 0;
