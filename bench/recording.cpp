@@ -34,15 +34,18 @@ int main(int argc, char *argv[])
         Recorder recorder;
         QDateTime now = QDateTime::currentDateTimeUtc();
         recorder.setClock([&now] { return now; });
-        recorder.instrumentIdentified(QStringLiteral("ZURKD550"),
-                                      QStringLiteral("BENCH-%1").arg(run),
-                                      QStringLiteral("1.5.2.0"), QStringLiteral("DT-670"));
+        InstrumentIdentity identity;
+        identity.model = QStringLiteral("ZURKD550");
+        identity.serialNumber = QStringLiteral("BENCH-%1").arg(run);
+        identity.version = QStringLiteral("1.5.2.0");
+        recorder.sensorChanged(QStringLiteral("DT-670"));
+        recorder.instrumentIdentified(identity);
         if (!recorder.start(folder.path()))
             return 1;
         const double start = bench::processCpuSeconds();
         for (int i = 0; i < rowsPerRun; ++i) {
             now = now.addMSecs(1);
-            recorder.addReading(77.35 + 0.001 * (i % 1000));
+            recorder.addReading({now.toMSecsSinceEpoch() * 1000000, 77.35 + 0.001 * (i % 1000)});
         }
         perRow.append((bench::processCpuSeconds() - start) / rowsPerRun);
         if (recorder.rowCount() != rowsPerRun) {

@@ -1,33 +1,25 @@
 #ifndef RIMEGLASS_MAINWINDOW_H
 #define RIMEGLASS_MAINWINDOW_H
 
-#include "device-serial.h"
+#include "customsensorpanel.h"
+#include "portchooserpanel.h"
+#include "readoutpanel.h"
+#include "recordingpanel.h"
+#include "settingspanel.h"
+#include "transferpanel.h"
+#include "upgradepanel.h"
+#include "voltagecalibrationpanel.h"
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QMainWindow>
-#include <QPair>
 #include <QSerialPort>
-#include <QString>
-#include <QStringList>
-#include <QVector>
 
+class Device;
 class HistoryView;
-class QComboBox;
-class QDoubleSpinBox;
-class QLabel;
 class QSettings;
-class QTimer;
-class QwtPlot;
-class QwtPlotCurve;
-class Recorder;
 class Ui_MainWindow;
 
-// Text of one entry of the port list: the system name, followed by the non-empty ones
-// of manufacturer, description and serial number in parentheses.
-QString serialPortItemText(const QString &portName, const QString &manufacturer,
-                           const QString &description, const QString &serialNumber);
-
+// The one window: it builds the form, puts a panel over each part of it, opens the link
+// on the chosen port and connects the link and the panels. Each part is its panel's.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -37,168 +29,91 @@ public:
     ~MainWindow() override;
 
     // Lists a port that the system does not report (the pseudo-terminal of a simulated
-    // instrument) after the system's ports, at this and every later refresh, and selects
-    // it. The tool itself adds none.
-    void addExtraPort(const QString &portName, const QString &description);
-
-    // How long the readout may go without a new temperature before it is shown as
-    // stale: three of the instrument's RS232 output periods, at least 3 s.
-    qint64 staleReadoutLimitMs() const;
-    // Shows the readout as fresh or stale for a last reading `ageMs` milliseconds ago;
-    // the window's once-a-second check calls it with the real age.
-    void showReadoutAge(qint64 ageMs);
+    // instrument) after the system's ports, and selects it. The tool itself adds none.
+    void addExtraPort(const QString &portName, const QString &description)
+    {
+        m_portChooser->addExtraPort(portName, description);
+    }
+    // The readout's staleness (ReadoutPanel).
+    qint64 staleReadoutLimitMs() const { return m_readout->staleReadoutLimitMs(); }
+    void showReadoutAge(qint64 ageMs) { m_readout->showReadoutAge(ageMs); }
 
 public slots:
     void quitTriggered();
-    void checkForUpdatesTriggered();
+    void checkForUpdatesTriggered() { }
     void aboutTriggered();
-    void sensorChanged(int index);
-    void relay1TempSpinChanged(double value);
-    void relay2TempSpinChanged(double value);
-    void relay1HystSpinChanged(double value);
-    void relay2HystSpinChanged(double value);
-    void relay1DefaultStateChanged(int index);
-    void relay2DefaultStateChanged(int index);
-    void rs232AutomaticOutputChanged(int index);
-    void rs232OutputPeriodSpinChanged(int value);
-    void rs485AutomaticOutputChanged(int index);
-    void rs485OutputPeriodSpinChanged(int value);
-    void displayRefreshSpinChanged(int value);
-    void serialPortsRefreshButtonClicked();
-    void serialPortOpenButtonClicked();
-    void serialPortCloseButtonClicked();
-    void enableSerialOutputButtonClicked();
-    void plotClearButtonClicked();
-    void applyButtonClicked();
-    void saveButtonClicked();
-    void sensorFileChooseButtonClicked();
-    void sensorUploadButtonClicked();
-    void sensorTransposeButtonClicked();
-    void sensorExportButtonClicked();
-    void firmwareUpgradeButtonClicked();
-    void adcCalibrationR1MeasureButtonClicked();
-    void adcCalibrationR2MeasureButtonClicked();
-    void adcCalibrationValueChanged(double value);
-    void adcCalibrationRealMasureButtonClicked();
-    void adcCalibrationButtonClicked();
-    void adcCalibrationResetButtonClicked();
+    void sensorChanged(int index) { m_settings->sensorChanged(index); }
+    void relay1TempSpinChanged(double value) { m_settings->relay1TempSpinChanged(value); }
+    void relay2TempSpinChanged(double value) { m_settings->relay2TempSpinChanged(value); }
+    void relay1HystSpinChanged(double value) { m_settings->relay1HystSpinChanged(value); }
+    void relay2HystSpinChanged(double value) { m_settings->relay2HystSpinChanged(value); }
+    void relay1DefaultStateChanged(int index) { m_settings->relay1DefaultStateChanged(index); }
+    void relay2DefaultStateChanged(int index) { m_settings->relay2DefaultStateChanged(index); }
+    void rs232AutomaticOutputChanged(int index) { m_settings->rs232AutomaticOutputChanged(index); }
+    void rs232OutputPeriodSpinChanged(int value)
+    {
+        m_settings->rs232OutputPeriodSpinChanged(value);
+    }
+    void rs485AutomaticOutputChanged(int index) { m_settings->rs485AutomaticOutputChanged(index); }
+    void rs485OutputPeriodSpinChanged(int value)
+    {
+        m_settings->rs485OutputPeriodSpinChanged(value);
+    }
+    void displayRefreshSpinChanged(int value) { m_settings->displayRefreshSpinChanged(value); }
+    void serialPortsRefreshButtonClicked() { m_portChooser->refresh(); }
+    void serialPortOpenButtonClicked() { m_portChooser->open(); }
+    void serialPortCloseButtonClicked() { m_portChooser->close(); }
+    void enableSerialOutputButtonClicked() { m_settings->enableSerialOutput(); }
+    void plotClearButtonClicked() { m_readout->clear(); }
+    void applyButtonClicked() { }
+    void saveButtonClicked() { m_settings->save(); }
+    void sensorFileChooseButtonClicked() { m_customSensor->chooseFile(); }
+    void sensorUploadButtonClicked() { m_customSensor->upload(); }
+    void sensorTransposeButtonClicked() { m_customSensor->transpose(); }
+    void sensorExportButtonClicked() { m_customSensor->exportTable(); }
+    void firmwareUpgradeButtonClicked() { m_upgrade->upgrade(); }
+    void adcCalibrationR1MeasureButtonClicked() { m_voltage->measurePoint1(); }
+    void adcCalibrationR2MeasureButtonClicked() { m_voltage->measurePoint2(); }
+    void adcCalibrationValueChanged(double value) { m_voltage->realVoltageChanged(value); }
+    void adcCalibrationRealMasureButtonClicked() { m_voltage->measureCalibrated(); }
+    void adcCalibrationButtonClicked() { m_voltage->calibrate(); }
+    void adcCalibrationResetButtonClicked() { m_voltage->resetCalibration(); }
     void deviceIdentified();
     void deviceReset();
-    void deviceRestarted();
+    void deviceRestarted() { }
     void temperatureChanged(double value);
-    void deviceProgress(int state, int stateMax);
+    void deviceProgress(int state, int stateMax) { m_transfer->showProgress(state, stateMax); }
     void deviceParameterReceived(const QString &key, const QString &value);
-    void recordToggled(bool on);
-    void recordAutomaticallyToggled(bool on);
-    void recordingFolderTriggered();
-    void plotExportButtonClicked();
+    void recordToggled(bool on) { m_recording->setRecording(on); }
+    void recordAutomaticallyToggled(bool on) { m_recording->setAutomatic(on); }
+    void recordingFolderTriggered() { m_recording->chooseFolder(); }
+    void plotExportButtonClicked() { m_readout->exportToFile(); }
 
 private:
-    void setUpTemperaturePlot();
-    void setUpRecording();
-    void reserveReadoutSize();
-    void setUpSensorPlot();
-    void loadStoredSettings();
-    void connectWidgets();
-    void updateAvailability(bool connected);
-    void getParameters();
-    void applyParameter(const QString &key, const QString &value);
-    void applySensorKeyword(const QString &keyword);
-    void applyRs232Period(const QString &value);
-    void applyRs485Period(const QString &value);
-    void adcVoltageReceived(const QString &value);
-    void calibratedVoltageReceived(const QString &value);
-    bool sendToDevice(const QString &command);
-    void changeRelayValue(const QString &key, int relay, bool hysteresis, double value);
-    void changeRelayDefaultState(const QString &key, int relay, const QComboBox *combo);
-    void sendRs232Period();
-    void sendRs485Period();
-    void sendOutputPeriod(const char *portLabel, int period);
-    void pushPoint();
-    void showTemperatureHistory();
-    void repaintTemperaturePlotWithinFrame();
-    void repaintTemperaturePlotNow();
-    void holdReadoutWithinFrame();
-    void drawHeldReadings();
-    void redrawTemperaturePlot();
-    bool temperatureAxesKeepTheirDivisions() const;
-    void showCalibrationTable();
-    QString chooseFileToOpen(const QString &lastPathKey, const QString &nameFilter);
-    QString chooseFileToSave(const QString &startDirectory, const QString &nameFilter);
-    void showTransferRefused();
-    bool confirmEmptyTableUpload();
-    void deviceTransferFinished();
-    void deviceTransferFailed(const Device::TransferFailureReport &report);
-    void transferCancelButtonClicked();
+    void connectPanels();
+    void openPort(const QString &name);
+    void connectDevice();
+    void closePort();
     void portErrorOccurred(QSerialPort::SerialPortError error);
-    void appendPortItem(const QString &portName, const QString &text, const QString &toolTip,
-                        const QString &remembered);
-    QString portNameToOpen() const;
-    bool openNamedPort(const QString &name, bool reportFailure);
-    void showOpenFailure(const QString &name);
     void discardDevice();
-    void forgetInstrument();
-    void showIdentificationState();
-    bool canStartRecording() const;
-    void portLost();
-    void checkLostPortBack();
-    void stopWaitingForPort();
-    void portChoiceChanged();
-    void checkReadoutAge();
-    bool sendConfirmed(const QString &command, const QString &confirmation);
-    void showCalibrateAvailability();
-    QString calibrationProblem() const;
-    void recordingStarted();
-    void recordingStopped(const QString &errorText);
-    void showRecordingState();
-    void rowsRecorded();
-    void showRecordingStatus();
+    void setPanelsConnected(bool connected);
+    void getParameters();
+    void startTransfer(bool started, const QString &successText);
 
-    Ui_MainWindow *ui = nullptr;
-    QwtPlot *temperaturePlot = nullptr;
-    QwtPlotCurve *temperatureCurve = nullptr;
-    QwtPlot *sensorPlot = nullptr;
-    QwtPlotCurve *sensorCurve = nullptr;
-    QSettings *settings = nullptr;
-    Device *device = nullptr;
-    int getParametersStage = -1;
-    bool updatingFromDevice = false;
-    double lastTemperature = 0.0;
-    int adcMeasureTarget = -1;
-    double adcVoltage1 = 0.0;
-    double adcVoltage2 = 0.0;
-    double realVoltage1 = 0.0;
-    double realVoltage2 = 0.0;
-    double adcOffset = 0.0;
-    double adcSlope = 0.0;
-    int maxPoints = 300;
-    QElapsedTimer plotClock;
-    QVector<double> pointTimes;
-    QVector<double> pointAges;
-    QVector<double> pointTemperatures;
-    static constexpr int displayFrameMs = 16;
-    QTimer *temperaturePlotRepaint = nullptr; // runs while a frame of readings is held
-    bool temperaturePlotStale = false; // points set but not drawn yet
-    QVector<double> calibrationTemperatures;
-    QVector<double> calibrationVoltages;
-    QStringList calibrationFileNotes; // warnings or the refusal of the last file read
-    QList<QPair<QString, QString>> extraPorts; // system name, description
-    QString transferSuccessText; // what the operator is told when the transfer completes
-    QString openedPortName;
-    bool instrumentIdentified = false;
-    bool announceReadBack = false;
-    bool rebuildingPortList = false;
-    QString awaitedPortName; // a lost port the window waits for; empty when none
-    QTimer *portReturnPoll = nullptr;
-    QTimer *readoutAgeCheck = nullptr;
-    QElapsedTimer lastReadingClock;
-    int reportedRs232PeriodMs = 0;
-    bool adcPoint1Measured = false;
-    bool adcPoint2Measured = false;
-    Recorder *recorder = nullptr;
-    HistoryView *historyView = nullptr;
-    QLabel *recordingStatusLabel = nullptr;
-    QTimer *recordingStatusUpdate = nullptr; // holds back the row count between updates
+    Ui_MainWindow *m_ui = nullptr;
+    QSettings *m_store = nullptr;
+    Device *m_device = nullptr; // the link of the open port; null while none is open
+    int m_getParametersStage = -1; // the read-back query in flight, -1 when none
+    bool m_announceReadBack = false; // only the read-back after an Open is announced
+    PortChooserPanel *m_portChooser = nullptr;
+    ReadoutPanel *m_readout = nullptr;
+    SettingsPanel *m_settings = nullptr;
+    CustomSensorPanel *m_customSensor = nullptr;
+    VoltageCalibrationPanel *m_voltage = nullptr;
+    UpgradePanel *m_upgrade = nullptr;
+    TransferPanel *m_transfer = nullptr;
+    RecordingPanel *m_recording = nullptr;
+    HistoryView *m_history = nullptr;
 };
 
 #endif

@@ -179,7 +179,13 @@ QByteArray SettingsStoreRepair::withoutVariants(const QByteArray &iniText, bool 
         if (!decodesToSerialisedValue(decodedValue(iniText, entry.equals + 1, entry.end)))
             continue;
         kept += iniText.mid(copied, entry.start - copied);
+        // The entry's line goes with its line end, as if it had never been written.
         copied = entry.end;
+        if (iniText.mid(copied, 2) == "\r\n")
+            copied += 2;
+        else if (copied < iniText.size()
+                 && (iniText.at(copied) == '\n' || iniText.at(copied) == '\r'))
+            ++copied;
         *dropped = true;
     }
     return *dropped ? kept + iniText.mid(copied) : iniText;

@@ -20,8 +20,9 @@ public:
     // dropped or the store could not be read at all, so that the operator can be told.
     static bool repair();
 
-    // The store's text without the entries whose values decode to a serialised value;
-    // every other byte stays as it was. `dropped` tells whether there were any.
+    // The store's text without the entries whose values decode to a serialised value,
+    // each with its line end; every other byte stays as it was. `dropped` tells whether
+    // there were any.
     static QByteArray withoutVariants(const QByteArray &iniText, bool *dropped);
 };
 

@@ -10,6 +10,7 @@
 #include "readinglog.h"
 #include "serialportlinks.h"
 #include "settingsprotocol.h"
+#include "settingstable.h"
 #include "transferreport.h"
 
 #include <QCommandLineParser>
@@ -49,15 +50,15 @@ Exit status: 0 success, 1 an output could not be written, 2 usage error, 3 port 
 4 no answer from the instrument, 5 input refused (nothing was sent), 6 transfer failed.
 )";
 
-QJsonObject identityObject(const Device &device)
+QJsonObject identityObject(const InstrumentIdentity &identity)
 {
-    return {{QStringLiteral("vendor"), device.vendor},
-            {QStringLiteral("model"), device.model},
-            {QStringLiteral("serialNumber"), device.serialNumber},
-            {QStringLiteral("version"), device.version},
+    return {{QStringLiteral("vendor"), identity.vendor},
+            {QStringLiteral("model"), identity.model},
+            {QStringLiteral("serialNumber"), identity.serialNumber},
+            {QStringLiteral("version"), identity.version},
             {QStringLiteral("mode"),
-             device.bootstrap ? QStringLiteral("boot loader") : QStringLiteral("application")},
-            {QStringLiteral("revision"), TransferReport::revisionName(device.compat.left(16))}};
+             identity.bootLoader ? QStringLiteral("boot loader") : QStringLiteral("application")},
+            {QStringLiteral("revision"), identity.revisionName()}};
 }
 
 // The time-outs of a transfer's steps: each answer within the given time, but never less
@@ -66,6 +67,17 @@ Device::TransferTimeouts transferTimeouts(int timeoutMs)
 {
     const Device::TransferTimeouts defaults;
     return {qMax(defaults.restartMs, timeoutMs), qMax(defaults.eraseMs, timeoutMs), timeoutMs};
+}
+
+// Each setting with the values it takes and what it is, for `set --help`.
+QString settingsHelp()
+{
+    QStringList lines{tr("Settings:")};
+    for (const Setting &setting : SettingsTable::settings()) {
+        lines << QStringLiteral("  %1 %2").arg(setting.name, -24).arg(setting.rangeText())
+              << QStringLiteral("  %1 %2").arg(QString(), -24).arg(setting.description);
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString bootLoaderHasNoSettings()
@@ -175,7 +187,7 @@ int Cli::connectToSettings(InstrumentClient &client, const QString &portName)
 {
     if (const int status = connectClient(client, portName))
         return status;
-    if (client.device()->bootstrap)
+    if (client.session()->identity().bootLoader)
         return fail(RefusedInput, bootLoaderHasNoSettings());
     return Success;
 }
@@ -275,7 +287,7 @@ int Cli::identify()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;
-    printRecord(identityObject(*client.device()),
+    printRecord(identityObject(client.session()->identity()),
                 {QStringLiteral("vendor"), QStringLiteral("model"), QStringLiteral("serialNumber"),
                  QStringLiteral("version"), QStringLiteral("mode"), QStringLiteral("revision")});
     return Success;
@@ -293,14 +305,15 @@ int Cli::settings()
     if (const int status = connectToSettings(client, parser.positionalArguments().at(0)))
         return status;
     QString error;
-    QMap<QString, QString> values;
-    if (!client.readBack(&values, &error))
+    SettingsValues reports;
+    if (!client.readBack(&reports, &error))
         return fail(NoAnswer, error);
 
     QJsonObject object;
+    const QMap<QString, QString> values = SettingsProtocol::readBackValues(reports);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         object.insert(it.key(), it.value());
-    printRecord(object, SettingsProtocol::settingNames());
+    printRecord(object, SettingsTable::names());
     return Success;
 }
 
@@ -311,9 +324,9 @@ int Cli::set()
                        QCommandLineOption(QStringLiteral("save"),
                                           tr("Then store the settings in the instrument."))});
     if (!parse(parser,
-               tr("Changes settings with the commands the window sends. Names: %1.\n"
-                  "Every value is checked against the window's range before anything is sent.")
-                   .arg(SettingsProtocol::settingNames().join(QStringLiteral(", "))),
+               tr("Changes settings with the commands the window sends. Every value is "
+                  "checked against the window's range before anything is sent.\n\n")
+                   + settingsHelp(),
                {QStringLiteral("PORT"), QStringLiteral("NAME=VALUE...")}))
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
@@ -409,11 +422,11 @@ int Cli::uploadTable()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;
-    Device *device = client.device();
-    device->setTransferTimeouts(transferTimeouts(m_timeoutMs));
+    InstrumentSession *session = client.session();
+    session->setTransferTimeouts(transferTimeouts(m_timeoutMs));
     const QByteArray payload = CalibrationTable::encodePayload(name, temperatures, voltages);
     return runTransfer(
-        client, [&] { return device->uploadCalibration(payload); },
+        client, [&] { return session->uploadCalibration(payload); },
         TransferReport::calibrationSuccessText(name, temperatures.size()));
 }
 
@@ -437,16 +450,16 @@ int Cli::upgrade()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;
-    Device *device = client.device();
+    InstrumentSession *session = client.session();
 
-    const QByteArray revision = device->compat;
+    const QByteArray revision = session->identity().revision;
     const std::unique_ptr<Firmware> firmware(Firmware::fromFileData(contents, revision));
     if (!firmware->valid())
         return fail(RefusedInput, tr("Invalid or unsupported firmware file"));
     if (firmware->blob().isEmpty())
         return fail(RefusedInput, tr("The firmware file holds an empty image for this instrument"));
 
-    const QString installed = device->version;
+    const QString installed = session->identity().version;
     const QString question = FirmwareVersion::upgradeQuestion(installed, firmware->version());
     if (!parser.isSet(QStringLiteral("yes")) && !confirm(question))
         return fail(RefusedInput,
@@ -454,24 +467,26 @@ int Cli::upgrade()
                         + tr(" Not confirmed (give --yes in scripts); "
                              "nothing was sent."));
 
-    device->setTransferTimeouts(transferTimeouts(m_timeoutMs));
+    session->setTransferTimeouts(transferTimeouts(m_timeoutMs));
     const bool downgrade = FirmwareVersion::compare(installed, firmware->version()) > 0;
     return runTransfer(
-        client, [&] { return device->upgradeFirmware(firmware->blob(), revision); },
+        client, [&] { return session->upgradeFirmware(firmware->blob(), revision); },
         TransferReport::firmwareSuccessText(firmware->version(), downgrade));
 }
 
 int Cli::runTransfer(InstrumentClient &client, const std::function<bool()> &start,
                      const QString &successText)
 {
-    Device *device = client.device();
+    InstrumentSession *session = client.session();
     ProgressReporter progress(stderr);
     bool finished = false;
     std::unique_ptr<Device::TransferFailureReport> failure;
-    QObject::connect(device, &Device::progress, device,
-                     [&](int state, int total) { progress.show(state, total); });
-    QObject::connect(device, &Device::transferFinished, device, [&] { finished = true; });
-    QObject::connect(device, &Device::transferFailed, device,
+    QObject context;
+    QObject::connect(session, &InstrumentSession::transferProgress, &context,
+                     [&](int done, int total) { progress.show(done, total); });
+    QObject::connect(session, &InstrumentSession::transferFinished, &context,
+                     [&] { finished = true; });
+    QObject::connect(session, &InstrumentSession::transferFailed, &context,
                      [&](const Device::TransferFailureReport &report) {
                          failure.reset(new Device::TransferFailureReport(report));
                      });

@@ -1,78 +1,77 @@
 #include "instrumentclient.h"
 
-#include "portopenfailure.h"
-#include "settingsprotocol.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QSerialPort>
 #include <QTimer>
+#include <limits>
 
 InstrumentClient::InstrumentClient(int timeoutMs, QObject *parent)
     : QObject(parent)
+    , m_session(new InstrumentSession(this))
     , m_timeoutMs(timeoutMs)
-{ }
+{
+    m_session->setAnswerTimeout(timeoutMs);
+}
 
 bool InstrumentClient::connectTo(const QString &portName, QString *error)
 {
     m_noAnswer = false;
-    // A fresh link each time, as the window makes one at every Open.
-    delete m_device;
-    m_device = new Device(this);
-    if (!m_device->openPort(portName)) {
-        *error = PortOpenFailure::operatorText(m_device->port->error(),
-                                               m_device->port->errorString(), portName);
-        return false;
-    }
     bool identified = false;
-    connect(m_device, &Device::identified, this, [&identified] { identified = true; });
-    const bool answered = waitUntil([&] { return identified; }, m_timeoutMs);
-    disconnect(m_device, &Device::identified, this, nullptr);
-    if (!answered) {
+    QString failure;
+    QObject context;
+    connect(m_session, &InstrumentSession::openFailed, &context,
+            [&](const QString &, const QString &reason) { failure = reason; });
+    connect(m_session, &InstrumentSession::identified, &context, [&] { identified = true; });
+    connect(m_session, &InstrumentSession::noAnswer, &context, [&](const QString &reason) {
+        failure = reason;
         m_noAnswer = true;
-        *error = tr("No instrument answered on %1 within %2 s: check the cable, the port and "
-                    "that the instrument is switched on.")
-                     .arg(portName)
-                     .arg(m_timeoutMs / 1000.0);
+    });
+    if (m_session->open(portName)) {
+        // The session's time-out ends the wait.
+        waitUntil(
+            [&] {
+                return identified || m_noAnswer
+                    || m_session->state() == InstrumentSession::State::WaitingForPort;
+            },
+            std::numeric_limits<int>::max());
     }
-    return answered;
+    if (m_session->state() == InstrumentSession::State::WaitingForPort) {
+        m_session->close();
+        failure = tr("%1 went away before the instrument identified itself.").arg(portName);
+    }
+    if (!identified)
+        *error = failure;
+    return identified;
 }
 
-bool InstrumentClient::readBack(QMap<QString, QString> *values, QString *error)
+bool InstrumentClient::readBack(SettingsValues *values, QString *error)
 {
-    for (int stage = 0; stage < SettingsProtocol::readBackStageCount(); ++stage) {
-        // Like the window, any parameter report answers the query in flight.
-        bool answered = false;
-        const auto connection
-            = connect(m_device, &Device::parameterReceived, this,
-                      [&](const QString &key, const QString &value) {
-                          values->insert(SettingsProtocol::readBackValues(key, value));
-                          answered = true;
-                      });
-        m_device->serialSendCommand(SettingsProtocol::readBackQuery(stage));
-        const bool ok = waitUntil([&] { return answered; }, m_timeoutMs);
-        disconnect(connection);
-        if (!ok) {
-            m_noAnswer = true;
-            *error = tr("The instrument did not answer \"%1\" within %2 s.")
-                         .arg(SettingsProtocol::readBackQuery(stage).trimmed())
-                         .arg(m_timeoutMs / 1000.0);
-            return false;
-        }
-    }
-    return true;
+    bool finished = false;
+    QObject context;
+    connect(m_session, &InstrumentSession::readBackFinished, &context,
+            [&](const SettingsValues &read) {
+                *values = read;
+                finished = true;
+            });
+    connect(m_session, &InstrumentSession::noAnswer, &context, [&](const QString &reason) {
+        *error = reason;
+        m_noAnswer = true;
+    });
+    m_noAnswer = false;
+    m_session->readBack();
+    waitUntil([&] { return finished || m_noAnswer || !m_session->isReadingBack(); },
+              std::numeric_limits<int>::max());
+    if (!finished && !m_noAnswer)
+        *error = tr("The read-back ended before every setting was read.");
+    return finished;
 }
 
 bool InstrumentClient::send(const QStringList &commands, QString *error)
 {
     for (const QString &command : commands)
-        m_device->serialSendCommand(command);
-    return waitForOutput(error);
-}
-
-bool InstrumentClient::waitForOutput(QString *error)
-{
-    QSerialPort *port = m_device->port;
+        m_session->send(command);
+    const Device *device = m_session->device();
+    const QSerialPort *port = device ? device->port : nullptr;
     if (port && waitUntil([port] { return port->bytesToWrite() == 0; }, m_timeoutMs))
         return true;
     *error = tr("The port did not take the commands within %1 s.").arg(m_timeoutMs / 1000.0);

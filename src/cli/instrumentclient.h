@@ -1,15 +1,15 @@
 #ifndef RIMEGLASS_INSTRUMENTCLIENT_H
 #define RIMEGLASS_INSTRUMENTCLIENT_H
 
-#include "device-serial.h"
+#include "instrumentsession.h"
 
-#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
-// One instrument on one port for a command run from a script: the link of the window,
-// with every answer awaited for at most the given time instead of for ever.
+// The instrument session for a command run from a script: each step waited for in turn,
+// every answer for at most the given time.
 class InstrumentClient : public QObject
 {
     Q_OBJECT
@@ -17,27 +17,25 @@ class InstrumentClient : public QObject
 public:
     explicit InstrumentClient(int timeoutMs, QObject *parent = nullptr);
 
-    // Opens the port and waits for the instrument's identification. False with the reason
-    // in the operator's words; noAnswer() tells whether the port opened and then stayed
-    // silent.
+    InstrumentSession *session() const { return m_session; }
+
+    // Opens the port and waits until the instrument has identified itself. False with the
+    // reason in the operator's words; noAnswer() tells whether the port opened and then
+    // gave no usable answer.
     bool connectTo(const QString &portName, QString *error);
     bool noAnswer() const { return m_noAnswer; }
-    Device *device() const { return m_device; }
 
-    // The ten settings, as the window reads them back.
-    bool readBack(QMap<QString, QString> *values, QString *error);
+    // Reads the settings back as the window does.
+    bool readBack(SettingsValues *values, QString *error);
 
     // Writes the commands and waits until they have left the port.
     bool send(const QStringList &commands, QString *error);
 
     // Runs the event loop until done() or the time given; false on time-out.
     bool waitUntil(const std::function<bool()> &done, int timeoutMs);
-    int timeoutMs() const { return m_timeoutMs; }
 
 private:
-    bool waitForOutput(QString *error);
-
-    Device *m_device = nullptr;
+    InstrumentSession *m_session;
     int m_timeoutMs;
     bool m_noAnswer = false;
 };

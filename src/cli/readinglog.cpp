@@ -1,20 +1,17 @@
 #include "readinglog.h"
 
 #include "instrumentclient.h"
-#include "serialportlinks.h"
+#include "settingsprotocol.h"
 #include "terminationwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
-#include <QSerialPort>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
 
 namespace {
 
-const int portPollMs = 1000;
 const int syncIntervalMs = 1000;
 
 } // namespace
@@ -95,10 +92,8 @@ ReadingLog::ReadingLog(const Options &options, QTextStream &messages, QObject *p
     , m_messages(messages)
     , m_client(new InstrumentClient(options.timeoutMs, this))
     , m_out(stdout)
-    , m_portPoll(new QTimer(this))
     , m_sync(new QTimer(this))
 {
-    connect(m_portPoll, &QTimer::timeout, this, &ReadingLog::lookForPort);
     connect(m_sync, &QTimer::timeout, this, [this] { m_file.sync(); });
 }
 
@@ -126,9 +121,7 @@ int ReadingLog::run()
 
     const int result = m_loop.exec();
     // No more readings: what is buffered is all there is to send.
-    m_portPoll->stop();
-    if (Device *device = m_client->device())
-        device->close();
+    m_client->session()->close();
     if (m_writer && !m_writer->flush(m_options.timeoutMs))
         message(tr("%1 readings could not be posted to InfluxDB before the end")
                     .arg(m_writer->waiting()));
@@ -150,33 +143,32 @@ int ReadingLog::connectInstrument()
         message(error);
         return m_client->noAnswer() ? 4 : 3;
     }
-    Device *device = m_client->device();
-    if (device->bootstrap) {
+    InstrumentSession *session = m_client->session();
+    if (session->identity().bootLoader) {
         message(tr("The instrument runs its boot loader, which sends no readings: finish the "
                    "firmware upgrade first."));
         return 5;
     }
-    QMap<QString, QString> values;
-    if (!m_client->readBack(&values, &error)) {
+    SettingsValues reports;
+    if (!m_client->readBack(&reports, &error)) {
         message(error);
         return 4;
     }
-    m_instrument = {device->model, device->serialNumber, device->version,
-                    values.value(QStringLiteral("sensor"))};
-    watchDevice();
+    m_instrument = RecordingFile::Instrument::of(
+        session->identity(),
+        SettingsProtocol::readBackValues(reports).value(QStringLiteral("sensor")));
+    connect(session, &InstrumentSession::readingArrived, this, &ReadingLog::readingArrived);
+    connect(session, &InstrumentSession::portLost, this, [this](const QString &portName) {
+        message(tr("Port lost \u2014 waiting for %1 to come back").arg(portName));
+    });
+    connect(session, &InstrumentSession::portBack, this,
+            [this](const QString &portName) { message(tr("%1 is back").arg(portName)); });
     return 0;
-}
-
-void ReadingLog::watchDevice()
-{
-    Device *device = m_client->device();
-    connect(device, &Device::temperatureChanged, this, &ReadingLog::readingArrived);
-    connect(device->port, &QSerialPort::errorOccurred, this, &ReadingLog::portErrorOccurred);
 }
 
 bool ReadingLog::openOutput()
 {
-    m_start = QDateTime::currentDateTimeUtc();
+    m_start = Reading::timeOf(m_client->session()->utcNanoseconds());
     if (m_options.influx) {
         m_seriesKey = LineProtocol::seriesKey(
             LineProtocol::Tags{{QStringLiteral("serial"), m_instrument.serialNumber},
@@ -202,19 +194,11 @@ bool ReadingLog::openOutput()
     return true;
 }
 
-void ReadingLog::readingArrived(double kelvin)
+void ReadingLog::readingArrived(const Reading &reading)
 {
-    ++m_readings;
     if (m_options.influx) {
-        // InfluxDB keeps one point per series and time: readings that arrive in one read
-        // must not share a timestamp, so each is at least a nanosecond after the last.
-        const qint64 nanoseconds
-            = qMax<qint64>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count(),
-                           m_lastNanoseconds + 1);
-        m_lastNanoseconds = nanoseconds;
-        const QByteArray point = LineProtocol::point(m_seriesKey, kelvin, nanoseconds);
+        const QByteArray point
+            = LineProtocol::point(m_seriesKey, reading.kelvin, reading.utcNanoseconds);
         if (m_writer) {
             m_writer->add(point);
         } else {
@@ -224,8 +208,8 @@ void ReadingLog::readingArrived(double kelvin)
         }
         return;
     }
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QByteArray row = RecordingFile::row(now, m_start.msecsTo(now) / 1000.0, kelvin);
+    const QDateTime time = reading.time();
+    const QByteArray row = RecordingFile::row(time, m_start.msecsTo(time) / 1000.0, reading.kelvin);
     if (m_options.outputPath.isEmpty()) {
         m_out << row;
         m_out.flush();
@@ -233,35 +217,6 @@ void ReadingLog::readingArrived(double kelvin)
         message(m_file.errorText());
         stop(1);
     }
-}
-
-void ReadingLog::portErrorOccurred()
-{
-    Device *device = m_client->device();
-    const QSerialPort::SerialPortError error = device->port->error();
-    const bool gone = error == QSerialPort::ResourceError
-        || (error == QSerialPort::ReadError && device->portHungUp());
-    if (!gone || m_portPoll->isActive())
-        return;
-    message(tr("Port lost — waiting for %1 to come back").arg(m_options.portName));
-    device->port->disconnect(this);
-    device->close();
-    m_portPoll->start(portPollMs);
-}
-
-void ReadingLog::lookForPort()
-{
-    if (!SerialPortLinks::isPresent(m_options.portName))
-        return;
-    m_portPoll->stop();
-    QString error;
-    if (!m_client->connectTo(m_options.portName, &error)) {
-        // Back in the list but not answering yet: keep looking.
-        m_portPoll->start(portPollMs);
-        return;
-    }
-    message(tr("%1 is back").arg(m_options.portName));
-    watchDevice();
 }
 
 void ReadingLog::stop(int status)

@@ -3,6 +3,7 @@
 
 #include "influxwriter.h"
 #include "lineprotocol.h"
+#include "reading.h"
 #include "recordingfile.h"
 
 #include <QDateTime>
@@ -14,9 +15,10 @@ class InstrumentClient;
 class QCommandLineParser;
 class QTimer;
 
-// `rimeglass-cli log`: every reading with its UTC time, as the window's recording CSV or
-// as InfluxDB line protocol, on standard output, into a file or posted to a server. A
-// lost port is waited for and opened again; the output goes on where it was.
+// `rimeglass-cli log`: every reading with the time the session stamped it with, as the
+// window's recording CSV or as InfluxDB line protocol, on standard output, into a file
+// or posted to a server. While the session waits for a lost port to come back, the
+// output waits with it and goes on where it was.
 class ReadingLog : public QObject
 {
     Q_OBJECT
@@ -47,10 +49,7 @@ public:
 private:
     int connectInstrument();
     bool openOutput();
-    void watchDevice();
-    void readingArrived(double kelvin);
-    void portErrorOccurred();
-    void lookForPort();
+    void readingArrived(const Reading &reading);
     void stop(int status);
     void message(const QString &text);
 
@@ -60,13 +59,10 @@ private:
     InfluxWriter *m_writer = nullptr;
     RecordingFile m_file;
     QTextStream m_out;
-    QTimer *m_portPoll;
     QTimer *m_sync;
     QEventLoop m_loop;
     RecordingFile::Instrument m_instrument;
-    QDateTime m_start;
-    qint64 m_readings = 0;
-    qint64 m_lastNanoseconds = 0;
+    QDateTime m_start; // the session's time when the log started
     QByteArray m_seriesKey; // the points' measurement and tags
 };
 

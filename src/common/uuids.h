@@ -41,6 +41,16 @@ inline QString uuidText(const QByteArray &bytes)
     return QUuid::fromRfc4122(bytes).toString(QUuid::WithoutBraces);
 }
 
+// "revision 1" or "revision 2"; empty for a revision this program does not know.
+inline QString knownRevisionName(const QByteArray &bytes)
+{
+    if (bytes == uuidBytes(uuid_compat_stm32g071kb_r1))
+        return QStringLiteral("revision 1");
+    if (bytes == uuidBytes(uuid_compat_stm32g070kb_r2))
+        return QStringLiteral("revision 2");
+    return QString();
+}
+
 } // namespace rimeglass
 
 #endif

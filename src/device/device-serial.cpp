@@ -149,6 +149,9 @@ bool Device::openPort(const QString &name)
         return false;
 
     port->flush();
+    // Lines an earlier program left unread (a "*COMPAT = " answer, old readings) answer
+    // nothing this link asks.
+    port->clear(QSerialPort::Input);
     rxBuffer.clear();
     discardingLongLine = false;
     connect(port, &QSerialPort::readyRead, this, &Device::serialRead);
@@ -370,17 +373,21 @@ void Device::handleIdentification(const QString &text)
     if (upgradeState != -1
         && !(fields.size() == 4
              && isWellFormedIdentity(fields.at(0), fields.at(1), fields.at(3)))) {
+        emit identificationUnrecognised();
         handleGarbledIdentification(text);
         return;
     }
+    bool recognised = false;
     if (fields.size() == 4) {
         vendor = fields.at(0);
         model = fields.at(1);
         serialNumber = fields.at(2);
         version = fields.at(3);
         versionCode = rimeglass::VersionText::code(version);
-        identifyRecognisedModel();
+        recognised = identifyRecognisedModel();
     }
+    if (!recognised)
+        emit identificationUnrecognised();
 
     // Any identification answers a reset into management mode, whatever it holds.
     if (resetPending || identificationAwaited) {
@@ -421,21 +428,22 @@ bool Device::bootLoaderIdentityOnRecord() const
     return model == bootLoaderModel && isWellFormedIdentity(vendor, model, version);
 }
 
-void Device::identifyRecognisedModel()
+bool Device::identifyRecognisedModel()
 {
     if (vendor != vendorName)
-        return;
+        return false;
     if (model == bootLoaderModel)
         bootstrap = true;
     else if (model == applicationModel)
         bootstrap = false;
     else
-        return;
+        return false;
 
     if (versionCode <= lastVersionBefore1_4) {
         compat = revision1Compat();
         compatPending = false;
         bootLoaderRevisionKnown = bootstrap;
+        answeredIdentification = true;
         emit identified();
     } else {
         // The "*COMPAT = " answer completes the identification.
@@ -443,11 +451,13 @@ void Device::identifyRecognisedModel()
         bootLoaderRevisionKnown = false;
         serialSendCommand(QStringLiteral("@00\n"));
     }
+    return true;
 }
 
 void Device::handleCompat(const QString &text)
 {
     compat = QByteArray::fromHex(text.mid(10).toUtf8());
+    answeredIdentification = compatPending;
     compatPending = false;
     bootLoaderRevisionKnown = bootstrap;
     emit identified();

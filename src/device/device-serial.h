@@ -94,6 +94,10 @@ public:
     void upgradeFirmwareStep();
 
     bool transferInProgress() const;
+    // Whether the last identified() completed an identification reply of a known model
+    // (with its "*COMPAT = " answer from 1.4.0.0 on); false when it came from a
+    // "*COMPAT = " line that no such reply had asked for.
+    bool identificationAnswered() const { return answeredIdentification; }
     // Ends the running transfer as failed; a firmware upgrade leaves the boot loader
     // running, so a new upgrade starts at its erase.
     void cancelTransfer();
@@ -118,6 +122,10 @@ public:
 
 signals:
     void identified();
+    // An identification reply ("MORVA,...") that is not four fields or names no model this
+    // link knows, or during an upgrade one that is not well-formed (a version of other
+    // than four decimal numbers); identified() does not follow it.
+    void identificationUnrecognised();
     void deviceReset();
     void deviceRestarted();
     void deviceManagementMode();
@@ -143,6 +151,7 @@ private:
     QByteArray upgradeImageRevision;
     // "@00" went out and its "*COMPAT = " answer has not come yet.
     bool compatPending = false;
+    bool answeredIdentification = false;
     // The running boot loader has reported its hardware revision since the last reset.
     bool bootLoaderRevisionKnown = false;
     // An upgrade that started in a boot loader whose identification on record is garbled
@@ -172,7 +181,7 @@ private:
     void handleIdentification(const QString &text);
     void handleGarbledIdentification(const QString &text);
     bool bootLoaderIdentityOnRecord() const;
-    void identifyRecognisedModel();
+    bool identifyRecognisedModel();
     void handleCompat(const QString &text);
     void handleCalibrationAcknowledgement(const QString &text);
     void handleFirmwareAcknowledgement(const QString &text);

@@ -75,9 +75,15 @@ void Recorder::stop()
 
 void Recorder::addReading(double kelvin)
 {
+    const QDateTime now = m_clock();
+    addReading({now.toMSecsSinceEpoch() * 1000000, kelvin});
+}
+
+void Recorder::addReading(const Reading &reading)
+{
     if (!isRecording())
         return;
-    const QDateTime now = m_clock();
+    const QDateTime now = reading.time();
     if (m_automatic && isNewLocalDate(now)) {
         m_file.close();
         if (!startFile(m_fileFolder, now))
@@ -88,7 +94,7 @@ void Recorder::addReading(double kelvin)
         m_fileSensor = m_instrument.sensor;
         bytes = RecordingFile::sensorLine(m_fileSensor);
     }
-    bytes += RecordingFile::row(now, m_fileStart.msecsTo(now) / 1000.0, kelvin);
+    bytes += RecordingFile::row(now, m_fileStart.msecsTo(now) / 1000.0, reading.kelvin);
     if (!m_file.append(bytes)) {
         finish(m_file.errorText());
         return;
@@ -99,17 +105,16 @@ void Recorder::addReading(double kelvin)
     emit rowsWritten(m_rows);
 }
 
-void Recorder::instrumentIdentified(const QString &model, const QString &serialNumber,
-                                    const QString &version, const QString &sensor)
+void Recorder::instrumentIdentified(const InstrumentIdentity &identity)
 {
-    m_instrument = {model, serialNumber, version, sensor};
+    m_instrument = RecordingFile::Instrument::of(identity, m_instrument.sensor);
     const bool firstAfterOpen = m_awaitingFirstIdentification;
     m_awaitingFirstIdentification = false;
     // After a lost port came back the same file goes on, unless another instrument
     // answered: its readings belong in a file with its own header.
     if (m_automatic && firstAfterOpen)
         start(m_folder);
-    else if (isRecording() && serialNumber != m_fileSerialNumber)
+    else if (isRecording() && m_instrument.serialNumber != m_fileSerialNumber)
         start(m_fileFolder);
 }
 

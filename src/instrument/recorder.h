@@ -1,6 +1,8 @@
 #ifndef RIMEGLASS_RECORDER_H
 #define RIMEGLASS_RECORDER_H
 
+#include "instrumentidentity.h"
+#include "reading.h"
 #include "recordingfile.h"
 
 #include <QDateTime>
@@ -10,9 +12,9 @@
 
 class QTimer;
 
-// Records every reading into a CSV file (RecordingFile) while asked to. The window and
-// the command-line tool drive it the same way: start(folder) and stop(), or automatic
-// mode, where the first identification after the port was opened starts a new file.
+// Records every reading into a CSV file (RecordingFile) while asked to: start(folder)
+// and stop(), or automatic mode, where the first identification after the port was
+// opened starts a new file. Each row carries the time its reading was stamped with.
 //
 // The window keeps the two choices in its settings store: "/recording/folder" (default
 // the documents folder + "/rimeglass") and "/recording/automatic" (default false); this
@@ -27,7 +29,7 @@ class Recorder : public QObject
     Q_OBJECT
 
 public:
-    // The time of a reading, in UTC.
+    // The time a recording starts, in UTC.
     using Clock = std::function<QDateTime()>;
 
     explicit Recorder(QObject *parent = nullptr);
@@ -56,11 +58,15 @@ public:
     qint64 rowCount() const { return m_rows; }
 
 public slots:
+    void addReading(const Reading &reading);
+    // A reading stamped with this recorder's clock, for a caller that has no session.
+    // TODO: remove once the window takes its readings from InstrumentSession.
     void addReading(double kelvin);
-    void instrumentIdentified(const QString &model, const QString &serialNumber,
-                              const QString &version, const QString &sensor);
-    // The sensor selected for the readings that follow; written into the file as a
-    // "# sensor: " line when it changes during a recording.
+    // Files are named after the identity's serial number and carry its header.
+    void instrumentIdentified(const InstrumentIdentity &identity);
+    // The sensor selected for the readings that follow (and for the header of a file
+    // started from now on); written into the file as a "# sensor: " line when it changes
+    // during a recording.
     void sensorChanged(const QString &sensor);
     // `lost`: the port went away and may come back, and the same file goes on when it
     // does. Otherwise the port was closed: the recording ends.

@@ -1,6 +1,8 @@
 #ifndef RIMEGLASS_RECORDINGFILE_H
 #define RIMEGLASS_RECORDINGFILE_H
 
+#include "instrumentidentity.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
@@ -19,12 +21,18 @@
 class RecordingFile
 {
 public:
+    // What the header names: the identified instrument and the sensor it measures with.
     struct Instrument
     {
         QString model;
         QString serialNumber;
         QString version;
         QString sensor;
+
+        static Instrument of(const InstrumentIdentity &identity, const QString &sensor)
+        {
+            return {identity.model, identity.serialNumber, identity.version, sensor};
+        }
     };
 
     // "<serial>_<yyyy-MM-dd_HHmmss>.csv" from the local time of `start`, with every

@@ -10,15 +10,15 @@ SerialPortLinks::SerialPortLinks(const QString &directory)
         = QDir(directory).entryInfoList(QDir::System | QDir::Files, QDir::Name);
     for (const QFileInfo &entry : entries) {
         const QString target = entry.canonicalFilePath();
-        if (entry.isSymLink() && !target.isEmpty() && !linkByTarget.contains(target))
-            linkByTarget.insert(target, entry.absoluteFilePath());
+        if (entry.isSymLink() && !target.isEmpty() && !m_linkByTarget.contains(target))
+            m_linkByTarget.insert(target, entry.absoluteFilePath());
     }
 }
 
 QString SerialPortLinks::linkTo(const QString &systemLocation) const
 {
     const QString target = QFileInfo(systemLocation).canonicalFilePath();
-    return target.isEmpty() ? QString() : linkByTarget.value(target);
+    return target.isEmpty() ? QString() : m_linkByTarget.value(target);
 }
 
 bool SerialPortLinks::isPath(const QString &portName)

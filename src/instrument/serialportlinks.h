@@ -22,7 +22,7 @@ public:
     static bool isPresent(const QString &portName);
 
 private:
-    QHash<QString, QString> linkByTarget; // canonical target path, link path
+    QHash<QString, QString> m_linkByTarget; // canonical target path, link path
 };
 
 #endif

@@ -1,5 +1,7 @@
 #include "settingsprotocol.h"
 
+#include "settingstable.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <cmath>
@@ -10,31 +12,6 @@ QString tr(const char *text)
 {
     return QCoreApplication::translate("SettingsProtocol", text);
 }
-
-const char *const readBackQueries[] = {
-    ":cal?\n",         ":rs232:period?\n",   ":rs485:period?\n",   ":relay1:default?\n",
-    ":relay1:temp?\n", ":relay1:hyst?\n",    ":relay2:default?\n", ":relay2:temp?\n",
-    ":relay2:hyst?\n", ":display:period?\n",
-};
-
-struct Sensor
-{
-    int id;
-    const char *keyword;
-    const char *name;
-};
-const Sensor sensors[] = {
-    {0, "zur", "ZUR"}, {1, "dt-400", "DT-400"}, {2, "dt-670", "DT-670"},
-    {3, "asc", "ASC"}, {16, "user", "Custom"},
-};
-
-// The window's ranges: relay set-points and hystereses, output periods, display period.
-const double minimumKelvin = 0.1;
-const double maximumKelvin = 1000.0;
-const int minimumOutputPeriod = 100;
-const int maximumOutputPeriod = 1000;
-const int minimumDisplayPeriod = 100;
-const int maximumDisplayPeriod = 10000;
 
 bool toInteger(const QString &text, int *number)
 {
@@ -68,30 +45,35 @@ QString portLabel(const QString &port)
     return port.toUpper();
 }
 
-QString outOfRange(const QString &name, const QString &value, const QString &range)
+QString outOfRange(const Setting &setting, const QString &value)
 {
-    return tr("%1: %2 is out of range (%3)").arg(name, value, range);
+    return tr("%1: %2 is out of range (%3)").arg(setting.name, value, setting.rangeText());
 }
 
-bool parseRelayValue(const QString &name, const QString &value, SettingsProtocol::Change *change,
-                     QString *error)
+bool inRange(const Setting &setting, double value)
+{
+    return value >= setting.minimum && value <= setting.maximum;
+}
+
+bool parseKelvin(const Setting &setting, const QString &value, SettingsProtocol::Change *change,
+                 QString *error)
 {
     double kelvin = 0.0;
     if (!toFinite(value, &kelvin)) {
-        *error = tr("%1: \"%2\" is not a number").arg(name, value);
+        *error = tr("%1: \"%2\" is not a number").arg(setting.name, value);
         return false;
     }
-    if (kelvin < minimumKelvin || kelvin > maximumKelvin) {
-        *error = outOfRange(name, value, tr("0.1 to 1000 K"));
+    if (!inRange(setting, kelvin)) {
+        *error = outOfRange(setting, value);
         return false;
     }
     *change = SettingsProtocol::relayValueChange(
-        name.at(5).digitValue(), name.endsWith(QLatin1String("-hysteresis")), kelvin);
+        setting.relay, setting.reportKey.endsWith(QLatin1String(":hyst")), kelvin);
     return true;
 }
 
-bool parseDefaultState(const QString &name, const QString &value, SettingsProtocol::Change *change,
-                       QString *error)
+bool parseDefaultState(const Setting &setting, const QString &value,
+                       SettingsProtocol::Change *change, QString *error)
 {
     const QString lower = value.trimmed().toLower();
     int state = -1;
@@ -100,157 +82,142 @@ bool parseDefaultState(const QString &name, const QString &value, SettingsProtoc
     else if (lower == QLatin1String("on") || lower == QLatin1String("1"))
         state = 1;
     if (state < 0) {
-        *error = tr("%1: \"%2\" is neither off nor on").arg(name, value);
+        *error = tr("%1: \"%2\" is neither off nor on").arg(setting.name, value);
         return false;
     }
-    *change = SettingsProtocol::defaultStateChange(name.at(5).digitValue(), state);
+    *change = SettingsProtocol::defaultStateChange(setting.relay, state);
     return true;
 }
 
-bool parseOutput(const QString &name, const QString &value, SettingsProtocol::Change *change,
-                 QString *error)
-{
-    const QString port = name.left(5); // "rs232"
-    const QString lower = value.trimmed().toLower();
-    if (name.endsWith(QLatin1String("-output"))) {
-        if (lower == QLatin1String("disabled") || lower == QLatin1String("0")) {
-            *change = SettingsProtocol::outputPeriodChange(port, 0);
-            return true;
-        }
-        // The instrument reports a disabled output as period 0, so the period to enable it
-        // with cannot be known here.
-        *error = tr("%1: to enable the output, give %2-period=MILLISECONDS").arg(name, port);
-        return false;
-    }
-
-    int period = 0;
-    if (!toInteger(value, &period)) {
-        *error = tr("%1: \"%2\" is not a whole number of milliseconds").arg(name, value);
-        return false;
-    }
-    if (period != 0 && (period < minimumOutputPeriod || period > maximumOutputPeriod)) {
-        *error = outOfRange(name, value, tr("100 to 1000 ms, or 0 to disable the output"));
-        return false;
-    }
-    *change = SettingsProtocol::outputPeriodChange(port, period);
-    return true;
-}
-
-bool parseDisplayPeriod(const QString &name, const QString &value, SettingsProtocol::Change *change,
-                        QString *error)
-{
-    int period = 0;
-    if (!toInteger(value, &period)) {
-        *error = tr("%1: \"%2\" is not a whole number of milliseconds").arg(name, value);
-        return false;
-    }
-    if (period < minimumDisplayPeriod || period > maximumDisplayPeriod) {
-        *error = outOfRange(name, value, tr("100 to 10000 ms"));
-        return false;
-    }
-    *change = SettingsProtocol::displayPeriodChange(period);
-    return true;
-}
-
-bool parseSensor(const QString &name, const QString &value, SettingsProtocol::Change *change,
+bool parseOutput(const Setting &setting, const QString &value, SettingsProtocol::Change *change,
                  QString *error)
 {
     const QString lower = value.trimmed().toLower();
-    for (const Sensor &sensor : sensors) {
-        if (lower == QLatin1String(sensor.keyword)
-            || lower == QString::fromLatin1(sensor.name).toLower()) {
+    if (lower == QLatin1String("disabled") || lower == QLatin1String("0")) {
+        *change = SettingsProtocol::outputPeriodChange(setting.output, 0);
+        return true;
+    }
+    // The instrument reports a disabled output as period 0, so the period to enable it
+    // with cannot be known here.
+    *error = tr("%1: to enable the output, give %2-period=MILLISECONDS")
+                 .arg(setting.name, setting.output);
+    return false;
+}
+
+bool parsePeriod(const Setting &setting, const QString &value, SettingsProtocol::Change *change,
+                 QString *error)
+{
+    int period = 0;
+    if (!toInteger(value, &period)) {
+        *error = tr("%1: \"%2\" is not a whole number of milliseconds").arg(setting.name, value);
+        return false;
+    }
+    const bool switchesOff = setting.kind == Setting::Kind::OutputPeriod && period == 0;
+    if (!switchesOff && !inRange(setting, period)) {
+        *error = outOfRange(setting, value);
+        return false;
+    }
+    *change = setting.kind == Setting::Kind::OutputPeriod
+        ? SettingsProtocol::outputPeriodChange(setting.output, period)
+        : SettingsProtocol::displayPeriodChange(period);
+    return true;
+}
+
+bool parseSensor(const Setting &setting, const QString &value, SettingsProtocol::Change *change,
+                 QString *error)
+{
+    const QString lower = value.trimmed().toLower();
+    for (const Sensor &sensor : SettingsTable::sensors()) {
+        if (lower == sensor.keyword || lower == sensor.name.toLower()) {
             *change = SettingsProtocol::sensorChange(sensor.id);
             return true;
         }
     }
-    *error = tr("%1: \"%2\" is no sensor (ZUR, DT-400, DT-670, ASC or Custom)").arg(name, value);
+    *error = tr("%1: \"%2\" is no sensor (%3)")
+                 .arg(setting.name, value, SettingsTable::sensorNamesText());
     return false;
+}
+
+// The value a report gives `setting`, as the command line prints it; empty when the
+// report's value does not convert.
+QString readBackValue(const Setting &setting, const QString &value)
+{
+    int number = 0;
+    double kelvin = 0.0;
+    switch (setting.kind) {
+    case Setting::Kind::Sensor: {
+        const int index = SettingsTable::sensorIndexOfKeyword(value);
+        return index < 0 ? value : SettingsTable::sensors().at(index).name;
+    }
+    case Setting::Kind::Kelvin:
+        return toFinite(value, &kelvin) ? QString::asprintf("%.3f", kelvin) : QString();
+    case Setting::Kind::DefaultState:
+        return toInteger(value, &number) ? stateName(number) : QString();
+    case Setting::Kind::Output:
+        if (!toInteger(value, &number))
+            return QString();
+        return number != 0 ? QStringLiteral("enabled") : QStringLiteral("disabled");
+    case Setting::Kind::OutputPeriod:
+    case Setting::Kind::DisplayPeriod:
+        return toInteger(value, &number) ? QString::number(number) : QString();
+    }
+    return QString();
 }
 
 } // namespace
 
 int SettingsProtocol::readBackStageCount()
 {
-    return int(sizeof(readBackQueries) / sizeof(readBackQueries[0]));
+    return SettingsTable::readBackStageCount();
 }
 
 QString SettingsProtocol::readBackQuery(int stage)
 {
-    return stage >= 0 && stage < readBackStageCount() ? QString::fromLatin1(readBackQueries[stage])
-                                                      : QString();
+    return SettingsTable::readBackQuery(stage);
 }
 
 QString SettingsProtocol::sensorKeyword(int sensorId)
 {
-    for (const Sensor &sensor : sensors) {
-        if (sensor.id == sensorId)
-            return QString::fromLatin1(sensor.keyword);
-    }
-    return QString();
+    const int index = SettingsTable::sensorIndexOfId(sensorId);
+    return index < 0 ? QString() : SettingsTable::sensors().at(index).keyword;
 }
 
 int SettingsProtocol::sensorIdOfKeyword(const QString &keyword)
 {
-    for (const Sensor &sensor : sensors) {
-        if (keyword == QLatin1String(sensor.keyword))
-            return sensor.id;
-    }
-    return -1;
+    const int index = SettingsTable::sensorIndexOfKeyword(keyword);
+    return index < 0 ? -1 : SettingsTable::sensors().at(index).id;
 }
 
 QString SettingsProtocol::sensorName(int sensorId)
 {
-    for (const Sensor &sensor : sensors) {
-        if (sensor.id == sensorId)
-            return QString::fromLatin1(sensor.name);
-    }
-    return QString();
+    const int index = SettingsTable::sensorIndexOfId(sensorId);
+    return index < 0 ? QString() : SettingsTable::sensors().at(index).name;
 }
 
 QStringList SettingsProtocol::settingNames()
 {
-    return {QStringLiteral("sensor"),
-            QStringLiteral("relay1-temperature"),
-            QStringLiteral("relay1-hysteresis"),
-            QStringLiteral("relay1-default-state"),
-            QStringLiteral("relay2-temperature"),
-            QStringLiteral("relay2-hysteresis"),
-            QStringLiteral("relay2-default-state"),
-            QStringLiteral("rs232-output"),
-            QStringLiteral("rs232-period"),
-            QStringLiteral("rs485-output"),
-            QStringLiteral("rs485-period"),
-            QStringLiteral("display-refresh-period")};
+    return SettingsTable::names();
 }
 
 QMap<QString, QString> SettingsProtocol::readBackValues(const QString &key, const QString &value)
 {
-    int number = 0;
-    double kelvin = 0.0;
-    if (key == QLatin1String("cal")) {
-        const int sensorId = sensorIdOfKeyword(value);
-        return {{QStringLiteral("sensor"), sensorId < 0 ? value : sensorName(sensorId)}};
+    QMap<QString, QString> values;
+    for (const Setting &setting : SettingsTable::settings()) {
+        if (setting.reportKey != key)
+            continue;
+        const QString shown = readBackValue(setting, value);
+        if (!shown.isEmpty())
+            values.insert(setting.name, shown);
     }
-    if ((key == QLatin1String("rs232:period") || key == QLatin1String("rs485:period"))
-        && toInteger(value, &number)) {
-        const QString port = key.left(5);
-        return {{port + QStringLiteral("-output"),
-                 number != 0 ? QStringLiteral("enabled") : QStringLiteral("disabled")},
-                {port + QStringLiteral("-period"), QString::number(number)}};
-    }
-    if ((key == QLatin1String("relay1:default") || key == QLatin1String("relay2:default"))
-        && toInteger(value, &number))
-        return {{key.left(6) + QStringLiteral("-default-state"), stateName(number)}};
-    if ((key.endsWith(QLatin1String(":temp")) || key.endsWith(QLatin1String(":hyst")))
-        && (key.startsWith(QLatin1String("relay1:")) || key.startsWith(QLatin1String("relay2:")))
-        && toFinite(value, &kelvin)) {
-        const QString which = key.endsWith(QLatin1String(":temp")) ? QStringLiteral("-temperature")
-                                                                   : QStringLiteral("-hysteresis");
-        return {{key.left(6) + which, QString::asprintf("%.3f", kelvin)}};
-    }
-    if (key == QLatin1String("display:period") && toInteger(value, &number))
-        return {{QStringLiteral("display-refresh-period"), QString::number(number)}};
-    return {};
+    return values;
+}
+
+QMap<QString, QString> SettingsProtocol::readBackValues(const SettingsValues &reports)
+{
+    QMap<QString, QString> values;
+    for (auto it = reports.cbegin(); it != reports.cend(); ++it)
+        values.insert(readBackValues(it.key(), it.value()));
+    return values;
 }
 
 bool SettingsProtocol::parseChange(const QString &assignment, Change *change, QString *error)
@@ -264,23 +231,25 @@ bool SettingsProtocol::parseChange(const QString &assignment, Change *change, QS
     const QString value = assignment.mid(equals + 1);
     change->name = name;
 
-    if (name == QLatin1String("sensor"))
-        return parseSensor(name, value, change, error);
-    if (name == QLatin1String("relay1-temperature") || name == QLatin1String("relay1-hysteresis")
-        || name == QLatin1String("relay2-temperature")
-        || name == QLatin1String("relay2-hysteresis"))
-        return parseRelayValue(name, value, change, error);
-    if (name == QLatin1String("relay1-default-state")
-        || name == QLatin1String("relay2-default-state"))
-        return parseDefaultState(name, value, change, error);
-    if (name == QLatin1String("rs232-output") || name == QLatin1String("rs232-period")
-        || name == QLatin1String("rs485-output") || name == QLatin1String("rs485-period"))
-        return parseOutput(name, value, change, error);
-    if (name == QLatin1String("display-refresh-period"))
-        return parseDisplayPeriod(name, value, change, error);
-
-    *error = tr("unknown setting \"%1\"; the settings are %2")
-                 .arg(name, settingNames().join(QStringLiteral(", ")));
+    const Setting *setting = SettingsTable::find(name);
+    if (!setting) {
+        *error = tr("unknown setting \"%1\"; the settings are %2")
+                     .arg(name, settingNames().join(QStringLiteral(", ")));
+        return false;
+    }
+    switch (setting->kind) {
+    case Setting::Kind::Sensor:
+        return parseSensor(*setting, value, change, error);
+    case Setting::Kind::Kelvin:
+        return parseKelvin(*setting, value, change, error);
+    case Setting::Kind::DefaultState:
+        return parseDefaultState(*setting, value, change, error);
+    case Setting::Kind::Output:
+        return parseOutput(*setting, value, change, error);
+    case Setting::Kind::OutputPeriod:
+    case Setting::Kind::DisplayPeriod:
+        return parsePeriod(*setting, value, change, error);
+    }
     return false;
 }
 

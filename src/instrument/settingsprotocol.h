@@ -1,14 +1,17 @@
 #ifndef RIMEGLASS_SETTINGSPROTOCOL_H
 #define RIMEGLASS_SETTINGSPROTOCOL_H
 
+#include "settingstable.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
-// The instrument's ten settings as the window and the command-line tool handle them: the
-// queries of the read-back and their answers, the commands that change a setting, the
-// ranges the window's widgets allow, and the names an operator uses for them.
+// The instrument's settings (SettingsTable) as the window and the command-line tool
+// change them and show them: the commands that change a setting, checked against the
+// table's ranges, the words the operator is told, and the values read back under the
+// operator's names.
 class SettingsProtocol
 {
 public:
@@ -28,6 +31,8 @@ public:
     // report "rs232:period = 250" gives rs232-output = enabled and rs232-period = 250.
     // Empty for a report that is no setting or whose value does not convert.
     static QMap<QString, QString> readBackValues(const QString &key, const QString &value);
+    // Every setting a read-back brought, under the names the command-line tool prints.
+    static QMap<QString, QString> readBackValues(const SettingsValues &reports);
     // The names in the order they are printed.
     static QStringList settingNames();
 

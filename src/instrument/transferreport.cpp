@@ -1,6 +1,6 @@
 #include "transferreport.h"
 
-#include "uuids.h"
+#include "instrumentidentity.h"
 
 #include <QCoreApplication>
 
@@ -33,8 +33,8 @@ QString firmwareEvent(const Device::TransferFailureReport &report)
         return tr("The boot loader did not report its hardware revision.");
     case Failure::RevisionMismatch:
         return tr("The boot loader reports hardware %1, but the image was chosen for hardware %2.")
-            .arg(TransferReport::revisionName(report.reportedRevision),
-                 TransferReport::revisionName(report.imageRevision));
+            .arg(InstrumentIdentity::revisionName(report.reportedRevision),
+                 InstrumentIdentity::revisionName(report.imageRevision));
     case Failure::OutputBlocked:
         return tr("The port stopped taking data.");
     case Failure::PortClosed:
@@ -98,17 +98,6 @@ QString instrumentState(const Device::TransferFailureReport &report)
 }
 
 } // namespace
-
-QString TransferReport::revisionName(const QByteArray &revision)
-{
-    if (revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
-        return tr("revision 1");
-    if (revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
-        return tr("revision 2");
-    return tr("an unknown revision (%1)")
-        .arg(revision.size() == 16 ? rimeglass::uuidText(revision)
-                                   : QString::fromLatin1(revision.toHex()));
-}
 
 QString TransferReport::title(Device::Transfer transfer)
 {

@@ -11,9 +11,6 @@
 class TransferReport
 {
 public:
-    // "revision 1", "revision 2", or "an unknown revision (<uuid>)".
-    static QString revisionName(const QByteArray &revision);
-
     // The title of the transfer's messages: "Firmware upgrade" or "Calibration upload".
     static QString title(Device::Transfer transfer);
 

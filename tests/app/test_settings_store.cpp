@@ -18,7 +18,8 @@ private slots:
     void repair();
 };
 
-// Each row: an entry between two good ones, and what is left of it after the repair.
+// Each row: an entry on a line between two good ones, and what is left of that line after
+// the repair.
 void TestSettingsStore::repair_data()
 {
     QTest::addColumn<QByteArray>("entry");
@@ -34,11 +35,12 @@ void TestSettingsStore::repair_data()
     QTest::newRow("element of a list") << "sensor-id=1, " + variant << QByteArray();
     QTest::newRow("blanks before") << "sensor-id = \t" + variant << QByteArray();
     QTest::newRow("date and time") << "sensor-id=@DateTime" + variant.mid(8) << QByteArray();
-    QTest::newRow("before a comment") << "sensor-id=" + variant + ";note" << QByteArray(";note");
+    QTest::newRow("before a comment")
+        << "sensor-id=" + variant + ";note" << QByteArray(";note\r\n");
     for (const char *kept : {"custom-sensor-name=@@Custom", "custom-sensor-name=PT@4K",
                              "custom-sensor-name=a\\\n@b", "custom-sensor-name=\\\\@b",
                              "custom-sensor-file=\"/data/a, b.340\"", ";sensor-id=@Variant(x)"})
-        QTest::newRow(kept) << QByteArray(kept) << QByteArray(kept);
+        QTest::newRow(kept) << QByteArray(kept) << QByteArray(kept) + "\r\n";
 }
 
 void TestSettingsStore::repair()
@@ -46,13 +48,13 @@ void TestSettingsStore::repair()
     QFETCH(QByteArray, entry);
     QFETCH(QByteArray, left);
     const QByteArray before("[General]\nrelay1-temperature=42\n");
-    const QByteArray after("\nrelay2-temperature=7\n");
+    const QByteArray after("relay2-temperature=7\r\n");
 
     bool dropped = false;
     const QByteArray repaired
-        = SettingsStoreRepair::withoutVariants(before + entry + after, &dropped);
+        = SettingsStoreRepair::withoutVariants(before + entry + "\r\n" + after, &dropped);
     QCOMPARE(repaired, before + left + after);
-    QCOMPARE(dropped, left != entry);
+    QCOMPARE(dropped, left != entry + "\r\n");
 
     // The toolkit reads what is left as the window wrote it.
     QTemporaryDir directory;

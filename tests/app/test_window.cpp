@@ -1,13 +1,17 @@
 // The main window through its widgets, the instrument on a pseudo-terminal, and its history
 // views: only what the window itself does, what the operator sees and what is stored.
 
+#include "buildinfo.h"
 #include "calibrationtable.h"
+#include "containerpacker.h"
 #include "curvefile.h"
 #include "historyview.h"
 #include "readinghistory.h"
 #include "settingsprotocol.h"
+#include "signingkeys.h"
 #include "simulatedinstrument.h"
 #include "testmain.h"
+#include "uuids.h"
 #include "windowdriver.h"
 #include "wirebytes.h"
 
@@ -22,6 +26,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <qwt_plot_zoomer.h>
+#include <sodium.h>
 
 using namespace windowdriver;
 
@@ -152,7 +157,11 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void initTestCase()
+    {
+        QApplication::setQuitOnLastWindowClosed(false);
+        QVERIFY(sodium_init() >= 0);
+    }
     void init() { QSettings().clear(); }
     void cleanup() { cancelPendingAnswers(); }
 
@@ -197,17 +206,52 @@ private slots:
         QVERIFY2(object->inherits(qPrintable(className)), object->metaObject()->className());
     }
 
-    void damagedStore()
+    // What a start makes of the store: a damaged value is dropped and the operator told;
+    // everything else is shown as stored, and nothing is written back.
+    void storeAtStart_data()
     {
-        QVERIFY(QDir().mkpath(QFileInfo(QSettings().fileName()).path()));
-        QVERIFY(writeFile(QSettings().fileName(),
-                          "[General]\nrelay1-temperature=42\n[serial]\n"
-                          "sensor-id=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n"));
-        MainWindow window;
-        QCOMPARE(statusText(window),
-                 "Some stored settings could not be read and were reset to their defaults");
-        QCOMPARE(shown(window, "relay1TempSpin"), QStringLiteral("42"));
-        QVERIFY(!QSettings().contains("serial/sensor-id"));
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("left");
+        const QByteArray handWritten
+            = "[General]\nsensor-id = 3\nrelay1-temperature = 42.50\nrelay1-hysteresis = 2.250\n"
+              "relay1-default-state = 1\nrelay2-temperature = 77.000\nrelay2-hysteresis = 3.5\n"
+              "relay2-default-state = 1\nrs232-automatic-output = 1\n"
+              "rs232-automatic-output-period = 250\nrs485-automatic-output = 1\n"
+              "rs485-automatic-output-period = 730\ndisplay-refresh-period = 900\n"
+              "custom-sensor-name = PT-1000\ncustom-sensor-file = /data/pt1000.cal\n\n"
+              "[serial]\nport-name = no-such-port\n";
+        QTest::newRow("damaged value")
+            << QByteArray("[General]\nrelay1-temperature=42\n[serial]\n"
+                          "sensor-id=@Variant(\\0\\0\\0\\t\\x7f\\xff\\xff\\xff)\n")
+            << "Some stored settings could not be read and were reset to their defaults"
+            << "relay1TempSpin=42" << QByteArray("[General]\nrelay1-temperature=42\n[serial]\n");
+        // The display refresh period is never loaded: every start begins at the minimum.
+        QTest::newRow("loaded, nothing written back")
+            << handWritten << "Port closed"
+            << "sensorCombo=ASC;sensorNameValue=ASC;relay1TempSpin=42.5;relay1HystSpin=2.25;"
+               "relay1DefaultStateCombo=On;relay2TempSpin=77;relay2HystSpin=3.5;"
+               "relay2DefaultStateCombo=On;rs232AutomaticOutputCombo=Enabled;"
+               "rs232OutputPeriodSpin=250;rs485AutomaticOutputCombo=Enabled;"
+               "rs485OutputPeriodSpin=730;sensorNameEdit=PT-1000;sensorFileEdit=/data/pt1000.cal"
+            << handWritten;
+    }
+
+    void storeAtStart()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QString, status);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, left);
+        const QString path = QSettings().fileName();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeFile(path, stored));
+        {
+            MainWindow window;
+            QCOMPARE(statusText(window), status);
+            QCOMPARE(settingsView(window), changed(firstStartView, shown.split(';')));
+        }
+        QCOMPARE(readFile(path), left);
     }
 
     void settingChange_data()
@@ -255,6 +299,9 @@ private slots:
              "Settings saved in the instrument", ""},
             {"relay 1 temperature without port", "", "relay1TempSpin=10", "relay1-temperature=10",
              "", "Port closed", ""},
+            {"store that cannot be written", "unwritable", "relay1TempSpin=25",
+             "relay1-temperature=25", ":relay1:temp 25.000\n",
+             "Relay 1 temperature set to 25.000 K", ""},
         };
         for (const auto &row : rows)
             QTest::newRow(row[0]) << row[1] << row[2] << row[3] << QByteArray(row[4]) << row[5]
@@ -269,7 +316,12 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(QString, status);
         QFETCH(QString, alsoShown);
-        if (!preset.isEmpty())
+        // A file where the store's folder belongs: no one, not even root, can write there.
+        const QString storeFolder = QFileInfo(QSettings().fileName()).absolutePath();
+        const auto unblock = qScopeGuard([&] { QFile::remove(storeFolder); });
+        if (preset == QLatin1String("unwritable"))
+            QVERIFY(QDir(storeFolder).removeRecursively() && writeFile(storeFolder, "in the way"));
+        else if (!preset.isEmpty())
             QSettings().setValue(preset.section('=', 0, 0), preset.section('=', 1));
         PseudoTerminal peer;
         MainWindow window;
@@ -296,34 +348,50 @@ private slots:
 
     // Each query waits for the report before it, whatever its key; values that do not convert
     // change nothing. What is read back is shown, neither sent back nor stored (but the display).
+    // The boot loader ends a read-back the application firmware left unfinished.
+    void readBack_data()
+    {
+        QTest::addColumn<QByteArrayList>("reports");
+        QTest::addColumn<QByteArrayList>("queries"); // what each report is followed by
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("stored");
+        const QByteArrayList reports
+            = QByteArray("cal = asc;RS232:period = 250;Vunc = 1500000;rs485:period = 730;"
+                         "relay1:default = on;relay1:temp = nan;relay1:hyst = 3;relay2:default = 1;"
+                         "relay2:temp = inf;relay2:hyst = 4;display:period = 2500;noise = 1")
+                  .split(';');
+        QByteArrayList queries;
+        for (int i = 0; i < reports.size(); ++i)
+            queries << readBackQueries(i + 1, qMin(i + 2, SettingsProtocol::readBackStageCount()));
+        QTest::newRow("whole")
+            << reports << queries
+            << "sensorCombo=ASC;sensorNameValue=ASC;rs485AutomaticOutputCombo="
+               "Enabled;rs485OutputPeriodSpin=730;relay1HystSpin=3;"
+               "relay2DefaultStateCombo=On;relay2HystSpin=4;displayRefreshSpin=2500"
+            << "display-refresh-period=2500";
+        QTest::newRow("ended by the boot loader")
+            << QByteArrayList{"cal = asc", "MORVA,ZURKD550-BS,20417,1.3.1.0", "relay1:temp = 42"}
+            << QByteArrayList{readBackQueries(1, 2), "", ""}
+            << "sensorCombo=ASC;sensorNameValue=ASC;relay1TempSpin=42" << QString();
+    }
+
     void readBack()
     {
+        QFETCH(QByteArrayList, reports);
+        QFETCH(QByteArrayList, queries);
+        QFETCH(QString, shown);
+        QFETCH(QString, stored);
         PseudoTerminal peer;
         MainWindow window;
         QCOMPARE(openOn(window, peer), openingBytes);
         const QStringList storeBefore = storeContents();
         QCOMPARE(identify(window, peer, "1.3.2.0"), readBackQueries(0, 1));
-        const QByteArrayList reports
-            = QByteArray("cal = asc;RS232:period = 250;Vunc = 1500000;rs485:period = 730;"
-                         "relay1:default = on;relay1:temp = nan;relay1:hyst = 3;relay2:default = 1;"
-                         "relay2:temp = inf;relay2:hyst = 4;display:period = 2500")
-                  .split(';');
-        const int stages = SettingsProtocol::readBackStageCount();
         for (int i = 0; i < reports.size(); ++i) {
             peer.sendLine(reports.at(i));
-            QCOMPARE(peer.collect(toolPort(window)), readBackQueries(i + 1, qMin(i + 2, stages)));
+            QCOMPARE(peer.collect(toolPort(window)), queries.at(i));
         }
-        // The read-back is over: a further report is applied but asks nothing.
-        peer.sendLine("noise = 1");
-        QCOMPARE(peer.collect(toolPort(window)), QByteArray());
-        QCOMPARE(
-            settingsView(window),
-            changed(firstStartView,
-                    QString("sensorCombo=ASC;sensorNameValue=ASC;rs485AutomaticOutputCombo=Enabled;"
-                            "rs485OutputPeriodSpin=730;relay1HystSpin=3;relay2DefaultStateCombo=On;"
-                            "relay2HystSpin=4;displayRefreshSpin=2500")
-                        .split(';')));
-        QCOMPARE(storeContents(), changed(storeBefore, {"display-refresh-period=2500"}));
+        QCOMPARE(settingsView(window), changed(firstStartView, shown.split(';')));
+        QCOMPARE(storeContents(), stored.isEmpty() ? storeBefore : changed(storeBefore, {stored}));
     }
 
     // Opening and Quit: what is enabled, shown and stored.
@@ -479,6 +547,46 @@ private slots:
         QTRY_COMPARE(plotIn(window)->grab().toImage(), expected);
     }
 
+    // The readout greys out and tells its age once it has gone without a reading for three
+    // RS232 output periods (at least 3 s); the next reading shows it fresh again.
+    void staleReadout_data()
+    {
+        QTest::addColumn<QByteArray>("periodReport");
+        QTest::addColumn<int>("ageMs");
+        QTest::addColumn<QString>("ageText");
+        QTest::newRow("no period, past the floor")
+            << QByteArray() << 3001 << "last reading 3 s ago";
+        QTest::newRow("slow output, within three periods")
+            << QByteArray("rs232:period = 2000") << 6000 << "";
+        QTest::newRow("slow output, past three periods")
+            << QByteArray("rs232:period = 2000") << 12500 << "last reading 12 s ago";
+    }
+
+    void staleReadout()
+    {
+        QFETCH(QByteArray, periodReport);
+        QFETCH(int, ageMs);
+        QFETCH(QString, ageText);
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        peer.sendLine(periodReport + "\r\n*T = 80 K");
+        peer.collect(toolPort(window));
+        const auto colour = [&] {
+            return child<QLabel>(&window, "temperatureValue")
+                ->palette()
+                .color(QPalette::WindowText);
+        };
+        const QColor fresh = colour();
+        window.showReadoutAge(ageMs);
+        QCOMPARE(text(window, "temperatureAgeLabel"), ageText);
+        QCOMPARE(colour() != fresh, !ageText.isEmpty());
+        peer.sendLine("*T = 81 K");
+        peer.collect(toolPort(window));
+        QCOMPARE(text(window, "temperatureAgeLabel"), QString());
+        QCOMPARE(colour(), fresh);
+    }
+
     void progress_data()
     {
         QTest::addColumn<int>("state");
@@ -513,6 +621,111 @@ private slots:
         QCOMPARE(timers.value(0)->interval(), 2000);
     }
 
+    // What the controls pressed in turn tell or ask in a box, each box answered with
+    // `answer`, and what then goes out and shows: the window's About, the upgrade's boxes,
+    // the empty table's question and the refusal of a second transfer.
+    void boxes_data()
+    {
+        QTest::addColumn<QByteArray>("identification");
+        QTest::addColumn<QString>("controls");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text"); // of the last box
+        QTest::addColumn<QString>("informative");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("status");
+        const QByteArray identification("MORVA,ZURKD550,20417,1.3.2.0");
+        const QString emptyTable = "The table has no points. Uploading it erases the "
+                                   "instrument's custom curve. Upload anyway?";
+        QTest::newRow("About") << QByteArray() << "actionAbout" << int(QMessageBox::Ok)
+                               << "About rimeglass"
+                               << QString::fromUtf8(
+                                      "rimeglass 1.7\nTemperature monitor configuration tool\n\n"
+                                      "Firmware key: development key \u2014 accepts containers "
+                                      "signed with the published development seed\n"
+                                      "Firmware key fingerprint: 4097b10a1999ba74")
+                               << "" << QByteArray() << "Ready";
+        QTest::newRow("upgrade before identification")
+            << QByteArray() << "upgradeButton" << int(QMessageBox::Ok) << "Firmware upgrade"
+            << "No instrument has identified itself on this port yet. The upgrade needs its "
+               "model and hardware revision: check the cable and the port, then open it again."
+            << "" << QByteArray() << "Ready";
+        QTest::newRow("upgrade question")
+            << identification << "upgradeButton" << int(QMessageBox::No) << "Firmware upgrade"
+            << "Upgrade firmware from version 1.3.2.0 to version 1.6.0.0?"
+            << "This build accepts containers signed with the published development seed."
+            << QByteArray() << "Ready";
+        QTest::newRow("empty table")
+            << QByteArray() << "sensorUploadButton" << int(QMessageBox::No) << "Calibration upload"
+            << emptyTable << "" << QByteArray() << "Ready";
+        QTest::newRow("upload during an upgrade")
+            << identification << "upgradeButton sensorUploadButton" << int(QMessageBox::Yes)
+            << "Calibration upload" << emptyTable << "" << QByteArray(":system:reset\n")
+            << "Another transfer is in progress";
+    }
+
+    void boxes()
+    {
+        QFETCH(QByteArray, identification);
+        QFETCH(QString, controls);
+        QFETCH(int, answer);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QString, informative);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, status);
+        const bool upgrades = controls.startsWith("upgradeButton") && !identification.isEmpty();
+        if ((upgrades || controls == "actionAbout") && !BuildInfo::trustsDevelopmentKey())
+            QSKIP("this build trusts another key than the development one");
+        const QString container = files.filePath(QStringLiteral("firmware.crp"));
+        ContainerPacker packer;
+        QVERIFY(packer.setVersion(QStringLiteral("1.6.0.0")));
+        QVERIFY(packer.addImage(rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1),
+                                QByteArray(300, 'f')));
+        QVERIFY(writeFile(container,
+                          packer.pack(readSeedFile(RIMEGLASS_KEYS_DIR "/development-seed.hex"))));
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        if (!identification.isEmpty()) {
+            peer.sendLine(identification);
+            peer.collect(toolPort(window)); // the read-back's first query
+        }
+        if (upgrades)
+            answerNextFileDialog(container);
+        std::shared_ptr<DialogSeen> box;
+        for (const QString &control : controls.split(' ')) {
+            box = answerNextMessageBox(QMessageBox::StandardButton(answer));
+            if (auto *action = window.findChild<QAction *>(control))
+                action->trigger();
+            else
+                click(window, qPrintable(control));
+        }
+        QVERIFY(box->shown);
+        QCOMPARE(box->title, title);
+        QCOMPARE(box->text, text);
+        QCOMPARE(box->informativeText, informative);
+        QCOMPARE(peer.collect(toolPort(window)), sent);
+        QCOMPARE(statusText(window), status);
+    }
+
+    // The port lost while the empty table's question is open: Yes uploads nothing then.
+    void portLostDuringQuestion()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
+        const auto box = answerNextMessageBox(QMessageBox::Yes, [&] {
+            peer.hangUp();
+            waitUntil([&] { return statusText(window) == waitingText(peer.portName()); });
+        });
+        click(window, "sensorUploadButton");
+        QVERIFY(box->shown);
+        QCOMPARE(statusText(window), waitingText(peer.portName()));
+        QCOMPARE(peer.takeReceived(), QByteArray());
+    }
+
     // The fit real = slope * (adc + offset) through the two points is shown and sent; Reset
     // asks first. Without a port nothing is sent; an Open forgets the points measured.
     void adcPanel()
@@ -532,7 +745,6 @@ private slots:
             peer.sendLine("Vunc = " + microvolts);
             peer.collect(toolPort(window));
         };
-        QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
         measure("adcCalibrationR1MeasureButton", "980000");
         QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 2");
         QVERIFY(QMetaObject::invokeMethod(&window, "adcCalibrationButtonClicked"));

@@ -167,7 +167,7 @@ struct DialogSeen
     QString startDirectory;
     QStringList nameFilters;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QString title, text;
+    QString title, text, informativeText;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
@@ -189,14 +189,19 @@ inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
     return seen;
 }
 
-inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button)
+// `first` runs while the box is open, before it is answered.
+inline std::shared_ptr<DialogSeen> answerNextMessageBox(QMessageBox::StandardButton button,
+                                                        const std::function<void()> &first = {})
 {
     auto seen = std::make_shared<DialogSeen>();
     answerNextModal<QMessageBox>([=](QMessageBox *box) {
+        if (first)
+            first();
         seen->shown = true;
         seen->icon = box->icon();
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->informativeText = box->informativeText();
         seen->defaultButton = box->standardButton(box->defaultButton());
         if (QAbstractButton *answer = box->button(button))
             answer->click();

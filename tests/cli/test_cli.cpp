@@ -13,8 +13,11 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
@@ -103,6 +106,7 @@ private slots:
     void initTestCase();
     void commands_data();
     void commands();
+    void identifyAfterAnAnswerLeftInThePort();
     void uploadTable();
     void upgrade();
     void logCsv();
@@ -222,6 +226,25 @@ void TestCli::commands()
     QCOMPARE(run.out, out);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(bench.received, wire);
+}
+
+// Another program asked for the revision and closed the port before the answer came:
+// that answer names no instrument.
+void TestCli::identifyAfterAnAnswerLeftInThePort()
+{
+    Bench bench;
+    QSerialPort other(bench.port());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    other.write("@00\n");
+    QVERIFY(other.waitForBytesWritten(1000));
+    other.close();
+    QTRY_VERIFY(bench.sent.startsWith("*COMPAT = "));
+    const Run run = runCli({"identify", bench.port(), "--json"});
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject identity = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(identity.value("serialNumber").toString(), QStringLiteral("SIM-000001"));
+    QCOMPARE(identity.value("version").toString(), QStringLiteral("1.5.2.0"));
+    QCOMPARE(bench.received, "@00\n" + opening);
 }
 
 // The table from the published DT-670 file, as the window would upload it.

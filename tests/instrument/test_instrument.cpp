@@ -9,6 +9,7 @@
 #include "settingsprotocol.h"
 #include "testmain.h"
 #include "transferreport.h"
+#include "voltagecalibration.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,6 +32,16 @@ const QByteArray sn1Header = "# rimeglass 1.7 recording\n"
 QByteArray header(const QByteArray &serial, const QByteArray &sensor = "DT-670")
 {
     return QByteArray(sn1Header).replace("SN0001", serial).replace("DT-670", sensor);
+}
+
+InstrumentIdentity identity(const QString &serialNumber)
+{
+    return {"MORVA",
+            "ZURKD550",
+            serialNumber,
+            "1.5.2.0",
+            QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0"),
+            false};
 }
 
 // Limits the size of files this process writes, as a full disk would stop them.
@@ -71,6 +82,10 @@ private slots:
     void initTestCase();
     void recording_data();
     void recording();
+    void voltageFit_data();
+    void voltageFit();
+    void voltageReport_data();
+    void voltageReport();
 };
 
 // An empty command means the change is refused with the given text.
@@ -466,10 +481,10 @@ void TestInstrument::recording()
     for (const QString &step : script) {
         const QString command = step.section(QLatin1Char(' '), 0, 0);
         const QString argument = step.section(QLatin1Char(' '), 1);
-        if (command == QLatin1String("id"))
-            recorder.instrumentIdentified(QStringLiteral("ZURKD550"), argument.section(' ', 0, 0),
-                                          QStringLiteral("1.5.2.0"), argument.section(' ', 1));
-        else if (command == QLatin1String("auto"))
+        if (command == QLatin1String("id")) {
+            recorder.sensorChanged(argument.section(' ', 1));
+            recorder.instrumentIdentified(identity(argument.section(' ', 0, 0)));
+        } else if (command == QLatin1String("auto"))
             recorder.setAutomatic(true);
         else if (command == QLatin1String("start"))
             recorder.start(recordingFolder);
@@ -478,7 +493,7 @@ void TestInstrument::recording()
         else if (command == QLatin1String("at"))
             now = QDateTime::fromString(argument, Qt::ISODateWithMs);
         else if (command == QLatin1String("T"))
-            recorder.addReading(argument.toDouble());
+            recorder.addReading({now.toMSecsSinceEpoch() * 1000000, argument.toDouble()});
         else if (command == QLatin1String("sensor"))
             recorder.sensorChanged(argument);
         else if (command == QLatin1String("lost") || command == QLatin1String("close"))
@@ -496,6 +511,84 @@ void TestInstrument::recording()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), contents.at(i));
     }
+}
+
+// The two points as "adc1 adc2" in volts, "-" for one not measured, and the real voltages.
+void TestInstrument::voltageFit_data()
+{
+    QTest::addColumn<QString>("measured");
+    QTest::addColumn<double>("real1");
+    QTest::addColumn<double>("real2");
+    QTest::addColumn<double>("slope"); // 0 where no fit is made
+    QTest::addColumn<double>("offset");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("usable") << "0.98 -0.01" << 1.0 << 0.0 << 1.0 / 0.99 << 0.01 << "";
+    QTest::newRow("first point missing")
+        << "- -0.01" << 1.0 << 0.0 << 0.0 << 0.0 << "Measure ADC voltage 1";
+    QTest::newRow("second point missing")
+        << "0.98 -" << 1.0 << 0.0 << 0.0 << 0.0 << "Measure ADC voltage 2";
+    QTest::newRow("equal real voltages")
+        << "0.98 -0.01" << 1.0 << 1.0 << 0.0 << 0.0 << "The two real voltages must differ";
+    QTest::newRow("equal measured voltages")
+        << "0.5 0.5" << 1.0 << 0.0 << 0.0 << 0.0 << "The two measured voltages must differ";
+    QTest::newRow("falling") << "0.98 -0.01" << 0.0 << 1.0 << -1.0 / 0.99 << -0.98
+                             << "The fitted slope is not positive";
+}
+
+void TestInstrument::voltageFit()
+{
+    QFETCH(QString, measured);
+    QFETCH(double, real1);
+    QFETCH(double, real2);
+    QFETCH(double, slope);
+    QFETCH(double, offset);
+    QFETCH(QString, problem);
+    VoltageCalibration fit;
+    const QStringList adc = measured.split(' ');
+    if (adc.at(0) != "-")
+        fit.setMeasured(VoltageCalibration::Point::First, adc.at(0).toDouble());
+    if (adc.at(1) != "-")
+        fit.setMeasured(VoltageCalibration::Point::Second, adc.at(1).toDouble());
+    fit.setRealVoltages(real1, real2);
+    QCOMPARE(fit.fit(), slope != 0.0);
+    QCOMPARE(fit.slope(), slope);
+    QVERIFY(qAbs(fit.offset() - offset) < 1e-12);
+    QCOMPARE(fit.problem(), problem);
+    // Measured anew after a new connection; the fit stays until then.
+    fit.forgetMeasurements();
+    QCOMPARE(fit.problem(), QStringLiteral("Measure ADC voltage 1"));
+    QCOMPARE(fit.slope(), slope);
+}
+
+void TestInstrument::voltageReport_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("calibratedReport"); // "Vcor" rather than "Vunc"
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<double>("volts");
+    QTest::addColumn<bool>("calibrated");
+    QTest::newRow("uncalibrated") << "980000" << false << true << 0.98 << false;
+    QTest::newRow("not whole microvolts") << "0.98" << false << false << 0.0 << false;
+    QTest::newRow("calibrated, C") << "-2500 C" << true << true << -0.0025 << true;
+    QTest::newRow("calibrated, U") << "1500000 U" << true << true << 1.5 << false;
+    QTest::newRow("calibrated, no mark") << "1500000" << true << true << 1.5 << false;
+    QTest::newRow("calibrated, no number") << "x C" << true << false << 0.0 << false;
+}
+
+void TestInstrument::voltageReport()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, calibratedReport);
+    QFETCH(bool, ok);
+    QFETCH(double, volts);
+    QFETCH(bool, calibrated);
+    double read = 0.0;
+    bool readCalibrated = false;
+    QCOMPARE(calibratedReport ? VoltageCalibration::parseCalibrated(value, &read, &readCalibrated)
+                              : VoltageCalibration::parseUncalibrated(value, &read),
+             ok);
+    QCOMPARE(read, volts);
+    QCOMPARE(readCalibrated && ok, calibrated);
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestInstrument)

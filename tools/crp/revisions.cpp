@@ -26,9 +26,6 @@ QByteArray parseRevision(const QString &text)
 
 QString revisionName(const QByteArray &uuid)
 {
-    if (uuid == uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
-        return QStringLiteral("revision 1");
-    if (uuid == uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
-        return QStringLiteral("revision 2");
-    return QStringLiteral("unknown revision");
+    const QString known = rimeglass::knownRevisionName(uuid);
+    return known.isEmpty() ? QStringLiteral("unknown revision") : known;
 }

@@ -13,6 +13,7 @@ namespace {
 // this leaves room for a slow machine.
 constexpr int secondsPerReadingAllowed = 5;
 constexpr int startAllowanceSeconds = 10;
+constexpr int drawingAllowanceMs = 100;
 
 } // namespace
 
@@ -49,8 +50,9 @@ void DemoScreenshot::countReading()
 {
     if (++m_seen == m_readings) {
         m_deadline->stop();
-        // After the event loop has painted what the last reading changed.
-        QTimer::singleShot(0, this, &DemoScreenshot::save);
+        // Once the window has drawn what the last reading changed: it draws the live
+        // plot at most once a display frame, so the picture waits a few frames.
+        QTimer::singleShot(drawingAllowanceMs, this, &DemoScreenshot::save);
     }
 }
 

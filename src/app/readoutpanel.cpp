@@ -1,0 +1,296 @@
+#include "readoutpanel.h"
+
+#include "filedialogs.h"
+#include "formchild.h"
+#include "plotexport.h"
+
+#include <QBrush>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPalette>
+#include <QPen>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cmath>
+#include <qwt_interval.h>
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
+#include <qwt_scale_engine.h>
+
+namespace {
+
+const int readoutAgeCheckMs = 1000;
+// The readout counts as stale after this many output periods without a reading, and
+// never sooner than the floor below.
+const int staleReadoutPeriods = 3;
+const int staleReadoutFloorMs = 3000;
+// Qwt asks for far more room than a plot needs to be read; this much leaves the window
+// usable on a 1024 x 600 screen.
+const QSize plotMinimumSize(320, 160);
+
+// "%5.3lf K". A finite reading with three decimals is never narrower than five
+// characters, so QString::number writes the same text for it, in less time.
+QString readoutText(double kelvin)
+{
+    if (!std::isfinite(kelvin))
+        return QString::asprintf("%5.3lf K", kelvin);
+    return QString::number(kelvin, 'f', 3) + QLatin1String(" K");
+}
+
+} // namespace
+
+ReadoutPanel::ReadoutPanel(QWidget *form, QSettings *store)
+    : QObject(form)
+    , m_store(store)
+    , m_readout(formChild<QLabel>(form, "temperatureValue"))
+    , m_ageLabel(formChild<QLabel>(form, "temperatureAgeLabel"))
+    , m_repaint(new QTimer(this))
+    , m_ageCheck(new QTimer(this))
+{
+    setObjectName(QStringLiteral("readoutPanel"));
+    setUpPlot(formChild<QWidget>(form, "plotFrame"));
+    reserveReadoutSize();
+
+    m_repaint->setSingleShot(true);
+    m_repaint->setInterval(displayFrameMs);
+    connect(m_repaint, &QTimer::timeout, this, &ReadoutPanel::drawHeldReadings);
+    m_ageCheck->setInterval(readoutAgeCheckMs);
+    connect(m_ageCheck, &QTimer::timeout, this, &ReadoutPanel::checkReadoutAge);
+
+    connect(formChild<QPushButton>(form, "plotClearButton"), &QPushButton::clicked, this,
+            &ReadoutPanel::clear);
+    connect(formChild<QPushButton>(form, "plotExportButton"), &QPushButton::clicked, this,
+            &ReadoutPanel::exportToFile);
+}
+
+void ReadoutPanel::setUpPlot(QWidget *frame)
+{
+    m_plot = new QwtPlot(frame);
+    m_plot->setMinimumSize(plotMinimumSize);
+    auto *layout = new QVBoxLayout;
+    layout->addWidget(m_plot);
+    frame->setLayout(layout);
+
+    m_plot->setTitle(tr("Temperature"));
+    m_plot->enableAxis(QwtPlot::yLeft);
+    m_plot->setAxisTitle(QwtPlot::yLeft, tr("T, K"));
+    m_plot->setAxisTitle(QwtPlot::xBottom, tr("t"));
+
+    m_curve = new QwtPlotCurve(tr("T"));
+    m_curve->setPen(
+        QPen(QBrush(Qt::red, Qt::SolidPattern), 2.0, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    m_curve->setYAxis(QwtPlot::yLeft);
+    m_curve->attach(m_plot);
+
+    m_plot->insertLegend(new QwtLegend(), QwtPlot::RightLegend, -1.0);
+
+    // The curve changes with every reading: a cached copy of the canvas would only be
+    // redrawn and then copied once more for each one.
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+}
+
+// The readout changes with every reading. With room for the widest reading given once,
+// its size never changes again: the window is not laid out anew for each reading and
+// the rest of the status line does not shift as the digits change.
+void ReadoutPanel::reserveReadoutSize()
+{
+    const QFontMetrics metrics(m_readout->font());
+    int textWidth = 0;
+    for (const char *widest : {"-8888.888 K", "-0000.000 K", "unknown"})
+        textWidth = qMax(textWidth, metrics.horizontalAdvance(QLatin1String(widest)));
+    const int frame = 2 * (m_readout->margin() + m_readout->frameWidth());
+    m_readout->setFixedSize(qMax(m_readout->minimumWidth(), textWidth + frame),
+                            m_readout->sizeHint().height());
+}
+
+void ReadoutPanel::showReading(double kelvin, const QDateTime &time)
+{
+    holdReadoutWithinFrame();
+    m_readout->setText(readoutText(kelvin));
+    m_lastReadingTime = time;
+    showReadoutAge(0);
+    pushPoint(kelvin, time);
+}
+
+void ReadoutPanel::clear()
+{
+    m_pointTimes.clear();
+    m_pointAges.clear();
+    m_pointTemperatures.clear();
+    m_curve->setSamples(m_pointAges, m_pointTemperatures);
+    repaintNow();
+}
+
+void ReadoutPanel::exportToFile()
+{
+    const QString lastPathKey = QStringLiteral("/ui/plot-export-last-path");
+    const QString path = FileDialogs::chooseFileToSave(m_store->value(lastPathKey).toString(),
+                                                       plotExportNameFilter());
+    if (path.isEmpty())
+        return;
+    m_store->setValue(lastPathKey, QFileInfo(path).absolutePath());
+    QString error;
+    if (m_repaint->isActive())
+        repaintNow(); // the file gets the axes of the latest points
+    if (!exportPlot(m_plot, path, &error))
+        QMessageBox::warning(m_plot->window(), tr("Export plot"), error);
+}
+
+void ReadoutPanel::setOutputPeriod(int periodMs)
+{
+    m_outputPeriodMs = periodMs;
+}
+
+void ReadoutPanel::setConnected(bool connected)
+{
+    if (connected) {
+        m_outputPeriodMs = 0;
+        m_ageCheck->start();
+        return;
+    }
+    m_ageCheck->stop();
+    if (m_repaint->isActive())
+        repaintNow(); // no more readings: the last ones are drawn now
+    m_readout->setText(QStringLiteral("-"));
+    m_lastReadingTime = QDateTime();
+    showReadoutAge(0);
+}
+
+qint64 ReadoutPanel::staleReadoutLimitMs() const
+{
+    return qMax<qint64>(qint64(staleReadoutPeriods) * m_outputPeriodMs, staleReadoutFloorMs);
+}
+
+void ReadoutPanel::showReadoutAge(qint64 ageMs)
+{
+    if (ageMs <= staleReadoutLimitMs()) {
+        // Called for every reading: a label cleared again still asks for a new layout of
+        // the whole tab, so only a readout shown stale is changed back.
+        if (m_readout->testAttribute(Qt::WA_SetPalette))
+            m_readout->setPalette(QPalette());
+        if (!m_ageLabel->text().isEmpty())
+            m_ageLabel->clear();
+        return;
+    }
+    QPalette greyed = m_readout->palette();
+    greyed.setColor(QPalette::WindowText, greyed.color(QPalette::Disabled, QPalette::WindowText));
+    m_readout->setPalette(greyed);
+    m_ageLabel->setText(tr("last reading %1 s ago").arg(ageMs / 1000));
+}
+
+void ReadoutPanel::checkReadoutAge()
+{
+    if (m_lastReadingTime.isValid())
+        showReadoutAge(m_lastReadingTime.msecsTo(QDateTime::currentDateTimeUtc()));
+}
+
+// The newest point is at 0, the others at their age before it: a gap in the readings
+// shows as a gap in the plot.
+void ReadoutPanel::pushPoint(double kelvin, const QDateTime &time)
+{
+    const double now = time.toMSecsSinceEpoch() / 1000.0;
+    if (m_pointTimes.size() >= maxPoints) {
+        m_pointTimes.removeFirst();
+        m_pointAges.removeFirst();
+        m_pointTemperatures.removeFirst();
+    }
+    m_pointTimes.append(now);
+    m_pointAges.append(0.0);
+    m_pointTemperatures.append(kelvin);
+    for (int i = 0; i < m_pointTimes.size(); ++i)
+        m_pointAges[i] = m_pointTimes.at(i) - now;
+
+    m_curve->setSamples(m_pointAges.constData(), m_pointTemperatures.constData(),
+                        m_pointTemperatures.size());
+    repaintWithinFrame();
+}
+
+void ReadoutPanel::repaintWithinFrame()
+{
+    m_plotStale = true;
+    if (!m_repaint->isActive())
+        m_repaint->start();
+}
+
+// The first reading after a quiet frame is shown at once; the ones after it, until the
+// frame ends, only change the readout's text, and the frame's end shows the last.
+void ReadoutPanel::holdReadoutWithinFrame()
+{
+    if (m_repaint->isActive() && m_readout->updatesEnabled())
+        m_readout->setUpdatesEnabled(false);
+}
+
+// The end of a frame: what readings came during it is drawn, and the next frame waits
+// for its own end, so that a steady stream is drawn once a frame.
+void ReadoutPanel::drawHeldReadings()
+{
+    const bool readoutHeld = !m_readout->updatesEnabled();
+    const bool held = readoutHeld || m_plotStale;
+    if (m_plotStale) {
+        m_plotStale = false;
+        redrawPlot();
+    }
+    if (readoutHeld) {
+        // Drawn now, with the plot in the same pass: the next reading may come before
+        // a later pass and hold the readout again.
+        m_readout->setUpdatesEnabled(true);
+        m_readout->repaint();
+    }
+    if (held)
+        m_repaint->start();
+}
+
+// A frame's new points seldom move the automatic axes: when the divisions QwtPlot would
+// work out for them (as QwtPlot::updateAxes does) are the ones shown, only the canvas
+// is drawn, sparing the tick labels' measuring and the plot's layout.
+void ReadoutPanel::redrawPlot()
+{
+    auto *canvas = qobject_cast<QwtPlotCanvas *>(m_plot->canvas());
+    if (canvas && axesKeepTheirDivisions())
+        canvas->replot();
+    else
+        m_plot->replot();
+}
+
+bool ReadoutPanel::axesKeepTheirDivisions() const
+{
+    const QRectF bounds = m_curve->boundingRect();
+    if (bounds.width() < 0.0 || bounds.height() < 0.0)
+        return false;
+    const QPair<int, QwtInterval> axes[] = {
+        {QwtPlot::xBottom, QwtInterval(bounds.left(), bounds.right())},
+        {QwtPlot::yLeft, QwtInterval(bounds.top(), bounds.bottom())},
+    };
+    for (const auto &axis : axes) {
+        const int id = axis.first;
+        const QwtScaleEngine *engine = m_plot->axisScaleEngine(id);
+        const int maxMajor = m_plot->axisMaxMajor(id);
+        double lower = axis.second.minValue();
+        double upper = axis.second.maxValue();
+        double step = 0.0;
+        engine->autoScale(maxMajor, lower, upper, step);
+        if (engine->divideScale(lower, upper, maxMajor, m_plot->axisMaxMinor(id), step)
+            != m_plot->axisScaleDiv(id))
+            return false;
+    }
+    return true;
+}
+
+void ReadoutPanel::repaintNow()
+{
+    m_repaint->stop();
+    m_plotStale = false;
+    m_plot->replot();
+    if (!m_readout->updatesEnabled()) {
+        m_readout->setUpdatesEnabled(true);
+        m_readout->repaint();
+    }
+}

@@ -1,0 +1,183 @@
+#include "recordingpanel.h"
+
+#include "instrumentidentity.h"
+
+#include "formchild.h"
+#include "recorder.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+// The row count changes with every reading; it is shown anew at most this often.
+const int recordingStatusUpdateMs = 250;
+
+const char recordNeedsInstrumentTip[]
+    = "Recording starts once an instrument has identified itself: its serial number names "
+      "the file.";
+
+} // namespace
+
+RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
+    : QObject(form)
+    , m_store(store)
+    , m_form(form)
+    , m_recorder(new Recorder(this))
+    , m_recordButton(formChild<QPushButton>(form, "recordButton"))
+    , m_recordAction(formChild<QAction>(form, "actionRecord"))
+    , m_statusLabel(new QLabel(form))
+    , m_statusUpdate(new QTimer(this))
+{
+    setObjectName(QStringLiteral("recordingPanel"));
+    m_recorder->setFolder(
+        m_store->value(QStringLiteral("/recording/folder"), Recorder::defaultFolder()).toString());
+    const bool automatic = m_store->value(QStringLiteral("/recording/automatic"), false).toBool();
+    m_recorder->setAutomatic(automatic);
+    auto *automaticAction = formChild<QAction>(form, "actionRecordAutomatically");
+    automaticAction->setChecked(automatic);
+
+    m_statusLabel->setObjectName(QStringLiteral("recordingStatusLabel"));
+    formChild<QStatusBar>(form, "statusBar")->addPermanentWidget(m_statusLabel);
+    m_statusUpdate->setSingleShot(true);
+    m_statusUpdate->setInterval(recordingStatusUpdateMs);
+    connect(m_statusUpdate, &QTimer::timeout, this, &RecordingPanel::showRecordingStatus);
+
+    connect(m_recorder, &Recorder::started, this, &RecordingPanel::recordingStarted);
+    connect(m_recorder, &Recorder::stopped, this, &RecordingPanel::recordingStopped);
+    connect(m_recorder, &Recorder::rowsWritten, this, &RecordingPanel::rowsRecorded);
+    connect(m_recordButton, &QPushButton::toggled, this, &RecordingPanel::setRecording);
+    connect(m_recordAction, &QAction::toggled, this, &RecordingPanel::setRecording);
+    connect(automaticAction, &QAction::toggled, this, &RecordingPanel::setAutomatic);
+    connect(formChild<QAction>(form, "actionRecordingFolder"), &QAction::triggered, this,
+            &RecordingPanel::chooseFolder);
+    showRecordingState();
+}
+
+void RecordingPanel::setRecording(bool on)
+{
+    // Putting the other Record control in step comes back here with nothing to do.
+    if (on && !m_recorder->isRecording() && m_canStart)
+        m_recorder->start(m_recorder->folder());
+    else if (!on && m_recorder->isRecording())
+        m_recorder->stop();
+    showRecordingState();
+}
+
+void RecordingPanel::setAutomatic(bool on)
+{
+    m_store->setValue(QStringLiteral("/recording/automatic"), on);
+    m_recorder->setAutomatic(on);
+}
+
+void RecordingPanel::chooseFolder()
+{
+    QFileDialog dialog;
+    dialog.setWindowTitle(tr("Recording folder"));
+    dialog.setDirectory(m_recorder->folder());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString folder = dialog.selectedFiles().constFirst();
+    m_store->setValue(QStringLiteral("/recording/folder"), folder);
+    m_recorder->setFolder(folder);
+}
+
+void RecordingPanel::showIdentity(const RecordingFile::Instrument &instrument, bool bootLoader)
+{
+    m_canStart = !bootLoader;
+    showRecordingState();
+    if (bootLoader)
+        return;
+    InstrumentIdentity identity;
+    identity.model = instrument.model;
+    identity.serialNumber = instrument.serialNumber;
+    identity.version = instrument.version;
+    m_recorder->sensorChanged(instrument.sensor);
+    m_recorder->instrumentIdentified(identity);
+}
+
+void RecordingPanel::addReading(double kelvin)
+{
+    m_recorder->addReading(kelvin);
+}
+
+void RecordingPanel::setSensor(const QString &sensor)
+{
+    m_recorder->sensorChanged(sensor);
+}
+
+void RecordingPanel::connectionEnded(bool lost)
+{
+    m_recorder->connectionEnded(lost);
+}
+
+void RecordingPanel::setConnected(bool connected)
+{
+    if (connected)
+        return;
+    m_canStart = false;
+    showRecordingState();
+}
+
+void RecordingPanel::recordingStarted()
+{
+    m_statusUpdate->stop();
+    showRecordingState();
+}
+
+void RecordingPanel::recordingStopped(const QString &errorText)
+{
+    m_statusUpdate->stop();
+    showRecordingState();
+    if (errorText.isEmpty())
+        return;
+    emit statusMessage(errorText, 0);
+    // A failed write is found while a reading is handled, deep in the port's read: the
+    // box's event loop must not run there, where it could delete the link under it.
+    QTimer::singleShot(
+        0, this, [this, errorText] { QMessageBox::warning(m_form, tr("Recording"), errorText); });
+}
+
+void RecordingPanel::showRecordingState()
+{
+    const bool recording = m_recorder->isRecording();
+    m_recordButton->setChecked(recording);
+    m_recordAction->setChecked(recording);
+    const bool available = recording || m_canStart;
+    m_recordButton->setEnabled(available);
+    m_recordAction->setEnabled(available);
+    m_recordButton->setToolTip(available ? QString() : tr(recordNeedsInstrumentTip));
+    showRecordingStatus();
+}
+
+// Shows the count at once, then holds back until the update interval has passed.
+void RecordingPanel::rowsRecorded()
+{
+    if (m_statusUpdate->isActive())
+        return;
+    showRecordingStatus();
+    m_statusUpdate->start();
+}
+
+void RecordingPanel::showRecordingStatus()
+{
+    if (!m_recorder->isRecording()) {
+        m_statusLabel->clear();
+        return;
+    }
+    const qint64 rows = m_recorder->rowCount();
+    const QString count = QLocale(QLocale::English).toString(rows);
+    const QString fileName = QFileInfo(m_recorder->filePath()).fileName();
+    m_statusLabel->setText(rows == 1 ? tr("Recording %1: %2 row").arg(fileName, count)
+                                     : tr("Recording %1: %2 rows").arg(fileName, count));
+}

@@ -1,0 +1,403 @@
+#include "settingspanel.h"
+
+#include "formchild.h"
+#include "settingsprotocol.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QIcon>
+#include <QLabel>
+#include <QList>
+#include <QPair>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <cmath>
+
+namespace {
+
+const int confirmationNoticeMs = 3000;
+
+void fillCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
+{
+    combo->clear();
+    for (const auto &item : items)
+        combo->addItem(QIcon(), item.first, item.second);
+}
+
+// The stored sensor identifier is the protocol value; the custom table sits at index 4.
+int sensorComboIndex(int sensorId)
+{
+    switch (sensorId) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        return sensorId;
+    case 16:
+        return 4;
+    default:
+        return -1;
+    }
+}
+
+bool toInteger(const QString &text, int *number)
+{
+    bool ok = false;
+    *number = text.toInt(&ok, 10);
+    return ok;
+}
+
+// "nan" and "inf" convert as numbers but are no setting a spin box can hold.
+bool toFiniteDouble(const QString &text, double *number)
+{
+    bool ok = false;
+    *number = text.toDouble(&ok);
+    return ok && std::isfinite(*number);
+}
+
+// The period the instrument is told for one of its serial outputs: the period chosen
+// while the output is enabled, 0 while it is disabled.
+int outputPeriod(const QComboBox *outputCombo, const QDoubleSpinBox *periodSpin)
+{
+    if (outputCombo->currentData(Qt::UserRole).toInt() == 0)
+        return 0;
+    return int(periodSpin->value());
+}
+
+void showOutputPeriod(QComboBox *outputCombo, QDoubleSpinBox *periodSpin, int period)
+{
+    if (period != 0) {
+        outputCombo->setCurrentIndex(1);
+        periodSpin->setValue(period);
+    } else {
+        outputCombo->setCurrentIndex(0);
+    }
+}
+
+} // namespace
+
+SettingsPanel::SettingsPanel(QWidget *form, QSettings *store)
+    : QObject(form)
+    , m_store(store)
+    , m_sensorCombo(formChild<QComboBox>(form, "sensorCombo"))
+    , m_sensorNameValue(formChild<QLabel>(form, "sensorNameValue"))
+    , m_relay1TempSpin(formChild<QDoubleSpinBox>(form, "relay1TempSpin"))
+    , m_relay1HystSpin(formChild<QDoubleSpinBox>(form, "relay1HystSpin"))
+    , m_relay1DefaultStateCombo(formChild<QComboBox>(form, "relay1DefaultStateCombo"))
+    , m_relay2TempSpin(formChild<QDoubleSpinBox>(form, "relay2TempSpin"))
+    , m_relay2HystSpin(formChild<QDoubleSpinBox>(form, "relay2HystSpin"))
+    , m_relay2DefaultStateCombo(formChild<QComboBox>(form, "relay2DefaultStateCombo"))
+    , m_rs232OutputCombo(formChild<QComboBox>(form, "rs232AutomaticOutputCombo"))
+    , m_rs232PeriodSpin(formChild<QDoubleSpinBox>(form, "rs232OutputPeriodSpin"))
+    , m_rs485OutputCombo(formChild<QComboBox>(form, "rs485AutomaticOutputCombo"))
+    , m_rs485PeriodSpin(formChild<QDoubleSpinBox>(form, "rs485OutputPeriodSpin"))
+    , m_displayRefreshSpin(formChild<QSpinBox>(form, "displayRefreshSpin"))
+    , m_applyButton(formChild<QPushButton>(form, "applyButton"))
+    , m_enableSerialOutputButton(formChild<QPushButton>(form, "enableSerialOutputButton"))
+{
+    setObjectName(QStringLiteral("settingsPanel"));
+    // Everything is loaded before any change slot is connected, so loading neither
+    // writes the store back nor sends a command.
+    loadStoredSettings();
+    connectWidgets();
+    m_enableSerialOutputButton->hide();
+    setConnected(false);
+}
+
+void SettingsPanel::loadStoredSettings()
+{
+    fillCombo(
+        m_sensorCombo,
+        {{tr("ZUR"), 0}, {tr("DT-400"), 1}, {tr("DT-670"), 2}, {tr("ASC"), 3}, {tr("Custom"), 16}});
+    const int sensorIndex
+        = sensorComboIndex(m_store->value(QStringLiteral("/sensor-id"), 0).toInt());
+    if (sensorIndex >= 0)
+        m_sensorCombo->setCurrentIndex(sensorIndex);
+    m_sensorNameValue->setText(m_sensorCombo->currentText());
+
+    const QList<QPair<QString, int>> offOn = {{tr("Off"), 0}, {tr("On"), 1}};
+    const QList<QPair<QString, int>> disabledEnabled = {{tr("Disabled"), 0}, {tr("Enabled"), 1}};
+
+    m_relay1TempSpin->setValue(
+        m_store->value(QStringLiteral("/relay1-temperature"), 100.0).toDouble());
+    m_relay1HystSpin->setValue(
+        m_store->value(QStringLiteral("/relay1-hysteresis"), 10.0).toDouble());
+    fillCombo(m_relay1DefaultStateCombo, offOn);
+    m_relay1DefaultStateCombo->setCurrentIndex(
+        m_store->value(QStringLiteral("/relay1-default-state"), 0).toInt());
+
+    m_relay2TempSpin->setValue(
+        m_store->value(QStringLiteral("/relay2-temperature"), 150.0).toDouble());
+    m_relay2HystSpin->setValue(
+        m_store->value(QStringLiteral("/relay2-hysteresis"), 10.0).toDouble());
+    fillCombo(m_relay2DefaultStateCombo, offOn);
+    m_relay2DefaultStateCombo->setCurrentIndex(
+        m_store->value(QStringLiteral("/relay2-default-state"), 0).toInt());
+
+    fillCombo(m_rs232OutputCombo, disabledEnabled);
+    m_rs232OutputCombo->setCurrentIndex(
+        m_store->value(QStringLiteral("/rs232-automatic-output"), 0).toInt());
+    m_rs232PeriodSpin->setValue(
+        m_store->value(QStringLiteral("/rs232-automatic-output-period"), 500.0).toDouble());
+
+    fillCombo(m_rs485OutputCombo, disabledEnabled);
+    m_rs485OutputCombo->setCurrentIndex(
+        m_store->value(QStringLiteral("/rs485-automatic-output"), 0).toInt());
+    m_rs485PeriodSpin->setValue(
+        m_store->value(QStringLiteral("/rs485-automatic-output-period"), 500.0).toDouble());
+}
+
+void SettingsPanel::connectWidgets()
+{
+    const auto comboIndexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
+    const auto doubleSpinChanged = QOverload<double>::of(&QDoubleSpinBox::valueChanged);
+
+    connect(m_sensorCombo, comboIndexChanged, this, &SettingsPanel::sensorChanged);
+    connect(m_sensorCombo, &QComboBox::currentTextChanged, this, &SettingsPanel::sensorNameChanged);
+    connect(m_relay1TempSpin, doubleSpinChanged, this, &SettingsPanel::relay1TempSpinChanged);
+    connect(m_relay2TempSpin, doubleSpinChanged, this, &SettingsPanel::relay2TempSpinChanged);
+    connect(m_relay1HystSpin, doubleSpinChanged, this, &SettingsPanel::relay1HystSpinChanged);
+    connect(m_relay2HystSpin, doubleSpinChanged, this, &SettingsPanel::relay2HystSpinChanged);
+    connect(m_relay1DefaultStateCombo, comboIndexChanged, this,
+            &SettingsPanel::relay1DefaultStateChanged);
+    connect(m_relay2DefaultStateCombo, comboIndexChanged, this,
+            &SettingsPanel::relay2DefaultStateChanged);
+    connect(m_rs232OutputCombo, comboIndexChanged, this,
+            &SettingsPanel::rs232AutomaticOutputChanged);
+    // The period spin boxes show whole milliseconds; the value arrives truncated.
+    connect(m_rs232PeriodSpin, doubleSpinChanged, this,
+            &SettingsPanel::rs232OutputPeriodSpinChanged);
+    connect(m_rs485OutputCombo, comboIndexChanged, this,
+            &SettingsPanel::rs485AutomaticOutputChanged);
+    connect(m_rs485PeriodSpin, doubleSpinChanged, this,
+            &SettingsPanel::rs485OutputPeriodSpinChanged);
+    connect(m_displayRefreshSpin, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &SettingsPanel::displayRefreshSpinChanged);
+    connect(m_enableSerialOutputButton, &QPushButton::clicked, this,
+            &SettingsPanel::enableSerialOutput);
+    for (const char *save : {"saveButton", "saveButton2"})
+        connect(formChild<QPushButton>(parent(), save), &QPushButton::clicked, this,
+                &SettingsPanel::save);
+}
+
+QString SettingsPanel::sensorName() const
+{
+    return m_sensorCombo->currentText();
+}
+
+void SettingsPanel::setConnected(bool connected)
+{
+    m_connected = connected;
+    m_applyButton->setEnabled(connected);
+}
+
+// The change slots store first and send second, and stay silent while values read
+// back from the instrument are written into the widgets.
+
+void SettingsPanel::sensorChanged(int)
+{
+    if (m_updatingFromDevice)
+        return;
+    const int sensorId = m_sensorCombo->currentData(Qt::UserRole).toInt();
+    m_store->setValue(QStringLiteral("/sensor-id"), sensorId);
+    m_sensorNameValue->setText(m_sensorCombo->currentText());
+    const SettingsProtocol::Change change = SettingsProtocol::sensorChange(sensorId);
+    if (!change.command.isEmpty())
+        sendConfirmed(change.command, change.confirmation);
+}
+
+void SettingsPanel::relay1TempSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay1-temperature"), 1, false, value);
+}
+
+void SettingsPanel::relay2TempSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay2-temperature"), 2, false, value);
+}
+
+void SettingsPanel::relay1HystSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay1-hysteresis"), 1, true, value);
+}
+
+void SettingsPanel::relay2HystSpinChanged(double value)
+{
+    changeRelayValue(QStringLiteral("/relay2-hysteresis"), 2, true, value);
+}
+
+void SettingsPanel::relay1DefaultStateChanged(int)
+{
+    changeRelayDefaultState(QStringLiteral("/relay1-default-state"), 1, m_relay1DefaultStateCombo);
+}
+
+void SettingsPanel::relay2DefaultStateChanged(int)
+{
+    changeRelayDefaultState(QStringLiteral("/relay2-default-state"), 2, m_relay2DefaultStateCombo);
+}
+
+void SettingsPanel::rs232AutomaticOutputChanged(int)
+{
+    if (m_updatingFromDevice)
+        return;
+    const int enabled = m_rs232OutputCombo->currentData(Qt::UserRole).toInt();
+    m_store->setValue(QStringLiteral("/rs232-automatic-output"), enabled);
+    // The shortcut on the Status tab is offered only while the output is off.
+    m_enableSerialOutputButton->setVisible(enabled == 0);
+    sendRs232Period();
+}
+
+void SettingsPanel::rs232OutputPeriodSpinChanged(int)
+{
+    if (m_updatingFromDevice)
+        return;
+    m_store->setValue(QStringLiteral("/rs232-automatic-output-period"), m_rs232PeriodSpin->value());
+    sendRs232Period();
+}
+
+void SettingsPanel::rs485AutomaticOutputChanged(int)
+{
+    if (m_updatingFromDevice)
+        return;
+    m_store->setValue(QStringLiteral("/rs485-automatic-output"),
+                      m_rs485OutputCombo->currentData(Qt::UserRole).toInt());
+    sendRs485Period();
+}
+
+void SettingsPanel::rs485OutputPeriodSpinChanged(int)
+{
+    if (m_updatingFromDevice)
+        return;
+    m_store->setValue(QStringLiteral("/rs485-automatic-output-period"), m_rs485PeriodSpin->value());
+    sendRs485Period();
+}
+
+void SettingsPanel::displayRefreshSpinChanged(int value)
+{
+    // Stored also when the value comes from the instrument; only the command is held back.
+    m_store->setValue(QStringLiteral("/display-refresh-period"), value);
+    if (!m_updatingFromDevice) {
+        const SettingsProtocol::Change change = SettingsProtocol::displayPeriodChange(value);
+        sendConfirmed(change.command, change.confirmation);
+    }
+}
+
+void SettingsPanel::enableSerialOutput()
+{
+    m_rs232OutputCombo->setCurrentIndex(1);
+}
+
+void SettingsPanel::save()
+{
+    sendConfirmed(QStringLiteral(":save\n"), tr("Settings saved in the instrument"));
+}
+
+void SettingsPanel::changeRelayValue(const QString &key, int relay, bool hysteresis, double value)
+{
+    if (m_updatingFromDevice)
+        return;
+    m_store->setValue(key, value);
+    const SettingsProtocol::Change change
+        = SettingsProtocol::relayValueChange(relay, hysteresis, value);
+    sendConfirmed(change.command, change.confirmation);
+}
+
+void SettingsPanel::changeRelayDefaultState(const QString &key, int relay, const QComboBox *combo)
+{
+    if (m_updatingFromDevice)
+        return;
+    const int state = combo->currentData(Qt::UserRole).toInt();
+    m_store->setValue(key, state);
+    const SettingsProtocol::Change change = SettingsProtocol::defaultStateChange(relay, state);
+    sendConfirmed(change.command, change.confirmation);
+}
+
+void SettingsPanel::sendRs232Period()
+{
+    const int period = outputPeriod(m_rs232OutputCombo, m_rs232PeriodSpin);
+    const SettingsProtocol::Change change
+        = SettingsProtocol::outputPeriodChange(QStringLiteral("rs232"), period);
+    // The readings now come at the period just set, not the one read back.
+    if (sendConfirmed(change.command, change.confirmation))
+        emit outputPeriodChanged(period);
+}
+
+void SettingsPanel::sendRs485Period()
+{
+    const SettingsProtocol::Change change = SettingsProtocol::outputPeriodChange(
+        QStringLiteral("rs485"), outputPeriod(m_rs485OutputCombo, m_rs485PeriodSpin));
+    sendConfirmed(change.command, change.confirmation);
+}
+
+// Tells the operator briefly what went to the instrument; nothing when no port is open.
+bool SettingsPanel::sendConfirmed(const QString &command, const QString &confirmation)
+{
+    if (!m_connected)
+        return false;
+    emit commandRequested(command);
+    emit statusMessage(confirmation, confirmationNoticeMs);
+    return true;
+}
+
+void SettingsPanel::applyReadBackValue(const QString &key, const QString &value)
+{
+    m_updatingFromDevice = true;
+    int number = 0;
+    double real = 0.0;
+    if (key == QLatin1String("cal")) {
+        applySensorKeyword(value);
+    } else if (key == QLatin1String("rs232:period")) {
+        applyRs232Period(value);
+    } else if (key == QLatin1String("rs485:period")) {
+        applyRs485Period(value);
+    } else if (key == QLatin1String("relay1:default")) {
+        if (toInteger(value, &number))
+            m_relay1DefaultStateCombo->setCurrentIndex(number);
+    } else if (key == QLatin1String("relay2:default")) {
+        if (toInteger(value, &number))
+            m_relay2DefaultStateCombo->setCurrentIndex(number);
+    } else if (key == QLatin1String("relay1:temp")) {
+        if (toFiniteDouble(value, &real))
+            m_relay1TempSpin->setValue(real);
+    } else if (key == QLatin1String("relay1:hyst")) {
+        if (toFiniteDouble(value, &real))
+            m_relay1HystSpin->setValue(real);
+    } else if (key == QLatin1String("relay2:temp")) {
+        if (toFiniteDouble(value, &real))
+            m_relay2TempSpin->setValue(real);
+    } else if (key == QLatin1String("relay2:hyst")) {
+        if (toFiniteDouble(value, &real))
+            m_relay2HystSpin->setValue(real);
+    } else if (key == QLatin1String("display:period")) {
+        if (toInteger(value, &number))
+            m_displayRefreshSpin->setValue(number);
+    }
+    m_updatingFromDevice = false;
+}
+
+void SettingsPanel::applySensorKeyword(const QString &keyword)
+{
+    const int index = sensorComboIndex(SettingsProtocol::sensorIdOfKeyword(keyword));
+    if (index >= 0)
+        m_sensorCombo->setCurrentIndex(index);
+    // sensorChanged is silent during a read-back, so the name is refreshed here.
+    m_sensorNameValue->setText(m_sensorCombo->currentText());
+}
+
+void SettingsPanel::applyRs232Period(const QString &value)
+{
+    int period = 0;
+    if (!toInteger(value, &period))
+        return;
+    showOutputPeriod(m_rs232OutputCombo, m_rs232PeriodSpin, period);
+    emit outputPeriodChanged(qMax(period, 0));
+    m_enableSerialOutputButton->setVisible(period == 0);
+}
+
+void SettingsPanel::applyRs485Period(const QString &value)
+{
+    int period = 0;
+    if (toInteger(value, &period))
+        showOutputPeriod(m_rs485OutputCombo, m_rs485PeriodSpin, period);
+}
