@@ -61,12 +61,14 @@ const QLatin1String vendorName("MORVA");
 const QLatin1String applicationModel("ZURKD550");
 const QLatin1String bootLoaderModel("ZURKD550-BS");
 
-// Vendor, model and version as the instrument sends them, the version four decimal
-// numbers: only such an identification may choose an image, a dialect or a revision.
+// Vendor, model and version as the instrument sends them, the version one to four
+// decimal numbers of 0 to 255 ("1.5.2.0"; older instruments report "1.7.2"), as the
+// session accepts an identity: only such an identification may choose an image, a
+// dialect or a revision. "l.4.0.0" may not.
 bool isWellFormedIdentity(const QString &vendor, const QString &model, const QString &version)
 {
     return vendor == vendorName && (model == applicationModel || model == bootLoaderModel)
-        && rimeglass::VersionText::isInstrumentVersion(version);
+        && rimeglass::VersionText::isWellFormed(version);
 }
 
 // The instrument stores in blocks of 8 bytes; the fill goes after the payload so that

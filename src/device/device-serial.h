@@ -123,8 +123,8 @@ public:
 signals:
     void identified();
     // An identification reply ("MORVA,...") that is not four fields or names no model this
-    // link knows, or during an upgrade one that is not well-formed (a version of other
-    // than four decimal numbers); identified() does not follow it.
+    // link knows, or during an upgrade one that is not well-formed (a version other than
+    // one to four decimal numbers of 0 to 255); identified() does not follow it.
     void identificationUnrecognised();
     void deviceReset();
     void deviceRestarted();

@@ -633,16 +633,16 @@ void TestDevice::firmwareExchange_data()
         << upgrading + management + QList<QByteArray>{garbled, "*IDN?\n"} + toBootLoader().mid(6)
             + revision1 + QList<QByteArray>{"*ERASE_OK", "fw 000000"} + rest
         << "finished" << false << 0;
-    QTest::newRow("boot loader identification garbled each time") << upgrading + management
-            + QList<QByteArray>{garbled,
-                                "*IDN?\n",
-                                "MORVA,ZURKD550-BS,SN1",
-                                "*IDN?\n",
-                                "MORVA,ZURKD550-XS,SN1,1.4.0.0",
-                                "*IDN?\n",
-                                "MORVA,ZURKD550-BS,SN1,1.4",
-                                ""} << "IdentificationGarbled" << false
-                                                                  << 0;
+    const QList<QByteArray> garbles{garbled,
+                                    "*IDN?\n",
+                                    "MORVA,ZURKD550-BS,SN1",
+                                    "*IDN?\n",
+                                    "MORVA,ZURKD550-XS,SN1,1.4.0.0",
+                                    "*IDN?\n",
+                                    "MORVA,ZURKD550-BS,SN1,1.4.0.256",
+                                    ""};
+    QTest::newRow("boot loader identification garbled each time")
+        << upgrading + management + garbles << "IdentificationGarbled" << false << 0;
     QTest::newRow("garbled boot loader on record asked again: another revision")
         << QList<QByteArray>{garbled,
                              "",
