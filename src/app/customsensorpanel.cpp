@@ -5,7 +5,6 @@
 #include "device-serial.h"
 #include "filedialogs.h"
 #include "formchild.h"
-#include "inputfile.h"
 #include "storedvalue.h"
 #include "transferreport.h"
 
@@ -103,7 +102,7 @@ void CustomSensorPanel::chooseFile()
         return;
     m_fileEdit->setText(path);
 
-    const CurveFile file = CurveFile::fromFileData(InputFile::read(path));
+    const CurveFile file = CurveFile::fromFile(path);
     m_temperatures = file.table.temperatures;
     m_voltages = file.table.voltages;
     for (int i = 0; i < m_temperatures.size(); ++i)

@@ -82,12 +82,14 @@ void UpgradePanel::upgrade()
         return;
 
     const QByteArray revision = m_revision;
+    QString unreadable;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(InputFile::read(path), revision));
+        Firmware::fromFileData(InputFile::read(path, &unreadable), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(m_form, tr("Firmware upgrade"),
-                              tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
-                              QMessageBox::Ok);
+                              unreadable.isEmpty() ? tr("Invalid or unsupported firmware file")
+                                                   : unreadable,
+                              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
     if (firmware->blob().isEmpty()) {
