@@ -10,6 +10,7 @@
 #include "containerpacker.h"
 #include "device-serial.h"
 #include "firmware.h"
+#include "instrumentlimits.h"
 #include "signingkeys.h"
 #include "simulatedinstrument.h"
 #include "simulatorprocess.h"
@@ -29,9 +30,8 @@ namespace {
 
 // As large as a real image may be: the application's part of the instrument's flash.
 const int firmwareBytes = bench::sized(SimulatedInstrument::applicationFlashBytes, 8 * 1024);
-// As many points as the instrument's store takes: a 24-byte header and 8 bytes a point.
-const int calibrationPoints
-    = bench::sized((SimulatedInstrument::calibrationStoreBytes - 24) / 8, 100);
+// As many points as the instrument's store takes.
+const int calibrationPoints = bench::sized(rimeglass::InstrumentLimits::calibrationPoints, 100);
 const int runs = bench::sized(3, 1);
 constexpr int firmwareChunkBytes = 112;
 

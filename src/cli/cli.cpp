@@ -393,7 +393,7 @@ int Cli::uploadTable()
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
     const QString path = parser.positionalArguments().at(1);
-    const CurveFile file = CurveFile::fromFileData(InputFile::read(path));
+    const CurveFile file = CurveFile::fromFile(path);
     if (!file.refusal.isEmpty())
         return fail(RefusedInput, file.refusal);
     QVector<double> temperatures = file.table.temperatures;
@@ -443,7 +443,10 @@ int Cli::upgrade()
                {QStringLiteral("PORT"), QStringLiteral("FILE.crp")}))
         return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 
-    const QByteArray contents = InputFile::read(parser.positionalArguments().at(1));
+    QString unreadable;
+    const QByteArray contents = InputFile::read(parser.positionalArguments().at(1), &unreadable);
+    if (!unreadable.isEmpty())
+        return fail(RefusedInput, unreadable);
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;

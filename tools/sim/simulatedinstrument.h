@@ -32,8 +32,6 @@ public:
     // hardware revision (STM32G071KB, STM32G070KB) has 128 KiB, of which the boot loader
     // keeps 8 KiB. A firmware image is at most this size; writes beyond it are refused.
     static constexpr int applicationFlashBytes = 120 * 1024;
-    // The custom-sensor store: a calibration table of at most (4096 - 24) / 8 = 509 points.
-    static constexpr int calibrationStoreBytes = 4096;
 
     explicit SimulatedInstrument(const InstrumentConfig &config, QObject *parent = nullptr);
 
