@@ -37,7 +37,6 @@ const QVector<int> fleetSizes = bench::smokeRun() ? QVector<int>{1, 2} : QVector
 const QString fullRatePeriod = QStringLiteral("10");
 const QString fullRateSpeed = QStringLiteral("7.2");
 constexpr int packetMs = 16;
-constexpr double nominalReadingsPerSecond = 720.0;
 // Goal: 16 instruments in half a core, so a thirty-second of a core each.
 constexpr double goalCoreShareEach = 0.5 / 16.0;
 constexpr qint64 flatBytes = 1024 * 1024;
@@ -131,13 +130,14 @@ public:
     // The next answer on standard error that starts with `prefix`; empty when none came.
     QByteArray answer(const QByteArray &prefix)
     {
-        const QByteArray marker = "rimeglass-sim: " + prefix;
+        const QByteArray speaker = "rimeglass-sim: ";
+        const QByteArray marker = speaker + prefix;
         const QDeadlineTimer deadline(answerMs);
         for (;;) {
             while (m_process.canReadLine()) {
                 const QByteArray line = m_process.readLine().trimmed();
                 if (line.startsWith(marker))
-                    return line.mid(15);
+                    return line.mid(speaker.size());
             }
             if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
                 return QByteArray();
@@ -155,10 +155,13 @@ public:
     qint64 sent()
     {
         control("count");
-        const QByteArray text = answer("");
-        bool ok = false;
-        const qint64 count = text.split(' ').value(0).toLongLong(&ok);
-        return ok && text.endsWith(" temperature lines sent") ? count : -1;
+        for (;;) {
+            const QByteArray text = answer("");
+            if (text.isEmpty())
+                return -1;
+            if (text.endsWith(" temperature lines sent"))
+                return text.split(' ').value(0).toLongLong();
+        }
     }
 
 private:
