@@ -321,7 +321,13 @@ bool SettingsProtocol::parseChanges(const QStringList &assignments, QList<Change
         if (setting->kind != Setting::Kind::Output && !parseChange(assignment, &change, error))
             return false;
         if (given.contains(name)) {
-            if (given.value(name).trimmed().compare(value.trimmed(), Qt::CaseInsensitive) != 0) {
+            // The same value in another spelling ("5", "5.0") makes the same command.
+            Change earlier;
+            const bool same = setting->kind == Setting::Kind::Output
+                ? given.value(name).trimmed().compare(value.trimmed(), Qt::CaseInsensitive) == 0
+                : parseChange(name + QLatin1Char('=') + given.value(name), &earlier, error)
+                    && earlier.command == change.command;
+            if (!same) {
                 *error = tr("%1 is given twice (%2 and %3)").arg(name, given.value(name), value);
                 return false;
             }
