@@ -8,7 +8,6 @@
 #include "settingsprotocol.h"
 #include "settingstable.h"
 #include "uuids.h"
-#include "versiontext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -174,18 +173,6 @@ bool Cli::readInputFile(const QString &path, QByteArray *contents, QString *erro
     return true;
 }
 
-QString Cli::printable(const QString &text)
-{
-    QString shown;
-    for (const QChar c : text) {
-        if (c.category() == QChar::Other_Control)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 int Cli::run(const QStringList &arguments)
 {
     m_command = arguments.value(1);
@@ -241,8 +228,8 @@ bool Cli::parse(QCommandLineParser &parser, const QString &description,
     parser.setApplicationDescription(description);
     parser.addHelpOption();
     parser.addOption({QStringLiteral("quiet"),
-                      tr("Nothing on standard output and no progress; errors still go to "
-                         "standard error.")});
+                      tr("Nothing on standard output and no progress, for scripts that want "
+                         "only the exit status; errors still go to standard error.")});
     for (const QString &name : positionalNames)
         parser.addPositionalArgument(name, QString());
     if (!parser.parse(m_arguments)) {
@@ -440,6 +427,8 @@ int Cli::settings()
     if (format != QLatin1String("text") && format != QLatin1String("json")
         && format != QLatin1String("assignments"))
         return usageError(tr("--format takes text, json or assignments"));
+    if (m_json && format == QLatin1String("assignments"))
+        return usageError(tr("--json and --format assignments exclude each other"));
     m_json = m_json || format == QLatin1String("json");
 
     InstrumentClient client(m_timeoutMs);
@@ -556,6 +545,9 @@ int Cli::log()
     QString error;
     if (!ReadingLog::readOptions(parser, &options, &error))
         return usageError(error);
+    if (m_quiet && options.outputPath.isEmpty() && !options.post)
+        return usageError(tr("--quiet would leave nothing of the log: give --output or "
+                             "--influx-url"));
     options.portName = portArgument(parser.positionalArguments().at(0));
     options.timeoutMs = m_timeoutMs;
     options.target.requestTimeoutMs = m_timeoutMs;

@@ -3,6 +3,7 @@
 
 #include "exitstatus.h"
 #include "standardoutput.h"
+#include "terminaltext.h"
 
 #include <QJsonValue>
 #include <QStringList>
@@ -25,10 +26,6 @@ public:
     // A file the operator named, read whole; false, with the reason, for a path that is
     // missing, no regular file (a folder, a FIFO: never opened), unreadable or too large.
     static bool readInputFile(const QString &path, QByteArray *contents, QString *error);
-
-    // `text` with every control character written as \xNN, so that what an instrument or a
-    // file says cannot move the terminal's cursor or change its colours.
-    static QString printable(const QString &text);
 
     // One value of a record: its text ("enabled", "80.000") and its JSON value (true, 80).
     struct Field

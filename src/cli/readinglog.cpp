@@ -5,6 +5,7 @@
 #include "instrumentclient.h"
 #include "settingsprotocol.h"
 #include "standardoutput.h"
+#include "terminaltext.h"
 #include "terminationwatcher.h"
 
 #include <QCommandLineParser>
@@ -500,8 +501,8 @@ void ReadingLog::adopt(const InstrumentIdentity &identity, const SettingsValues 
     if (instrument.serialNumber != m_instrument.serialNumber
         || instrument.model != m_instrument.model) {
         message(tr("Another instrument answers on %1: %2, serial number %3 (before: %4).")
-                    .arg(m_options.portName, instrument.model, instrument.serialNumber,
-                         m_instrument.serialNumber));
+                    .arg(m_options.portName, printable(instrument.model),
+                         printable(instrument.serialNumber), printable(m_instrument.serialNumber)));
         m_instrument = instrument;
         startInstrument(instrument);
     } else if (instrument.sensor != m_instrument.sensor) {

@@ -322,6 +322,8 @@ void TestCli::commands_data()
         "The instrument's serial output is off: enable it with rimeglass-cli set PORT "
         "rs232-period=1000\nrimeglass-cli: No reading arrived within 0.5 s.\n",
         readBack);
+    row("a log into a full disk's file", "", "log PORT --output /dev/full --overwrite", 1, "",
+        "rimeglass-cli: Cannot write /dev/full: No space left on device\n", readBack);
     row("an earlier log kept", "", "log PORT --output EXISTING", 5, "",
         "rimeglass-cli: EXISTING exists: give --append to add to it or --overwrite to replace "
         "it. Nothing was logged.\n",
