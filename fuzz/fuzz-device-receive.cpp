@@ -18,7 +18,11 @@ void startTransfer(Device &device, uint8_t kind)
         device.uploadCalibration(QByteArray(200, 'c'));
         break;
     case 2:
-        device.bootstrap = true; // erase at once, no reset
+        // A boot loader identified as such: erase at once, no reset.
+        device.vendor = QStringLiteral("MORVA");
+        device.model = QStringLiteral("ZURKD550-BS");
+        device.version = QStringLiteral("1.3.0.0");
+        device.bootstrap = true;
         device.upgradeFirmware(QByteArray(500, 'f'));
         break;
     case 3:

@@ -5,7 +5,7 @@
 #include "device-serial.h"
 #include "filedialogs.h"
 #include "formchild.h"
-#include "inputfile.h"
+#include "storedvalue.h"
 #include "transferreport.h"
 
 #include <QBrush>
@@ -26,7 +26,6 @@
 namespace {
 
 const QSize plotMinimumSize(320, 160);
-const char lastPathKey[] = "/ui/sensor-file-last-path";
 const char noInstrumentTip[] = "No instrument has identified itself on this port yet.";
 
 } // namespace
@@ -42,10 +41,8 @@ CustomSensorPanel::CustomSensorPanel(QWidget *form, QSettings *store)
 {
     setObjectName(QStringLiteral("customSensorPanel"));
     setUpPlot(formChild<QWidget>(form, "sensorPlotFrame"));
-    m_nameEdit->setText(
-        m_store->value(QStringLiteral("/custom-sensor-name"), QStringLiteral("Custom")).toString());
-    m_fileEdit->setText(
-        m_store->value(QStringLiteral("/custom-sensor-file"), QString()).toString());
+    m_nameEdit->setText(storedValue(*m_store, StoreKey::customSensorName).toString());
+    m_fileEdit->setText(storedValue(*m_store, StoreKey::customSensorFile).toString());
 
     connect(formChild<QPushButton>(form, "sensorFileChooseButton"), &QPushButton::clicked, this,
             &CustomSensorPanel::chooseFile);
@@ -99,13 +96,13 @@ void CustomSensorPanel::setInstrumentIdentified(bool identified)
 void CustomSensorPanel::chooseFile()
 {
     const QString path = FileDialogs::chooseFileToOpen(
-        m_store, QLatin1String(lastPathKey),
+        m_store, StoreKey::sensorFileLastPath,
         tr("Data files (*.cal *.dat *.tab *.txt);;Curve files (*.340);;All files (*.*)"));
     if (path.isEmpty())
         return;
     m_fileEdit->setText(path);
 
-    const CurveFile file = CurveFile::fromFileData(InputFile::read(path));
+    const CurveFile file = CurveFile::fromFile(path);
     m_temperatures = file.table.temperatures;
     m_voltages = file.table.voltages;
     for (int i = 0; i < m_temperatures.size(); ++i)
@@ -154,7 +151,7 @@ void CustomSensorPanel::transpose()
 void CustomSensorPanel::exportTable()
 {
     const QString path = FileDialogs::chooseFileToSave(
-        m_store->value(QLatin1String(lastPathKey)).toString(), tr("Curve files (*.340)"));
+        m_store->value(StoreKey::sensorFileLastPath).toString(), tr("Curve files (*.340)"));
     if (path.isEmpty())
         return;
     // The table as Upload would send it, under the name it would carry.

@@ -36,8 +36,10 @@ public:
     const ReadingHistory &history() const { return m_history; }
     QwtPlot *plot() const { return m_plot; }
 
-    // The instrument named in the header of an exported CSV file.
+    // The instrument named in the header of an exported CSV file, and the sensor it
+    // measures with (the read-back after an identification may change it).
     void setInstrument(const RecordingFile::Instrument &instrument);
+    void setSensor(const QString &sensor) { m_instrument.sensor = sensor; }
 
     // The shown range, seconds since the epoch.
     double visibleFrom() const { return m_from; }

@@ -1,15 +1,12 @@
 #include "mainwindow.h"
 
 #include "buildinfo.h"
-#include "device-serial.h"
 #include "historyview.h"
-#include "portopenfailure.h"
+#include "instrumentsession.h"
 #include "rimeglass-version.h"
-#include "settingsprotocol.h"
 #include "settingsstorerepair.h"
 #include "ui_mainwindow.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QMessageBox>
 #include <QSettings>
@@ -48,7 +45,16 @@ MainWindow::MainWindow(QWidget *parent)
     m_transfer = new TransferPanel(this);
     m_voltage = new VoltageCalibrationPanel(this);
     m_portChooser = new PortChooserPanel(this, m_store);
+    // The session reads back at every identification of the application and waits for
+    // every answer as long as it takes: the operator sees what comes and can close.
+    m_session = new InstrumentSession(this);
+    m_session->setReadBackOnIdentification(true);
+    m_session->setAnswerTimeout(0);
+    m_readout->setClock([this] { return Reading::timeOf(m_session->utcNanoseconds()); });
     connectPanels();
+    connectSession();
+    // The sensor loaded from the store; later changes are told as they come.
+    m_recording->setSensor(m_settings->sensorName());
 
     m_portChooser->showClosed();
     m_portChooser->refresh();
@@ -65,11 +71,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The port is destroyed with the window's children after this object is gone; it
-    // must not reach back into the window then.
-    if (m_device && m_device->port)
-        m_device->port->disconnect(this);
-
+    // The session and its link are destroyed with the window's children, after this
+    // object is gone; nothing they report then may reach the window or its panels.
+    m_session->disconnect();
     delete m_ui;
     delete m_store;
 }
@@ -82,22 +86,10 @@ void MainWindow::connectPanels()
     connect(m_transfer, &TransferPanel::statusMessage, status, &QStatusBar::showMessage);
     connect(m_recording, &RecordingPanel::statusMessage, status, &QStatusBar::showMessage);
 
-    connect(m_portChooser, &PortChooserPanel::openRequested, this, &MainWindow::openPort);
-    connect(m_portChooser, &PortChooserPanel::closeRequested, this, &MainWindow::closePort);
     connect(m_settings, &SettingsPanel::sensorNameChanged, m_recording, &RecordingPanel::setSensor);
+    connect(m_settings, &SettingsPanel::sensorNameChanged, m_history, &HistoryView::setSensor);
     connect(m_settings, &SettingsPanel::outputPeriodChanged, m_readout,
             &ReadoutPanel::setOutputPeriod);
-    connect(m_customSensor, &CustomSensorPanel::uploadRequested, this,
-            [this](const QByteArray &payload, const QString &successText) {
-                if (m_device)
-                    startTransfer(m_device->uploadCalibration(payload), successText);
-            });
-    connect(
-        m_upgrade, &UpgradePanel::upgradeRequested, this,
-        [this](const QByteArray &image, const QByteArray &revision, const QString &successText) {
-            if (m_device)
-                startTransfer(m_device->upgradeFirmware(image, revision), successText);
-        });
 
     connect(m_ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
     connect(m_ui->actionCheckForUpdates, &QAction::triggered, this,
@@ -120,89 +112,85 @@ void MainWindow::aboutTriggered()
                                 BuildInfo::firmwareKeyFingerprint()));
 }
 
-void MainWindow::openPort(const QString &name)
+// The panels' requests go to the session; what the session reports goes to the panels.
+void MainWindow::connectSession()
 {
-    if (m_device)
-        return;
-    qDebug() << "Opening port" << name << "...";
-    m_device = new Device(this);
-    if (!m_device->openPort(name)) {
-        const QString reason = PortOpenFailure::operatorText(m_device->port->error(),
-                                                             m_device->port->errorString(), name);
-        m_device->close();
-        m_device->deleteLater();
-        m_device = nullptr;
-        m_portChooser->showOpenFailure(reason);
-        return;
-    }
+    using Session = InstrumentSession;
+    connect(m_portChooser, &PortChooserPanel::openRequested, this, &MainWindow::openPort);
+    connect(m_portChooser, &PortChooserPanel::closeRequested, this, &MainWindow::closePort);
+    connect(m_settings, &SettingsPanel::commandRequested, m_session, &Session::send);
+    connect(m_voltage, &VoltageCalibrationPanel::uncalibratedMeasurementRequested, this, [this] {
+        if (Device *device = m_session->device())
+            device->measureUncalibrated();
+    });
+    connect(m_voltage, &VoltageCalibrationPanel::calibratedMeasurementRequested, this, [this] {
+        if (Device *device = m_session->device())
+            device->measureCalibrated();
+    });
+    connect(m_voltage, &VoltageCalibrationPanel::calibrationRequested, this,
+            [this](double offset, double slope) {
+                if (Device *device = m_session->device())
+                    device->sendADCCalibration(offset, slope);
+            });
+    connect(m_customSensor, &CustomSensorPanel::uploadRequested, this,
+            [this](const QByteArray &payload, const QString &successText) {
+                startTransfer(m_session->uploadCalibration(payload), successText);
+            });
+    connect(
+        m_upgrade, &UpgradePanel::upgradeRequested, this,
+        [this](const QByteArray &image, const QByteArray &revision, const QString &successText) {
+            startTransfer(m_session->upgradeFirmware(image, revision), successText);
+        });
+    connect(m_transfer, &TransferPanel::cancelRequested, m_session, &Session::cancelTransfer);
 
-    m_announceReadBack = true;
-    setPanelsConnected(true);
-    m_portChooser->showOpened(name);
-    connectDevice();
+    connect(m_session, &Session::opened, this, &MainWindow::portOpened);
+    connect(
+        m_session, &Session::openFailed, m_portChooser,
+        [this](const QString &, const QString &reason) { m_portChooser->showOpenFailure(reason); });
+    connect(m_session, &Session::portLost, this, &MainWindow::portLost);
+    connect(m_session, &Session::identified, this, &MainWindow::showIdentity);
+    connect(m_session, &Session::instrumentReset, this, &MainWindow::deviceReset);
+    connect(m_session, &Session::readingArrived, this, &MainWindow::showReading);
+    connect(m_session, &Session::parameterReceived, this, &MainWindow::deviceParameterReceived);
+    connect(m_session, &Session::readBackFinished, this, &MainWindow::readBackFinished);
+    connect(m_session, &Session::transferProgress, this, &MainWindow::deviceProgress);
+    connect(m_session, &Session::transferFinished, m_transfer, &TransferPanel::showFinished);
+    connect(m_session, &Session::transferFailed, m_transfer, &TransferPanel::showFailed);
 }
 
-// The link reports through its signals; the panels' requests go to it while it is open.
-void MainWindow::connectDevice()
+void MainWindow::openPort(const QString &name)
 {
-    connect(m_device, &Device::deviceReset, this, &MainWindow::deviceReset);
-    connect(m_device, &Device::deviceRestarted, this, &MainWindow::deviceRestarted);
-    connect(m_device, &Device::identified, this, &MainWindow::deviceIdentified);
-    connect(m_device, &Device::temperatureChanged, this, &MainWindow::temperatureChanged);
-    connect(m_device, &Device::progress, this, &MainWindow::deviceProgress);
-    connect(m_device, &Device::parameterReceived, this, &MainWindow::deviceParameterReceived);
-    connect(m_device, &Device::transferFinished, m_transfer, &TransferPanel::showFinished);
-    connect(m_device, &Device::transferFailed, m_transfer, &TransferPanel::showFailed);
-    connect(m_device->port, &QSerialPort::errorOccurred, this, &MainWindow::portErrorOccurred);
-
-    connect(m_settings, &SettingsPanel::commandRequested, m_device, &Device::serialSendCommand);
-    connect(m_voltage, &VoltageCalibrationPanel::uncalibratedMeasurementRequested, m_device,
-            &Device::measureUncalibrated);
-    connect(m_voltage, &VoltageCalibrationPanel::calibratedMeasurementRequested, m_device,
-            &Device::measureCalibrated);
-    connect(m_voltage, &VoltageCalibrationPanel::calibrationRequested, m_device,
-            &Device::sendADCCalibration);
-    connect(m_transfer, &TransferPanel::cancelRequested, m_device, &Device::cancelTransfer);
+    if (m_session->device())
+        return;
+    qDebug() << "Opening port" << name << "...";
+    m_session->open(name);
 }
 
 void MainWindow::closePort()
 {
-    if (m_device)
-        discardDevice();
+    if (m_session->device())
+        qDebug() << "Closing port ...";
+    m_session->close();
+    setPanelsConnected(false);
     m_recording->connectionEnded(false);
     m_portChooser->showClosed();
 }
 
-void MainWindow::portErrorOccurred(QSerialPort::SerialPortError error)
+// After Open, and when a lost port is back.
+void MainWindow::portOpened(const QString &name)
 {
-    // A resource error means the port went away under us (the adapter was unplugged):
-    // nothing more can be read or written. A line whose far end hung up (the instrument's
-    // side of a pseudo-terminal closed) reports read errors instead, one after the other,
-    // until something is written; it is gone just the same.
-    const bool gone = error == QSerialPort::ResourceError
-        || (error == QSerialPort::ReadError && m_device && m_device->portHungUp());
-    if (!gone || !m_device)
-        return;
-    // Given up as by Close, but the port chooser waits for the port to come back.
-    discardDevice();
-    m_recording->connectionEnded(true);
-    m_portChooser->showPortLost();
+    m_announceReadBack = true;
+    setPanelsConnected(true);
+    m_portChooser->showOpened(name);
 }
 
-void MainWindow::discardDevice()
+// Given up as by Close, but the session waits for the port to come back.
+void MainWindow::portLost(const QString &name)
 {
     qDebug() << "Closing port ...";
-    // The member is cleared first and the port's errors are let go, so that an error the
-    // port reports while closing cannot come back here for the same link.
-    Device *closing = m_device;
-    m_device = nullptr;
-    if (closing->port)
-        closing->port->disconnect(this);
-    for (QObject *panel : QObjectList{m_settings, m_voltage, m_transfer})
-        panel->disconnect(closing);
-    closing->close();
-    closing->deleteLater();
     setPanelsConnected(false);
+    m_recording->connectionEnded(true);
+    m_portChooser->showPortLost(name);
 }
 
 void MainWindow::setPanelsConnected(bool connected)
@@ -218,26 +206,19 @@ void MainWindow::setPanelsConnected(bool connected)
 
 void MainWindow::deviceIdentified()
 {
-    if (!m_device)
-        return;
-    m_upgrade->showIdentity(m_device->model, m_device->version, m_device->serialNumber,
-                            m_device->compat);
-    m_customSensor->setInstrumentIdentified(true);
-    const RecordingFile::Instrument instrument{m_device->model, m_device->serialNumber,
-                                               m_device->version, m_settings->sensorName()};
-    m_recording->showIdentity(instrument, m_device->bootstrap);
-    qDebug() << "Device model" << m_device->model << "version" << m_device->version
-             << "serial number" << m_device->serialNumber;
+    if (m_session->identity().isValid())
+        showIdentity(m_session->identity());
+}
 
-    // The boot loader has no settings to read back; a read-back left unfinished by the
-    // application firmware ends here, so that no settings query reaches the boot loader.
-    if (m_device->bootstrap) {
-        m_getParametersStage = -1;
-        return;
-    }
-    m_history->setInstrument(instrument);
-    m_getParametersStage = 0;
-    getParameters();
+void MainWindow::showIdentity(const InstrumentIdentity &identity)
+{
+    m_upgrade->showIdentity(identity);
+    m_customSensor->setInstrumentIdentified(true);
+    m_recording->showIdentity(identity);
+    if (!identity.bootLoader)
+        m_history->setInstrument(RecordingFile::Instrument::of(identity, m_settings->sensorName()));
+    qDebug() << "Device model" << identity.model << "version" << identity.version << "serial number"
+             << identity.serialNumber;
 }
 
 void MainWindow::deviceReset()
@@ -245,13 +226,19 @@ void MainWindow::deviceReset()
     statusBar()->showMessage(tr("Device reset"), resetNoticeMs);
 }
 
-// The reading is stamped once, here, and every view of it takes that time.
+// Shown as a reading of the instrument, with the session's time stamp.
 void MainWindow::temperatureChanged(double value)
 {
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    m_readout->showReading(value, now);
-    m_history->addReading(now, value);
-    m_recording->addReading(value);
+    m_session->takeReading(value);
+}
+
+// Every view of a reading takes the time the session stamped it with.
+void MainWindow::showReading(const Reading &reading)
+{
+    const QDateTime time = reading.time();
+    m_readout->showReading(reading.kelvin, time);
+    m_history->addReading(time, reading.kelvin);
+    m_recording->addReading(reading);
 }
 
 void MainWindow::deviceParameterReceived(const QString &key, const QString &value)
@@ -259,36 +246,25 @@ void MainWindow::deviceParameterReceived(const QString &key, const QString &valu
     qDebug() << "deviceParameterReceived(): key =" << key << ", value = " << value;
     m_settings->applyReadBackValue(key, value);
     m_voltage->applyReport(key, value);
-
-    // Any report answers the query in flight, whatever its key.
-    if (m_getParametersStage != -1) {
-        ++m_getParametersStage;
-        getParameters();
-    }
 }
 
-void MainWindow::getParameters()
+// Only the read-back that follows an Open is announced: after a restart (the end of an
+// upgrade) the transfer's outcome stays on show.
+void MainWindow::readBackFinished()
 {
-    qDebug() << "getParameters(): getParametersStage =" << m_getParametersStage;
-    const int stages = SettingsProtocol::readBackStageCount();
-    if (m_getParametersStage >= 0 && m_getParametersStage < stages) {
-        if (m_device)
-            m_device->serialSendCommand(SettingsProtocol::readBackQuery(m_getParametersStage));
+    if (!m_announceReadBack)
         return;
-    }
-    // Only the read-back that follows an Open is announced: after a restart (the end of
-    // an upgrade) the transfer's outcome stays on show.
-    if (m_getParametersStage == stages && m_announceReadBack) {
-        m_announceReadBack = false;
-        statusBar()->showMessage(tr("Settings read from the instrument"));
-    }
-    m_getParametersStage = -1;
+    m_announceReadBack = false;
+    statusBar()->showMessage(tr("Settings read from the instrument"));
 }
 
+// A transfer's outcome is what the operator reads next, whatever follows it.
 void MainWindow::startTransfer(bool started, const QString &successText)
 {
-    if (started)
-        m_transfer->showStarted(successText);
-    else
+    if (!started) {
         m_transfer->showRefused();
+        return;
+    }
+    m_announceReadBack = false;
+    m_transfer->showStarted(successText);
 }

@@ -11,15 +11,16 @@
 #include "voltagecalibrationpanel.h"
 
 #include <QMainWindow>
-#include <QSerialPort>
 
-class Device;
 class HistoryView;
+class InstrumentSession;
 class QSettings;
 class Ui_MainWindow;
+struct InstrumentIdentity;
+struct Reading;
 
-// The one window: it builds the form, puts a panel over each part of it, opens the link
-// on the chosen port and connects the link and the panels. Each part is its panel's.
+// The one window: the form, a panel over each part of it, and the instrument session (the
+// link on the chosen port and what is true about the instrument) they are connected to.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -28,8 +29,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Lists a port that the system does not report (the pseudo-terminal of a simulated
-    // instrument) after the system's ports, and selects it. The tool itself adds none.
+    // Lists and selects a port the system does not report (a simulated instrument's).
     void addExtraPort(const QString &portName, const QString &description)
     {
         m_portChooser->addExtraPort(portName, description);
@@ -91,19 +91,20 @@ public slots:
 
 private:
     void connectPanels();
+    void connectSession();
     void openPort(const QString &name);
-    void connectDevice();
     void closePort();
-    void portErrorOccurred(QSerialPort::SerialPortError error);
-    void discardDevice();
+    void portOpened(const QString &name);
+    void portLost(const QString &name);
     void setPanelsConnected(bool connected);
-    void getParameters();
+    void showIdentity(const InstrumentIdentity &identity);
+    void showReading(const Reading &reading);
+    void readBackFinished();
     void startTransfer(bool started, const QString &successText);
 
     Ui_MainWindow *m_ui = nullptr;
     QSettings *m_store = nullptr;
-    Device *m_device = nullptr; // the link of the open port; null while none is open
-    int m_getParametersStage = -1; // the read-back query in flight, -1 when none
+    InstrumentSession *m_session = nullptr;
     bool m_announceReadBack = false; // only the read-back after an Open is announced
     PortChooserPanel *m_portChooser = nullptr;
     ReadoutPanel *m_readout = nullptr;

@@ -2,19 +2,13 @@
 
 #include "formchild.h"
 #include "serialportlinks.h"
+#include "storedvalue.h"
 
 #include <QComboBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
-#include <QTimer>
-
-namespace {
-
-const int portReturnPollMs = 1000;
-
-} // namespace
 
 QString serialPortItemText(const QString &portName, const QString &manufacturer,
                            const QString &description, const QString &serialNumber)
@@ -36,11 +30,8 @@ PortChooserPanel::PortChooserPanel(QWidget *form, QSettings *store)
     , m_portCombo(formChild<QComboBox>(form, "serialPortCombo"))
     , m_openButton(formChild<QPushButton>(form, "serialPortOpenButton"))
     , m_closeButton(formChild<QPushButton>(form, "serialPortCloseButton"))
-    , m_portReturnPoll(new QTimer(this))
 {
     setObjectName(QStringLiteral("portChooserPanel"));
-    m_portReturnPoll->setInterval(portReturnPollMs);
-    connect(m_portReturnPoll, &QTimer::timeout, this, &PortChooserPanel::lookForLostPort);
 
     const auto comboIndexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
     connect(formChild<QPushButton>(form, "serialPortsRefreshButton"), &QPushButton::clicked, this,
@@ -54,8 +45,7 @@ PortChooserPanel::PortChooserPanel(QWidget *form, QSettings *store)
 
 void PortChooserPanel::refresh()
 {
-    const QString remembered
-        = m_store->value(QStringLiteral("/serial/port-name"), QStringLiteral("COM1")).toString();
+    const QString remembered = storedValue(*m_store, StoreKey::portName).toString();
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     const SerialPortLinks links;
 
@@ -113,7 +103,7 @@ void PortChooserPanel::open()
     const QString name = portNameToOpen();
     if (name.isEmpty())
         return;
-    stopWaitingForPort();
+    m_awaitedPortName.clear();
     emit openRequested(name);
 }
 
@@ -121,24 +111,21 @@ void PortChooserPanel::close()
 {
     if (!m_connected && !isWaitingForPort())
         return;
-    stopWaitingForPort();
+    m_awaitedPortName.clear();
     emit closeRequested();
 }
 
 void PortChooserPanel::showOpened(const QString &portName)
 {
-    m_openedPortName = portName;
+    m_awaitedPortName.clear();
     m_portCombo->setToolTip(QString());
     setConnected(true);
-    m_store->setValue(QStringLiteral("/serial/port-name"), portName);
-    stopWaitingForPort();
+    m_store->setValue(StoreKey::portName, portName);
     emit statusMessage(tr("Ready"), 0);
 }
 
 void PortChooserPanel::showOpenFailure(const QString &reason)
 {
-    if (isWaitingForPort())
-        return;
     emit statusMessage(reason, 0);
     m_portCombo->setToolTip(reason);
 }
@@ -149,14 +136,12 @@ void PortChooserPanel::showClosed()
     emit statusMessage(tr("Port closed"), 0);
 }
 
-void PortChooserPanel::showPortLost()
+void PortChooserPanel::showPortLost(const QString &portName)
 {
     setConnected(false);
     m_closeButton->setEnabled(true);
-    m_awaitedPortName = m_openedPortName;
-    emit statusMessage(tr("Port lost \u2014 waiting for %1 to come back").arg(m_awaitedPortName),
-                       0);
-    m_portReturnPoll->start();
+    m_awaitedPortName = portName;
+    emit statusMessage(tr("Port lost \u2014 waiting for %1 to come back").arg(portName), 0);
 }
 
 void PortChooserPanel::setConnected(bool connected)
@@ -167,29 +152,11 @@ void PortChooserPanel::setConnected(bool connected)
     m_closeButton->setEnabled(connected);
 }
 
-void PortChooserPanel::lookForLostPort()
-{
-    if (m_connected || !isWaitingForPort()) {
-        stopWaitingForPort();
-        return;
-    }
-    // A port that is listed again may still refuse to open for a moment; the next look
-    // tries again.
-    if (SerialPortLinks::isPresent(m_awaitedPortName))
-        emit openRequested(m_awaitedPortName);
-}
-
-void PortChooserPanel::stopWaitingForPort()
-{
-    m_awaitedPortName.clear();
-    m_portReturnPoll->stop();
-}
-
 // The operator picked or typed another port than the one waited for.
 void PortChooserPanel::portChoiceChanged()
 {
     if (m_rebuildingPortList || !isWaitingForPort() || portNameToOpen() == m_awaitedPortName)
         return;
-    stopWaitingForPort();
+    m_awaitedPortName.clear();
     emit closeRequested();
 }

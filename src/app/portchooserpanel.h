@@ -9,7 +9,6 @@
 class QComboBox;
 class QPushButton;
 class QSettings;
-class QTimer;
 class QWidget;
 
 // Text of one entry of the port list: the system name, followed by the non-empty ones
@@ -18,9 +17,9 @@ QString serialPortItemText(const QString &portName, const QString &manufacturer,
                            const QString &description, const QString &serialNumber);
 
 // The serial port bar: the list of ports with Refresh, Open and Close, the port name
-// remembered in the store ("/serial/port-name"), and the wait for a lost port to come
-// back. It opens nothing itself: it asks for a port to be opened or closed and is told
-// how that went.
+// remembered in the store (StoreKey::portName), and a lost port waited for. It opens
+// nothing and looks for no port itself: it asks for a port to be opened or closed and
+// is told how that went.
 class PortChooserPanel : public QObject
 {
     Q_OBJECT
@@ -43,20 +42,19 @@ public slots:
     void open();
     void close();
 
-    // `portName` is open: it is remembered, and the bar offers Close only.
+    // `portName` is open (again): it is remembered, and the bar offers Close only.
     void showOpened(const QString &portName);
-    // Why the port could not be opened; not told while a lost port is waited for, whose
-    // next look tries again.
+    // Why the port could not be opened, in the status bar and the port box's tooltip.
     void showOpenFailure(const QString &reason);
     void showClosed();
-    // The open port went away: the bar keeps Close and looks for the port once a
-    // second until it is listed again, or until another port is chosen.
-    void showPortLost();
+    // The open port went away and is waited for: the bar keeps Close, and another port
+    // may be chosen and opened.
+    void showPortLost(const QString &portName);
 
 signals:
-    // Open pressed, or the lost port listed again.
     void openRequested(const QString &portName);
-    // Close pressed, or another port chosen while a lost one was waited for.
+    // Close pressed, or another port chosen while a lost one was waited for: either
+    // ends the wait.
     void closeRequested();
     void statusMessage(const QString &text, int timeoutMs);
 
@@ -64,17 +62,13 @@ private:
     void appendPortItem(const QString &portName, const QString &text, const QString &toolTip,
                         const QString &remembered);
     void setConnected(bool connected);
-    void lookForLostPort();
-    void stopWaitingForPort();
     void portChoiceChanged();
 
     QSettings *m_store;
     QComboBox *m_portCombo;
     QPushButton *m_openButton;
     QPushButton *m_closeButton;
-    QTimer *m_portReturnPoll;
     QList<QPair<QString, QString>> m_extraPorts; // system name, description
-    QString m_openedPortName;
     QString m_awaitedPortName; // a lost port waited for; empty when none
     bool m_connected = false;
     bool m_rebuildingPortList = false;

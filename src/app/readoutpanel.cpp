@@ -3,6 +3,7 @@
 #include "filedialogs.h"
 #include "formchild.h"
 #include "plotexport.h"
+#include "settingstable.h"
 
 #include <QBrush>
 #include <QFileInfo>
@@ -131,12 +132,11 @@ void ReadoutPanel::clear()
 
 void ReadoutPanel::exportToFile()
 {
-    const QString lastPathKey = QStringLiteral("/ui/plot-export-last-path");
-    const QString path = FileDialogs::chooseFileToSave(m_store->value(lastPathKey).toString(),
-                                                       plotExportNameFilter());
+    const QString path = FileDialogs::chooseFileToSave(
+        m_store->value(StoreKey::plotExportLastPath).toString(), plotExportNameFilter());
     if (path.isEmpty())
         return;
-    m_store->setValue(lastPathKey, QFileInfo(path).absolutePath());
+    m_store->setValue(StoreKey::plotExportLastPath, QFileInfo(path).absolutePath());
     QString error;
     if (m_repaint->isActive())
         repaintNow(); // the file gets the axes of the latest points
@@ -188,8 +188,8 @@ void ReadoutPanel::showReadoutAge(qint64 ageMs)
 
 void ReadoutPanel::checkReadoutAge()
 {
-    if (m_lastReadingTime.isValid())
-        showReadoutAge(m_lastReadingTime.msecsTo(QDateTime::currentDateTimeUtc()));
+    if (m_lastReadingTime.isValid() && m_clock)
+        showReadoutAge(m_lastReadingTime.msecsTo(m_clock()));
 }
 
 // The newest point is at 0, the others at their age before it: a gap in the readings

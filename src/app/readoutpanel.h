@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QVector>
+#include <functional>
 
 class QLabel;
 class QSettings;
@@ -22,6 +23,10 @@ class ReadoutPanel : public QObject
 
 public:
     ReadoutPanel(QWidget *form, QSettings *store);
+
+    // The clock the readings were stamped with (UTC): their age counts against it.
+    using Clock = std::function<QDateTime()>;
+    void setClock(Clock clock) { m_clock = std::move(clock); }
 
     // How long the readout may go without a new temperature before it is shown as
     // stale: three of the instrument's RS232 output periods, at least 3 s.
@@ -68,6 +73,7 @@ private:
     QTimer *m_repaint; // runs while a frame of readings is held
     bool m_plotStale = false; // points set but not drawn yet
     QTimer *m_ageCheck;
+    Clock m_clock;
     QDateTime m_lastReadingTime; // invalid while no reading counts
     int m_outputPeriodMs = 0;
 };

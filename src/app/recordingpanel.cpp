@@ -1,9 +1,8 @@
 #include "recordingpanel.h"
 
-#include "instrumentidentity.h"
-
 #include "formchild.h"
 #include "recorder.h"
+#include "storedvalue.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -38,9 +37,8 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     , m_statusUpdate(new QTimer(this))
 {
     setObjectName(QStringLiteral("recordingPanel"));
-    m_recorder->setFolder(
-        m_store->value(QStringLiteral("/recording/folder"), Recorder::defaultFolder()).toString());
-    const bool automatic = m_store->value(QStringLiteral("/recording/automatic"), false).toBool();
+    m_recorder->setFolder(storedValue(*m_store, StoreKey::recordingFolder).toString());
+    const bool automatic = storedValue(*m_store, StoreKey::recordingAutomatic).toBool();
     m_recorder->setAutomatic(automatic);
     auto *automaticAction = formChild<QAction>(form, "actionRecordAutomatically");
     automaticAction->setChecked(automatic);
@@ -74,7 +72,7 @@ void RecordingPanel::setRecording(bool on)
 
 void RecordingPanel::setAutomatic(bool on)
 {
-    m_store->setValue(QStringLiteral("/recording/automatic"), on);
+    m_store->setValue(StoreKey::recordingAutomatic, on);
     m_recorder->setAutomatic(on);
 }
 
@@ -88,27 +86,21 @@ void RecordingPanel::chooseFolder()
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString folder = dialog.selectedFiles().constFirst();
-    m_store->setValue(QStringLiteral("/recording/folder"), folder);
+    m_store->setValue(StoreKey::recordingFolder, folder);
     m_recorder->setFolder(folder);
 }
 
-void RecordingPanel::showIdentity(const RecordingFile::Instrument &instrument, bool bootLoader)
+void RecordingPanel::showIdentity(const InstrumentIdentity &identity)
 {
-    m_canStart = !bootLoader;
+    m_canStart = !identity.bootLoader;
     showRecordingState();
-    if (bootLoader)
-        return;
-    InstrumentIdentity identity;
-    identity.model = instrument.model;
-    identity.serialNumber = instrument.serialNumber;
-    identity.version = instrument.version;
-    m_recorder->sensorChanged(instrument.sensor);
-    m_recorder->instrumentIdentified(identity);
+    if (!identity.bootLoader)
+        m_recorder->instrumentIdentified(identity);
 }
 
-void RecordingPanel::addReading(double kelvin)
+void RecordingPanel::addReading(const Reading &reading)
 {
-    m_recorder->addReading(kelvin);
+    m_recorder->addReading(reading);
 }
 
 void RecordingPanel::setSensor(const QString &sensor)

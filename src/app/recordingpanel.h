@@ -1,7 +1,8 @@
 #ifndef RIMEGLASS_RECORDINGPANEL_H
 #define RIMEGLASS_RECORDINGPANEL_H
 
-#include "recordingfile.h"
+#include "instrumentidentity.h"
+#include "reading.h"
 
 #include <QObject>
 #include <QString>
@@ -16,8 +17,8 @@ class Recorder;
 
 // Recording readings to CSV files from the window: Record on the Status tab and in the
 // menu, "Record automatically", the recording folder, and the row count in the status
-// bar. The folder and the automatic choice live in the store ("/recording/folder",
-// "/recording/automatic") and are handed to the Recorder.
+// bar. The folder and the automatic choice live in the store (StoreKey::recordingFolder,
+// StoreKey::recordingAutomatic) and are handed to the Recorder.
 class RecordingPanel : public QObject
 {
     Q_OBJECT
@@ -32,8 +33,8 @@ public slots:
 
     // Record is offered once the application firmware has identified itself: the
     // file is named after its serial number. The boot loader sends no readings.
-    void showIdentity(const RecordingFile::Instrument &instrument, bool bootLoader);
-    void addReading(double kelvin);
+    void showIdentity(const InstrumentIdentity &identity);
+    void addReading(const Reading &reading);
     void setSensor(const QString &sensor);
     // `lost`: the port went away and the recording goes on when it is back.
     void connectionEnded(bool lost);

@@ -2,6 +2,7 @@
 
 #include "formchild.h"
 #include "settingsprotocol.h"
+#include "storedvalue.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -23,22 +24,6 @@ void fillCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
     combo->clear();
     for (const auto &item : items)
         combo->addItem(QIcon(), item.first, item.second);
-}
-
-// The stored sensor identifier is the protocol value; the custom table sits at index 4.
-int sensorComboIndex(int sensorId)
-{
-    switch (sensorId) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-        return sensorId;
-    case 16:
-        return 4;
-    default:
-        return -1;
-    }
 }
 
 bool toInteger(const QString &text, int *number)
@@ -105,47 +90,59 @@ SettingsPanel::SettingsPanel(QWidget *form, QSettings *store)
     setConnected(false);
 }
 
+// The sensors and the fields' ranges, steps and decimals, as the instrument takes them.
+void SettingsPanel::setUpFromTable()
+{
+    m_sensorCombo->clear();
+    for (const Sensor &sensor : SettingsTable::sensors())
+        m_sensorCombo->addItem(sensor.name, sensor.id);
+    const QList<QPair<QDoubleSpinBox *, const char *>> spins{
+        {m_relay1TempSpin, "relay1-temperature"}, {m_relay1HystSpin, "relay1-hysteresis"},
+        {m_relay2TempSpin, "relay2-temperature"}, {m_relay2HystSpin, "relay2-hysteresis"},
+        {m_rs232PeriodSpin, "rs232-period"},      {m_rs485PeriodSpin, "rs485-period"}};
+    for (const auto &spin : spins) {
+        const Setting *setting = SettingsTable::find(QLatin1String(spin.second));
+        spin.first->setDecimals(setting->decimals);
+        spin.first->setRange(setting->minimum, setting->maximum);
+        spin.first->setSingleStep(setting->step);
+    }
+    const Setting *display = SettingsTable::find(QStringLiteral("display-refresh-period"));
+    m_displayRefreshSpin->setRange(int(display->minimum), int(display->maximum));
+    m_displayRefreshSpin->setSingleStep(int(display->step));
+}
+
 void SettingsPanel::loadStoredSettings()
 {
-    fillCombo(
-        m_sensorCombo,
-        {{tr("ZUR"), 0}, {tr("DT-400"), 1}, {tr("DT-670"), 2}, {tr("ASC"), 3}, {tr("Custom"), 16}});
+    setUpFromTable();
     const int sensorIndex
-        = sensorComboIndex(m_store->value(QStringLiteral("/sensor-id"), 0).toInt());
+        = SettingsTable::sensorIndexOfId(storedValue(*m_store, StoreKey::sensorId).toInt());
     if (sensorIndex >= 0)
         m_sensorCombo->setCurrentIndex(sensorIndex);
     m_sensorNameValue->setText(m_sensorCombo->currentText());
 
     const QList<QPair<QString, int>> offOn = {{tr("Off"), 0}, {tr("On"), 1}};
     const QList<QPair<QString, int>> disabledEnabled = {{tr("Disabled"), 0}, {tr("Enabled"), 1}};
+    const auto stored = [this](const QString &key) {
+        return storedValue(*m_store, key);
+    };
 
-    m_relay1TempSpin->setValue(
-        m_store->value(QStringLiteral("/relay1-temperature"), 100.0).toDouble());
-    m_relay1HystSpin->setValue(
-        m_store->value(QStringLiteral("/relay1-hysteresis"), 10.0).toDouble());
+    m_relay1TempSpin->setValue(stored(StoreKey::relay1Temperature).toDouble());
+    m_relay1HystSpin->setValue(stored(StoreKey::relay1Hysteresis).toDouble());
     fillCombo(m_relay1DefaultStateCombo, offOn);
-    m_relay1DefaultStateCombo->setCurrentIndex(
-        m_store->value(QStringLiteral("/relay1-default-state"), 0).toInt());
+    m_relay1DefaultStateCombo->setCurrentIndex(stored(StoreKey::relay1DefaultState).toInt());
 
-    m_relay2TempSpin->setValue(
-        m_store->value(QStringLiteral("/relay2-temperature"), 150.0).toDouble());
-    m_relay2HystSpin->setValue(
-        m_store->value(QStringLiteral("/relay2-hysteresis"), 10.0).toDouble());
+    m_relay2TempSpin->setValue(stored(StoreKey::relay2Temperature).toDouble());
+    m_relay2HystSpin->setValue(stored(StoreKey::relay2Hysteresis).toDouble());
     fillCombo(m_relay2DefaultStateCombo, offOn);
-    m_relay2DefaultStateCombo->setCurrentIndex(
-        m_store->value(QStringLiteral("/relay2-default-state"), 0).toInt());
+    m_relay2DefaultStateCombo->setCurrentIndex(stored(StoreKey::relay2DefaultState).toInt());
 
     fillCombo(m_rs232OutputCombo, disabledEnabled);
-    m_rs232OutputCombo->setCurrentIndex(
-        m_store->value(QStringLiteral("/rs232-automatic-output"), 0).toInt());
-    m_rs232PeriodSpin->setValue(
-        m_store->value(QStringLiteral("/rs232-automatic-output-period"), 500.0).toDouble());
+    m_rs232OutputCombo->setCurrentIndex(stored(StoreKey::rs232Output).toInt());
+    m_rs232PeriodSpin->setValue(stored(StoreKey::rs232Period).toDouble());
 
     fillCombo(m_rs485OutputCombo, disabledEnabled);
-    m_rs485OutputCombo->setCurrentIndex(
-        m_store->value(QStringLiteral("/rs485-automatic-output"), 0).toInt());
-    m_rs485PeriodSpin->setValue(
-        m_store->value(QStringLiteral("/rs485-automatic-output-period"), 500.0).toDouble());
+    m_rs485OutputCombo->setCurrentIndex(stored(StoreKey::rs485Output).toInt());
+    m_rs485PeriodSpin->setValue(stored(StoreKey::rs485Period).toDouble());
 }
 
 void SettingsPanel::connectWidgets()
@@ -200,7 +197,7 @@ void SettingsPanel::sensorChanged(int)
     if (m_updatingFromDevice)
         return;
     const int sensorId = m_sensorCombo->currentData(Qt::UserRole).toInt();
-    m_store->setValue(QStringLiteral("/sensor-id"), sensorId);
+    m_store->setValue(StoreKey::sensorId, sensorId);
     m_sensorNameValue->setText(m_sensorCombo->currentText());
     const SettingsProtocol::Change change = SettingsProtocol::sensorChange(sensorId);
     if (!change.command.isEmpty())
@@ -209,32 +206,32 @@ void SettingsPanel::sensorChanged(int)
 
 void SettingsPanel::relay1TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-temperature"), 1, false, value);
+    changeRelayValue(StoreKey::relay1Temperature, 1, false, value);
 }
 
 void SettingsPanel::relay2TempSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-temperature"), 2, false, value);
+    changeRelayValue(StoreKey::relay2Temperature, 2, false, value);
 }
 
 void SettingsPanel::relay1HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay1-hysteresis"), 1, true, value);
+    changeRelayValue(StoreKey::relay1Hysteresis, 1, true, value);
 }
 
 void SettingsPanel::relay2HystSpinChanged(double value)
 {
-    changeRelayValue(QStringLiteral("/relay2-hysteresis"), 2, true, value);
+    changeRelayValue(StoreKey::relay2Hysteresis, 2, true, value);
 }
 
 void SettingsPanel::relay1DefaultStateChanged(int)
 {
-    changeRelayDefaultState(QStringLiteral("/relay1-default-state"), 1, m_relay1DefaultStateCombo);
+    changeRelayDefaultState(StoreKey::relay1DefaultState, 1, m_relay1DefaultStateCombo);
 }
 
 void SettingsPanel::relay2DefaultStateChanged(int)
 {
-    changeRelayDefaultState(QStringLiteral("/relay2-default-state"), 2, m_relay2DefaultStateCombo);
+    changeRelayDefaultState(StoreKey::relay2DefaultState, 2, m_relay2DefaultStateCombo);
 }
 
 void SettingsPanel::rs232AutomaticOutputChanged(int)
@@ -242,7 +239,7 @@ void SettingsPanel::rs232AutomaticOutputChanged(int)
     if (m_updatingFromDevice)
         return;
     const int enabled = m_rs232OutputCombo->currentData(Qt::UserRole).toInt();
-    m_store->setValue(QStringLiteral("/rs232-automatic-output"), enabled);
+    m_store->setValue(StoreKey::rs232Output, enabled);
     // The shortcut on the Status tab is offered only while the output is off.
     m_enableSerialOutputButton->setVisible(enabled == 0);
     sendRs232Period();
@@ -252,7 +249,7 @@ void SettingsPanel::rs232OutputPeriodSpinChanged(int)
 {
     if (m_updatingFromDevice)
         return;
-    m_store->setValue(QStringLiteral("/rs232-automatic-output-period"), m_rs232PeriodSpin->value());
+    m_store->setValue(StoreKey::rs232Period, m_rs232PeriodSpin->value());
     sendRs232Period();
 }
 
@@ -260,8 +257,7 @@ void SettingsPanel::rs485AutomaticOutputChanged(int)
 {
     if (m_updatingFromDevice)
         return;
-    m_store->setValue(QStringLiteral("/rs485-automatic-output"),
-                      m_rs485OutputCombo->currentData(Qt::UserRole).toInt());
+    m_store->setValue(StoreKey::rs485Output, m_rs485OutputCombo->currentData(Qt::UserRole).toInt());
     sendRs485Period();
 }
 
@@ -269,14 +265,14 @@ void SettingsPanel::rs485OutputPeriodSpinChanged(int)
 {
     if (m_updatingFromDevice)
         return;
-    m_store->setValue(QStringLiteral("/rs485-automatic-output-period"), m_rs485PeriodSpin->value());
+    m_store->setValue(StoreKey::rs485Period, m_rs485PeriodSpin->value());
     sendRs485Period();
 }
 
 void SettingsPanel::displayRefreshSpinChanged(int value)
 {
     // Stored also when the value comes from the instrument; only the command is held back.
-    m_store->setValue(QStringLiteral("/display-refresh-period"), value);
+    m_store->setValue(StoreKey::displayRefreshPeriod, value);
     if (!m_updatingFromDevice) {
         const SettingsProtocol::Change change = SettingsProtocol::displayPeriodChange(value);
         sendConfirmed(change.command, change.confirmation);
@@ -378,7 +374,7 @@ void SettingsPanel::applyReadBackValue(const QString &key, const QString &value)
 
 void SettingsPanel::applySensorKeyword(const QString &keyword)
 {
-    const int index = sensorComboIndex(SettingsProtocol::sensorIdOfKeyword(keyword));
+    const int index = SettingsTable::sensorIndexOfKeyword(keyword);
     if (index >= 0)
         m_sensorCombo->setCurrentIndex(index);
     // sensorChanged is silent during a read-back, so the name is refreshed here.

@@ -6,6 +6,7 @@
 #include "firmwareversion.h"
 #include "formchild.h"
 #include "inputfile.h"
+#include "settingstable.h"
 #include "transferreport.h"
 
 #include <QDebug>
@@ -34,14 +35,13 @@ UpgradePanel::UpgradePanel(QWidget *form, QSettings *store)
     setConnected(false);
 }
 
-void UpgradePanel::showIdentity(const QString &model, const QString &version,
-                                const QString &serialNumber, const QByteArray &revision)
+void UpgradePanel::showIdentity(const InstrumentIdentity &identity)
 {
-    m_modelValue->setText(model);
-    m_serialNumberValue->setText(serialNumber);
-    m_versionValue->setText(version);
-    m_version = version;
-    m_revision = revision;
+    m_modelValue->setText(identity.model);
+    m_serialNumberValue->setText(identity.serialNumber);
+    m_versionValue->setText(identity.version);
+    m_version = identity.version;
+    m_revision = identity.revision;
     m_identified = true;
     m_upgradeButton->setToolTip(QString());
 }
@@ -75,19 +75,21 @@ void UpgradePanel::upgrade()
                                     "cable and the port, then open it again."));
         return;
     }
-    const QString path = FileDialogs::chooseFileToOpen(
-        m_store, QStringLiteral("/ui/firmware-upgrade-last-path"), tr("Firmware files (*.crp)"));
+    const QString path = FileDialogs::chooseFileToOpen(m_store, StoreKey::firmwareUpgradeLastPath,
+                                                       tr("Firmware files (*.crp)"));
     // The port may have gone away while the dialog was open.
     if (path.isEmpty() || !m_connected)
         return;
 
     const QByteArray revision = m_revision;
+    QString unreadable;
     const std::unique_ptr<Firmware> firmware(
-        Firmware::fromFileData(InputFile::read(path), revision));
+        Firmware::fromFileData(InputFile::read(path, &unreadable), revision));
     if (!firmware->valid()) {
         QMessageBox::critical(m_form, tr("Firmware upgrade"),
-                              tr("Invalid or unsupported firmware file"), QMessageBox::Ok,
-                              QMessageBox::Ok);
+                              unreadable.isEmpty() ? tr("Invalid or unsupported firmware file")
+                                                   : unreadable,
+                              QMessageBox::Ok, QMessageBox::Ok);
         return;
     }
     if (firmware->blob().isEmpty()) {

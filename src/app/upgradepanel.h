@@ -1,6 +1,8 @@
 #ifndef RIMEGLASS_UPGRADEPANEL_H
 #define RIMEGLASS_UPGRADEPANEL_H
 
+#include "instrumentidentity.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -23,9 +25,8 @@ public:
 
 public slots:
     void upgrade();
-    // `revision`: the compatibility identifier of the instrument's hardware.
-    void showIdentity(const QString &model, const QString &version, const QString &serialNumber,
-                      const QByteArray &revision);
+    // The upgrade takes the identity's version and hardware revision.
+    void showIdentity(const InstrumentIdentity &identity);
     // Nothing answers on a closed port: the fields show "-" rather than the last
     // instrument, also after setConnected(false).
     void forgetIdentity();

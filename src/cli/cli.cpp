@@ -12,7 +12,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -117,8 +116,8 @@ QString settingsHelp()
 // line; blank lines and lines starting with # are left out.
 bool readAssignments(const QString &path, QStringList *assignments, QString *error)
 {
-    QByteArray contents;
-    if (!Cli::readInputFile(path, &contents, error))
+    const QByteArray contents = InputFile::read(path, error);
+    if (!error->isEmpty())
         return false;
     for (const QByteArray &line : contents.split('\n')) {
         const QString text = QString::fromUtf8(line).trimmed();
@@ -145,33 +144,6 @@ QCommandLineOption jsonOption()
 }
 
 } // namespace
-
-bool Cli::readInputFile(const QString &path, QByteArray *contents, QString *error)
-{
-    // Checked before it is opened: a FIFO or a device would block the read.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *error = info.isDir() ? tr("%1 is a folder, not a file.").arg(path)
-                              : tr("%1 is not a regular file.").arg(path);
-        return false;
-    }
-    if (info.size() > InputFile::maxSize) {
-        *error = tr("%1 is larger than %2 MiB.").arg(path).arg(InputFile::maxSize >> 20);
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = tr("Cannot read %1: %2.").arg(path, file.errorString());
-        return false;
-    }
-    file.close();
-    *contents = InputFile::read(path);
-    if (contents->isEmpty() && info.size() > 0) {
-        *error = tr("Cannot read %1.").arg(path);
-        return false;
-    }
-    return true;
-}
 
 int Cli::run(const QStringList &arguments)
 {

@@ -23,10 +23,6 @@ public:
     // `arguments` includes the program name.
     int run(const QStringList &arguments);
 
-    // A file the operator named, read whole; false, with the reason, for a path that is
-    // missing, no regular file (a folder, a FIFO: never opened), unreadable or too large.
-    static bool readInputFile(const QString &path, QByteArray *contents, QString *error);
-
     // One value of a record: its text ("enabled", "80.000") and its JSON value (true, 80).
     struct Field
     {

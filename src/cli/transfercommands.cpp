@@ -5,6 +5,7 @@
 #include "curvefile.h"
 #include "firmware.h"
 #include "firmwareversion.h"
+#include "inputfile.h"
 #include "instrumentclient.h"
 #include "progressreporter.h"
 #include "terminationwatcher.h"
@@ -64,13 +65,10 @@ int Cli::uploadTable()
                         .arg(printable(name))
                         .arg(name.size())
                         .arg(maximumTableNameLength));
-    QByteArray contents;
-    QString error;
-    if (!readInputFile(path, &contents, &error))
-        return fail(RefusedInput, error + tr(" Nothing was sent."));
-    const CurveFile file = CurveFile::fromFileData(contents);
+    // A file that cannot be read is refused whatever --allow-empty says.
+    const CurveFile file = CurveFile::fromFile(path);
     if (!file.refusal.isEmpty())
-        return fail(RefusedInput, file.refusal);
+        return fail(RefusedInput, file.refusal + tr(" Nothing was sent."));
     QVector<double> temperatures = file.table.temperatures;
     QVector<double> voltages = file.table.voltages;
     if (parser.isSet(QStringLiteral("transpose")))
@@ -116,10 +114,10 @@ int Cli::upgrade()
                {QStringLiteral("PORT"), QStringLiteral("FILE.crp")}))
         return parseEnded(parser);
 
-    QByteArray contents;
-    QString error;
-    if (!readInputFile(parser.positionalArguments().at(1), &contents, &error))
-        return fail(RefusedInput, error + tr(" Nothing was sent."));
+    QString unreadable;
+    const QByteArray contents = InputFile::read(parser.positionalArguments().at(1), &unreadable);
+    if (!unreadable.isEmpty())
+        return fail(RefusedInput, unreadable + tr(" Nothing was sent."));
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;

@@ -1,5 +1,6 @@
 #include "device-serial.h"
 
+#include "instrumentlimits.h"
 #include "uuids.h"
 #include "versiontext.h"
 
@@ -32,6 +33,15 @@ constexpr quint32 lastVersionBefore1_5 = rimeglass::VersionText::voltageCode - 1
 constexpr int calibrationChunkSize = 48;
 constexpr int firmwareChunkSize = 112;
 
+// An upgrade asks this many times again for a garbled identification before it gives up.
+constexpr int identificationRequestLimit = 3;
+
+// The instrument's sensors (silicon diodes such as the DT-670, 1.4 to 500 K, and custom
+// tables for the same range) read well inside this range; a reading outside it comes
+// from a damaged line, not from the cryostat.
+constexpr double lowestPlausibleKelvin = 0.0;
+constexpr double highestPlausibleKelvin = 1000.0;
+
 // Bytes without a line feed are kept up to this many; beyond it they are dropped so
 // that a noisy or binary stream cannot make the receive buffer grow without bound.
 constexpr int maxLineLength = 64 * 1024;
@@ -45,6 +55,20 @@ const char etx = 0x03;
 QByteArray revision1Compat()
 {
     return rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1);
+}
+
+const QLatin1String vendorName("MORVA");
+const QLatin1String applicationModel("ZURKD550");
+const QLatin1String bootLoaderModel("ZURKD550-BS");
+
+// Vendor, model and version as the instrument sends them, the version one to four
+// decimal numbers of 0 to 255 ("1.5.2.0"; older instruments report "1.7.2"), as the
+// session accepts an identity: only such an identification may choose an image, a
+// dialect or a revision. "l.4.0.0" may not.
+bool isWellFormedIdentity(const QString &vendor, const QString &model, const QString &version)
+{
+    return vendor == vendorName && (model == applicationModel || model == bootLoaderModel)
+        && rimeglass::VersionText::isWellFormed(version);
 }
 
 // The instrument stores in blocks of 8 bytes; the fill goes after the payload so that
@@ -201,6 +225,7 @@ void Device::serialRead()
 void Device::serialReceive(const QByteArray &bytes)
 {
     ++readCount;
+    const bool outerRead = handlingRead;
     handlingRead = true;
     // A CR ends a line as well as LF does; CR LF thus leaves an empty line, ignored.
     const int received = rxBuffer.size();
@@ -208,7 +233,7 @@ void Device::serialReceive(const QByteArray &bytes)
     char *incoming = rxBuffer.data() + received;
     std::replace(incoming, incoming + bytes.size(), '\r', '\n');
     serialParse();
-    handlingRead = false;
+    handlingRead = outerRead;
 }
 
 void Device::serialParse()
@@ -285,6 +310,13 @@ void Device::serialParseLine(const QByteArray &line)
         }
     }
 
+    // The instrument refused a command of the transfer: nothing it does next can make
+    // the transfer succeed.
+    if (transferInProgress() && text.startsWith(QLatin1String("*ERROR"))) {
+        failTransfer(TransferFailure::InstrumentError, text);
+        return;
+    }
+
     if (text.contains(QLatin1String(" = ")))
         handleParameter(text);
     else
@@ -321,14 +353,15 @@ void Device::handleApplicationAnnouncement(const QString &)
 
 void Device::handleTemperature(const QString &text)
 {
-    // The number sits between "*T = " and a two-character unit suffix (" K").
+    // The number sits between "*T = " and the unit the instrument sends, " K". A line
+    // without it was cut or damaged on the way, and its number may have lost digits.
     bool ok = false;
-    const double value = text.midRef(5, text.length() - 7).toDouble(&ok);
-    if (!ok)
-        return;
-    // "nan" and "inf" convert, but are no temperature to show or plot.
-    if (!std::isfinite(value)) {
-        qCDebug(deviceLog).noquote() << "dropped a reading that is not a finite number:" << text;
+    const double value = text.endsWith(QLatin1String(" K"))
+        ? text.midRef(5, text.length() - 7).toDouble(&ok)
+        : 0.0;
+    // "nan" and "inf" convert, but are no temperature, and neither is one out of range.
+    if (!ok || !(value >= lowestPlausibleKelvin && value <= highestPlausibleKelvin)) {
+        qCDebug(deviceLog).noquote() << "dropped a temperature line:" << text;
         return;
     }
     emit temperatureChanged(value);
@@ -337,6 +370,15 @@ void Device::handleTemperature(const QString &text)
 void Device::handleIdentification(const QString &text)
 {
     const QStringList fields = text.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    // During an upgrade only a well-formed identification may choose the image's
+    // revision or the boot loader's dialect; anything else leaves the record alone.
+    if (upgradeState != -1
+        && !(fields.size() == 4
+             && isWellFormedIdentity(fields.at(0), fields.at(1), fields.at(3)))) {
+        emit identificationUnrecognised();
+        handleGarbledIdentification(text);
+        return;
+    }
     bool recognised = false;
     if (fields.size() == 4) {
         vendor = fields.at(0);
@@ -350,8 +392,9 @@ void Device::handleIdentification(const QString &text)
         emit identificationUnrecognised();
 
     // Any identification answers a reset into management mode, whatever it holds.
-    if (resetPending) {
+    if (resetPending || identificationAwaited) {
         resetPending = false;
+        identificationAwaited = false;
         if (upgradeState == 0) {
             upgradeState = 1;
             upgradeFirmwareStep();
@@ -361,13 +404,39 @@ void Device::handleIdentification(const QString &text)
     }
 }
 
+// While the upgrade waits for the boot loader, a garbled identification is asked for
+// again a few times; after that, or later in the upgrade, it is only logged.
+void Device::handleGarbledIdentification(const QString &text)
+{
+    qCDebug(deviceLog).noquote() << "garbled identification during the upgrade:" << text;
+    if (upgradeState != 0)
+        return;
+    if (identificationRequests >= identificationRequestLimit) {
+        failTransfer(TransferFailure::IdentificationGarbled, text);
+        return;
+    }
+    askForIdentificationAgain();
+}
+
+void Device::askForIdentificationAgain()
+{
+    ++identificationRequests;
+    serialSendCommand(QStringLiteral("*IDN?\n"));
+    startTransferTimer(&TransferTimeouts::answerMs);
+}
+
+bool Device::bootLoaderIdentityOnRecord() const
+{
+    return model == bootLoaderModel && isWellFormedIdentity(vendor, model, version);
+}
+
 bool Device::identifyRecognisedModel()
 {
-    if (vendor != QLatin1String("MORVA"))
+    if (vendor != vendorName)
         return false;
-    if (model == QLatin1String("ZURKD550-BS"))
+    if (model == bootLoaderModel)
         bootstrap = true;
-    else if (model == QLatin1String("ZURKD550"))
+    else if (model == applicationModel)
         bootstrap = false;
     else
         return false;
@@ -415,10 +484,11 @@ void Device::handleFirmwareAcknowledgement(const QString &)
         upgradeFirmwareStep();
 }
 
-// At most one command of a transfer is outstanding: an acknowledgement counts only
-// while one is awaited, and only when it arrives in a later read than the command went
-// out in (the instrument cannot have answered a command still in the tool's hands, so a
-// second acknowledgement in the same read is a doubled one).
+// At most one command of a transfer is outstanding. The acknowledgements carry no
+// offset, so an acknowledgement counts only while one is awaited, and only when the
+// instrument can have received the command: in a later read than the command went out
+// in (a second acknowledgement in the same read is a doubled one), and no sooner than
+// the line needs to carry the command (one sooner answers an earlier command).
 bool Device::takesAcknowledgement()
 {
     if (!acknowledgementAwaited) {
@@ -431,7 +501,14 @@ bool Device::takesAcknowledgement()
             << "serial read: acknowledgement before the last command could be answered";
         return false;
     }
+    if (commandClock.nsecsElapsed() < commandLineNs) {
+        qCDebug(deviceLog) << "serial read: acknowledgement" << commandClock.nsecsElapsed() / 1000
+                           << "us after the last command, which the line needs"
+                           << commandLineNs / 1000 << "us to carry";
+        return false;
+    }
     acknowledgementAwaited = false;
+    acknowledgedBytes = qMin(transferOffset, transferData.size());
     return true;
 }
 
@@ -491,6 +568,13 @@ bool Device::uploadCalibration(const QByteArray &payload)
         qCDebug(deviceLog) << "uploadCalibration(): refused, a firmware transfer is in progress";
         return false;
     }
+    // Erasing for a table the store cannot hold would only lose the table it has.
+    if (payload.size() > rimeglass::InstrumentLimits::calibrationStoreBytes) {
+        qCDebug(deviceLog) << "uploadCalibration(): refused," << payload.size()
+                           << "bytes do not fit the instrument's store of"
+                           << rimeglass::InstrumentLimits::calibrationStoreBytes;
+        return false;
+    }
     startTransfer(payload, calibrationChunkSize);
     calibrationState = 1;
     uploadCalibrationStep();
@@ -539,14 +623,24 @@ bool Device::upgradeFirmware(const QByteArray &payload, const QByteArray &imageR
     }
     startTransfer(payload, firmwareChunkSize);
     upgradeImageRevision = (imageRevision.isEmpty() ? compat : imageRevision).left(16);
-    if (bootstrap) {
-        // The running boot loader reported its revision when it identified itself.
-        bootLoaderRevisionKnown = !compatPending;
-        upgradeState = 1;
-    } else {
+    identificationRequests = 0;
+    if (!bootstrap) {
         upgradeState = 0;
+        upgradeFirmwareStep();
+    } else if (!bootLoaderIdentityOnRecord()) {
+        // The boot loader's identification on record is garbled: it chooses nothing.
+        upgradeState = 0;
+        identificationAwaited = true;
+        askForIdentificationAgain();
+    } else {
+        // The running boot loader reported its revision when it identified itself; an
+        // answer still missing is asked for again.
+        bootLoaderRevisionKnown = !compatPending;
+        if (compatPending)
+            serialSendCommand(QStringLiteral("@00\n"));
+        upgradeState = 1;
+        upgradeFirmwareStep();
     }
-    upgradeFirmwareStep();
     return true;
 }
 
@@ -561,8 +655,10 @@ void Device::upgradeFirmwareStep()
         break;
     case 1:
         // The boot loader's "*COMPAT = " answer takes this step again.
-        if (compatPending)
+        if (compatPending) {
+            startTransferTimer(&TransferTimeouts::answerMs);
             break;
+        }
         if (!bootLoaderRevisionKnown)
             failTransfer(TransferFailure::RevisionUnknown);
         else if (compat.left(16) != upgradeImageRevision)
@@ -628,10 +724,13 @@ void Device::setTransferTimeouts(const TransferTimeouts &newTimeouts)
 // False when the command could not be sent; the transfer has then failed.
 bool Device::sendTransferCommand(const QString &command, int TransferTimeouts::*timeout)
 {
+    const QByteArray bytes = command.toUtf8();
     if (!writeCommand(command))
         return false;
     acknowledgementAwaited = true;
     commandRead = readCount;
+    commandClock.start();
+    commandLineNs = rimeglass::InstrumentLimits::lineNanosecondsFloor(bytes.size());
     startTransferTimer(timeout);
     return true;
 }
@@ -648,13 +747,14 @@ void Device::interruptTransfer()
         failTransfer(TransferFailure::Interrupted);
 }
 
-void Device::failTransfer(TransferFailure failure)
+void Device::failTransfer(TransferFailure failure, const QString &instrumentLine)
 {
     TransferFailureReport report;
     report.transfer = upgradeState != -1 ? Transfer::Firmware : Transfer::Calibration;
     report.failure = failure;
-    report.offset = transferOffset;
+    report.offset = acknowledgedBytes;
     report.total = transferData.size();
+    report.instrumentLine = instrumentLine;
     // Both transfers erase first: from their waiting state on, the erase has gone out.
     report.erased = upgradeState == 2 || calibrationState == 2;
     if (report.transfer == Transfer::Firmware) {
@@ -667,7 +767,6 @@ void Device::failTransfer(TransferFailure failure)
     calibrationState = -1;
     upgradeState = -1;
     transferTimer->stop();
-    acknowledgementAwaited = false;
     finishTransfer();
     emit transferFailed(report);
 }
@@ -678,6 +777,7 @@ void Device::startTransfer(const QByteArray &payload, int chunkSize)
     transferOffset = 0;
     transferChunkSize = chunkSize;
     acknowledgementAwaited = false;
+    acknowledgedBytes = 0;
 }
 
 QByteArray Device::nextChunkAsHex() const
@@ -696,12 +796,13 @@ void Device::finishTransfer()
 {
     transferOffset = 0;
     transferData.clear();
+    acknowledgementAwaited = false;
+    identificationAwaited = false;
 }
 
 void Device::completeTransfer(Transfer transfer)
 {
     transferTimer->stop();
-    acknowledgementAwaited = false;
     finishTransfer();
     emit transferFinished(transfer);
 }

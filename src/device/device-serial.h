@@ -2,6 +2,7 @@
 #define RIMEGLASS_DEVICE_SERIAL_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -33,6 +34,9 @@ public:
         OutputBlocked, // the port stopped taking what the tool writes
         PortClosed,
         Cancelled,
+        // the boot loader's identification stayed garbled however often it was asked
+        IdentificationGarbled,
+        InstrumentError, // the instrument answered "*ERROR ..."
     };
     Q_ENUM(TransferFailure)
 
@@ -40,11 +44,13 @@ public:
     {
         Transfer transfer = Transfer::Calibration;
         TransferFailure failure = TransferFailure::TimedOut;
-        int offset = 0; // bytes written when it ended
+        int offset = 0; // bytes the instrument acknowledged as written
         int total = 0;
         bool erased = false; // the erase command had gone out
         QByteArray imageRevision; // firmware: the revision the image was chosen for
         QByteArray reportedRevision; // firmware: the revision the instrument reported last
+        // The instrument's own line: its "*ERROR ..." or the garbled identification.
+        QString instrumentLine;
     };
 
     // How long each step of a transfer waits for the instrument before the transfer
@@ -54,6 +60,8 @@ public:
         int restartMs = 15000; // from the reset to the boot loader's identification
         int eraseMs = 30000; // the erase of the flash or of the calibration store
         int writeMs = 5000; // one write
+        // an answer to a query: the identification asked again, the hardware revision
+        int answerMs = 5000;
     };
 
     explicit Device(QObject *parent);
@@ -115,7 +123,8 @@ public:
 signals:
     void identified();
     // An identification reply ("MORVA,...") that is not four fields or names no model this
-    // link knows; identified() does not follow it.
+    // link knows, or during an upgrade one that is not well-formed (a version other than
+    // one to four decimal numbers of 0 to 255); identified() does not follow it.
     void identificationUnrecognised();
     void deviceReset();
     void deviceRestarted();
@@ -145,6 +154,11 @@ private:
     bool answeredIdentification = false;
     // The running boot loader has reported its hardware revision since the last reset.
     bool bootLoaderRevisionKnown = false;
+    // An upgrade that started in a boot loader whose identification on record is garbled
+    // asked it again and waits for the answer.
+    bool identificationAwaited = false;
+    // How often the running upgrade asked again for a garbled identification.
+    int identificationRequests = 0;
     // A transfer command went out and its acknowledgement has not come yet.
     bool acknowledgementAwaited = false;
     // Reads so far, whether one is being handled, and the read during which the awaited
@@ -152,6 +166,12 @@ private:
     quint64 readCount = 0;
     bool handlingRead = false;
     quint64 commandRead = 0;
+    // Since the awaited command was handed to the port, and how long the line needs to
+    // carry it: an acknowledgement sooner than that cannot answer it either.
+    QElapsedTimer commandClock;
+    qint64 commandLineNs = 0;
+    // Bytes of the running transfer that the instrument acknowledged as written.
+    int acknowledgedBytes = 0;
 
     void handleResetAnnouncement(const QString &text);
     void handleBootstrapAnnouncement(const QString &text);
@@ -159,6 +179,8 @@ private:
     void handleApplicationAnnouncement(const QString &text);
     void handleTemperature(const QString &text);
     void handleIdentification(const QString &text);
+    void handleGarbledIdentification(const QString &text);
+    bool bootLoaderIdentityOnRecord() const;
     bool identifyRecognisedModel();
     void handleCompat(const QString &text);
     void handleCalibrationAcknowledgement(const QString &text);
@@ -172,7 +194,8 @@ private:
     void startTransferTimer(int TransferTimeouts::*timeout);
     bool takesAcknowledgement();
     void interruptTransfer();
-    void failTransfer(TransferFailure failure);
+    void failTransfer(TransferFailure failure, const QString &instrumentLine = QString());
+    void askForIdentificationAgain();
     void eraseFlash();
     void startTransfer(const QByteArray &payload, int chunkSize);
     QByteArray nextChunkAsHex() const;

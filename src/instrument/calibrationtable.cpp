@@ -23,7 +23,7 @@ qint32 scaledToWire(double value, double scale)
 
 } // namespace
 
-CalibrationTable CalibrationTable::fromFileData(const QByteArray &fileData)
+CalibrationTable CalibrationTable::fromFileData(const QByteArray &fileData, QVector<int> *lines)
 {
     const int nul = fileData.indexOf('\0');
     QString text = QString::fromUtf8(nul < 0 ? fileData : fileData.left(nul));
@@ -34,8 +34,9 @@ CalibrationTable CalibrationTable::fromFileData(const QByteArray &fileData)
     CalibrationTable table;
     table.temperatures.reserve(reservedPoints);
     table.voltages.reserve(reservedPoints);
-    for (const QString &line : text.split(QLatin1Char('\n'))) {
-        const QStringList fields = line.split(whitespace, Qt::SkipEmptyParts);
+    const QStringList textLines = text.split(QLatin1Char('\n'));
+    for (int index = 0; index < textLines.size(); ++index) {
+        const QStringList fields = textLines.at(index).split(whitespace, Qt::SkipEmptyParts);
         if (fields.size() != 2)
             continue;
         bool temperatureOk = false;
@@ -46,6 +47,8 @@ CalibrationTable CalibrationTable::fromFileData(const QByteArray &fileData)
             continue;
         table.temperatures.append(temperature);
         table.voltages.append(voltage);
+        if (lines)
+            lines->append(index + 1);
     }
     return table;
 }

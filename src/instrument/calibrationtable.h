@@ -14,8 +14,8 @@ struct CalibrationTable
 
     // Reads a calibration file: every line of exactly two numbers (C locale, separated
     // by white space) is a point; every other line is skipped. The text ends at the
-    // first NUL byte.
-    static CalibrationTable fromFileData(const QByteArray &fileData);
+    // first NUL byte. `lines`, when given, receives the 1-based line of each point.
+    static CalibrationTable fromFileData(const QByteArray &fileData, QVector<int> *lines = nullptr);
 
     // The block the instrument stores for a custom sensor, little-endian throughout:
     // magic, point count, the name in 16 NUL-padded UTF-8 bytes (cut after the 16th),

@@ -1,9 +1,13 @@
 #include "curvefile.h"
 
+#include "inputfile.h"
+#include "instrumentlimits.h"
+
 #include <QHash>
 #include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace {
@@ -37,6 +41,11 @@ const char *const curveKeys[]
        "setpoint limit", "temperature coefficient", "number of breakpoints"};
 
 const QChar enDash(0x2013);
+
+// Microvolts in a signed 32-bit payload field: volts from -2147.483648 to 2147.483647.
+// Either column may be sent as voltage (Transpose swaps them), so both keep to it; no
+// sensor of this instrument reads anywhere near 2147 K.
+constexpr double fieldUnitsPerValue = 1000000.0;
 
 const QRegularExpression &whitespace()
 {
@@ -131,7 +140,8 @@ bool readBreakpoint(const QString &line, Breakpoint *point)
     return numberOk && unitsOk && kelvinOk;
 }
 
-void readBreakpoints(const QStringList &lines, int firstIndex, double unitsPerVolt, CurveFile *file)
+void readBreakpoints(const QStringList &lines, int firstIndex, double unitsPerVolt, CurveFile *file,
+                     QVector<int> *pointLines)
 {
     QHash<double, int> lineOfTemperature;
     int expectedNumber = 1;
@@ -156,6 +166,7 @@ void readBreakpoints(const QStringList &lines, int firstIndex, double unitsPerVo
             lineOfTemperature.insert(point.kelvin, line);
         file->table.temperatures.append(point.kelvin);
         file->table.voltages.append(point.units / unitsPerVolt);
+        pointLines->append(line);
     }
 }
 
@@ -177,6 +188,52 @@ QString shortest(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
+// Truncated toward zero, the scaled value is a signed 32-bit number.
+bool fitsPayloadField(double value)
+{
+    const double scaled = value * fieldUnitsPerValue;
+    return scaled > -2147483649.0 && scaled < 2147483648.0;
+}
+
+// Why the point at `line` cannot go into the instrument's table; empty when it can.
+QString pointRefusal(int line, double kelvin, double volts)
+{
+    for (const double value : {kelvin, volts}) {
+        if (!std::isfinite(value))
+            return CurveFile::tr("Line %1: %2 is not a finite number.")
+                .arg(line)
+                .arg(shortest(value));
+        if (!fitsPayloadField(value))
+            return CurveFile::tr("Line %1: %2 does not fit the instrument's table, which takes "
+                                 "values from -2147.483648 to 2147.483647 in either column.")
+                .arg(line)
+                .arg(shortest(value));
+    }
+    return QString();
+}
+
+// Refuses a table the instrument cannot hold, naming the first line it cannot take;
+// warns about temperatures below absolute zero.
+void checkPoints(CurveFile *file, const QVector<int> &pointLines)
+{
+    CalibrationTable &table = file->table;
+    const int count = table.temperatures.size();
+    if (count > rimeglass::InstrumentLimits::calibrationPoints)
+        file->refusal = CurveFile::tr("The table has %1 points; the instrument holds at most %2.")
+                            .arg(count)
+                            .arg(rimeglass::InstrumentLimits::calibrationPoints);
+    for (int i = 0; i < count && file->refusal.isEmpty(); ++i) {
+        const int line = pointLines.at(i);
+        file->refusal = pointRefusal(line, table.temperatures.at(i), table.voltages.at(i));
+        if (file->refusal.isEmpty() && table.temperatures.at(i) < 0.0)
+            file->warnings.append(CurveFile::tr("Line %1: %2 K is below absolute zero.")
+                                      .arg(line)
+                                      .arg(shortest(table.temperatures.at(i))));
+    }
+    if (!file->refusal.isEmpty())
+        table = CalibrationTable();
+}
+
 } // namespace
 
 CurveFile CurveFile::fromFileData(const QByteArray &fileData)
@@ -185,8 +242,10 @@ CurveFile CurveFile::fromFileData(const QByteArray &fileData)
     const QStringList lines = fileLines(fileData);
     Header header;
     const int firstRowIndex = readHeader(lines, &header);
+    QVector<int> pointLines;
     if (!isCurveHeader(header)) {
-        file.table = CalibrationTable::fromFileData(fileData);
+        file.table = CalibrationTable::fromFileData(fileData, &pointLines);
+        checkPoints(&file, pointLines);
         return file;
     }
 
@@ -197,11 +256,23 @@ CurveFile CurveFile::fromFileData(const QByteArray &fileData)
     if (!file.refusal.isEmpty())
         return file;
 
-    readBreakpoints(lines, firstRowIndex, scale, &file);
+    readBreakpoints(lines, firstRowIndex, scale, &file, &pointLines);
     // Checked after the rows, but it names a header line, so it comes first.
     const QString mismatch = countMismatch(header, file.table.temperatures.size());
     if (!mismatch.isEmpty())
         file.warnings.prepend(mismatch);
+    checkPoints(&file, pointLines);
+    return file;
+}
+
+CurveFile CurveFile::fromFile(const QString &path)
+{
+    QString unreadable;
+    const QByteArray fileData = InputFile::read(path, &unreadable);
+    if (unreadable.isEmpty())
+        return fromFileData(fileData);
+    CurveFile file;
+    file.refusal = unreadable;
     return file;
 }
 

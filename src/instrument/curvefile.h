@@ -25,8 +25,14 @@ public:
     QString refusal; // why the file cannot be used at all; the table is then empty
 
     // Reads any calibration file: a curve file when its first non-blank lines are a
-    // curve header, otherwise the two-column grammar of CalibrationTable unchanged.
+    // curve header, otherwise the two-column grammar of CalibrationTable unchanged. A
+    // table the instrument cannot hold is refused: more points than its store takes, or
+    // a value that is not a finite number or does not fit the payload's fields (in
+    // either column, since the columns can be swapped); negative kelvin are warned about.
     static CurveFile fromFileData(const QByteArray &fileData);
+    // The same for the file at `path`; a file that cannot be read is refused with the
+    // reason (InputFile).
+    static CurveFile fromFile(const QString &path);
 
     // A curve file (volts per kelvin) holding the points in the given order, named
     // after `name`. Every number is written so that it reads back as the same double.

@@ -107,7 +107,7 @@ void InstrumentSession::connectDevice()
         instrumentRestarting();
     });
     connect(m_device, &Device::deviceRestarted, this, &InstrumentSession::instrumentRestarting);
-    connect(m_device, &Device::temperatureChanged, this, &InstrumentSession::temperatureReceived);
+    connect(m_device, &Device::temperatureChanged, this, &InstrumentSession::takeReading);
     connect(m_device, &Device::parameterReceived, this,
             &InstrumentSession::deviceParameterReceived);
     connect(m_device, &Device::progress, this, &InstrumentSession::transferProgress);
@@ -377,7 +377,7 @@ void InstrumentSession::setClock(Clock clock)
     m_clock = std::move(clock);
 }
 
-void InstrumentSession::temperatureReceived(double kelvin)
+void InstrumentSession::takeReading(double kelvin)
 {
     // Readings that arrive in one read must not share a time.
     m_lastReadingNanoseconds = qMax(m_clock(), m_lastReadingNanoseconds + 1);

@@ -99,6 +99,11 @@ public:
     // The session's clock now (for "seconds since the log started").
     qint64 utcNanoseconds() const { return m_clock(); }
 
+public slots:
+    // A temperature the instrument reported: stamped with the session's clock and
+    // announced as readingArrived(). Every "*T = " line of the link comes this way.
+    void takeReading(double kelvin);
+
 signals:
     void stateChanged(InstrumentSession::State state);
     // The port opened: after open() and after a lost port was opened again.
@@ -143,7 +148,6 @@ private:
     bool startTransfer(const std::function<bool()> &start, QString *refusal);
     void transferEnded();
 
-    void temperatureReceived(double kelvin);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void lookForLostPort();
 

@@ -73,12 +73,6 @@ void Recorder::stop()
         finish(QString());
 }
 
-void Recorder::addReading(double kelvin)
-{
-    const QDateTime now = m_clock();
-    addReading({now.toMSecsSinceEpoch() * 1000000, kelvin});
-}
-
 void Recorder::addReading(const Reading &reading)
 {
     if (!isRecording())

@@ -59,9 +59,6 @@ public:
 
 public slots:
     void addReading(const Reading &reading);
-    // A reading stamped with this recorder's clock, for a caller that has no session.
-    // TODO: remove once the window takes its readings from InstrumentSession.
-    void addReading(double kelvin);
     // Files are named after the identity's serial number and carry its header.
     void instrumentIdentified(const InstrumentIdentity &identity);
     // The sensor selected for the readings that follow (and for the header of a file

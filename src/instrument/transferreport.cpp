@@ -11,6 +11,12 @@ QString tr(const char *text)
     return QCoreApplication::translate("TransferReport", text);
 }
 
+// The instrument's "*ERROR ..." line, quoted as it came.
+QString instrumentRefusal(const Device::TransferFailureReport &report)
+{
+    return tr("The instrument refused a command: \"%1\".").arg(report.instrumentLine);
+}
+
 QString firmwareEvent(const Device::TransferFailureReport &report)
 {
     using Failure = Device::TransferFailure;
@@ -35,6 +41,12 @@ QString firmwareEvent(const Device::TransferFailureReport &report)
         return tr("The port was closed during the upgrade.");
     case Failure::Cancelled:
         return tr("The upgrade was cancelled.");
+    case Failure::IdentificationGarbled:
+        return tr("The boot loader's identification stayed garbled (last \"%1\") however often "
+                  "it was asked, so no image, command dialect or hardware revision was chosen.")
+            .arg(report.instrumentLine);
+    case Failure::InstrumentError:
+        return instrumentRefusal(report);
     }
     return QString();
 }
@@ -55,8 +67,11 @@ QString calibrationEvent(const Device::TransferFailureReport &report)
         return tr("The port was closed during the upload.");
     case Failure::Cancelled:
         return tr("The upload was cancelled.");
+    case Failure::InstrumentError:
+        return instrumentRefusal(report);
     case Failure::RevisionUnknown:
     case Failure::RevisionMismatch:
+    case Failure::IdentificationGarbled:
         break;
     }
     return QString();
@@ -64,9 +79,18 @@ QString calibrationEvent(const Device::TransferFailureReport &report)
 
 QString instrumentState(const Device::TransferFailureReport &report)
 {
-    if (report.transfer == Device::Transfer::Calibration)
-        return report.erased ? tr("The custom table was erased; upload it again.")
-                             : tr("The custom table is unchanged.");
+    // What the instrument refused, it refuses again: the same file cannot finish the job.
+    const bool refused = report.failure == Device::TransferFailure::InstrumentError;
+    if (report.transfer == Device::Transfer::Calibration) {
+        if (!report.erased)
+            return tr("The custom table is unchanged.");
+        return refused ? tr("The custom table was erased; upload a table the instrument "
+                            "accepts.")
+                       : tr("The custom table was erased; upload it again.");
+    }
+    if (report.erased && refused)
+        return tr("The instrument is still in its boot loader: upgrade it with a firmware "
+                  "file it accepts.");
     return report.erased ? tr("The instrument is still in its boot loader: run the upgrade "
                               "again to finish.")
                          : tr("Nothing was erased. The instrument may be waiting in its boot "

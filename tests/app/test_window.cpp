@@ -6,6 +6,7 @@
 #include "containerpacker.h"
 #include "curvefile.h"
 #include "historyview.h"
+#include "instrumentsession.h"
 #include "readinghistory.h"
 #include "settingsprotocol.h"
 #include "signingkeys.h"
@@ -346,9 +347,8 @@ private slots:
         QCOMPARE(storeContents(), stored.isEmpty() ? storeBefore : changed(storeBefore, {stored}));
     }
 
-    // Each query waits for the report before it, whatever its key; values that do not convert
-    // change nothing. What is read back is shown, neither sent back nor stored (but the display).
-    // The boot loader ends a read-back the application firmware left unfinished.
+    // Values that do not convert change nothing. What is read back is shown, neither sent back
+    // nor stored (but the display), and the sensor read back is the one History's export names.
     void readBack_data()
     {
         QTest::addColumn<QByteArrayList>("reports");
@@ -369,10 +369,6 @@ private slots:
                "Enabled;rs485OutputPeriodSpin=730;relay1HystSpin=3;"
                "relay2DefaultStateCombo=On;relay2HystSpin=4;displayRefreshSpin=2500"
             << "display-refresh-period=2500";
-        QTest::newRow("ended by the boot loader")
-            << QByteArrayList{"cal = asc", "MORVA,ZURKD550-BS,20417,1.3.1.0", "relay1:temp = 42"}
-            << QByteArrayList{readBackQueries(1, 2), "", ""}
-            << "sensorCombo=ASC;sensorNameValue=ASC;relay1TempSpin=42" << QString();
     }
 
     void readBack()
@@ -391,7 +387,10 @@ private slots:
             QCOMPARE(peer.collect(toolPort(window)), queries.at(i));
         }
         QCOMPARE(settingsView(window), changed(firstStartView, shown.split(';')));
-        QCOMPARE(storeContents(), stored.isEmpty() ? storeBefore : changed(storeBefore, {stored}));
+        QCOMPARE(storeContents(), changed(storeBefore, {stored}));
+        const QString exported = files.filePath(QStringLiteral("history.csv"));
+        QVERIFY(window.findChild<HistoryView *>()->exportCsv(exported));
+        QVERIFY(readFile(exported).contains("\n# sensor: ASC\n"));
     }
 
     // Opening and Quit: what is enabled, shown and stored.
@@ -436,29 +435,6 @@ private slots:
         QVERIFY(!QSettings().contains("/serial/port-name"));
     }
 
-    // Only a port that went away is given up and waited for.
-    void portErrors_data()
-    {
-        QTest::addColumn<QSerialPort::SerialPortError>("error");
-        QTest::newRow("resource") << QSerialPort::ResourceError;
-        QTest::newRow("write") << QSerialPort::WriteError;
-    }
-
-    void portErrors()
-    {
-        QFETCH(QSerialPort::SerialPortError, error);
-        PseudoTerminal peer;
-        MainWindow window;
-        openOn(window, peer);
-        const bool lost = error == QSerialPort::ResourceError;
-        if (lost)
-            QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
-        emit toolPort(window)->errorOccurred(error);
-        QCOMPARE(liveDevice(window) != nullptr, !lost);
-        QCOMPARE(statusText(window), lost ? waitingText(peer.portName()) : QStringLiteral("Ready"));
-        QCOMPARE(enabledControls(window), lost ? lostControls : openControls);
-    }
-
     // A lost port is opened again when it is back; choosing another port ends the waiting.
     void lostPortComesBack()
     {
@@ -470,8 +446,10 @@ private slots:
         child<QComboBox>(&window, "serialPortCombo")->setEditText(link);
         click(window, "serialPortOpenButton");
         QCOMPARE(first->collect(toolPort(window)), openingBytes);
+        QTest::ignoreMessage(QtDebugMsg, "Closing port ...");
         first->hangUp();
         QTRY_COMPARE(statusText(window), waitingText(link));
+        QCOMPARE(enabledControls(window), lostControls);
         first.reset();
         PseudoTerminal second;
         QVERIFY(QFile::remove(link) && QFile::link(second.portName(), link));
@@ -483,21 +461,8 @@ private slots:
         choosePort(window, other.portName());
         QCOMPARE(statusText(window), QStringLiteral("Port closed"));
         QCOMPARE(enabledControls(window), closedControls);
-    }
-
-    // The port outlives the window's own destructor: it must no longer reach the window then.
-    void destructorLetsThePortGo()
-    {
-        PseudoTerminal peer;
-        bool reachesWindow = true;
-        {
-            MainWindow window;
-            openOn(window, peer);
-            QSerialPort *port = toolPort(window);
-            QObject::connect(port, &QIODevice::aboutToClose,
-                             [&, port, w = &window] { reachesWindow = port->disconnect(w); });
-        }
-        QVERIFY(!reachesWindow);
+        QCOMPARE(window.findChild<InstrumentSession *>()->state(),
+                 InstrumentSession::State::Closed);
     }
 
     void plotKeepsLast300AndClears()
@@ -540,6 +505,7 @@ private slots:
             = static_cast<QwtPlotCurve *>(atOnce->itemList(QwtPlotItem::Rtti_PlotCurve).first());
         const QVector<QPointF> points = curvePoints(window, "plotFrame");
         QCOMPARE(points.size(), 300);
+        QCOMPARE(text(window, "temperatureValue"), QStringLiteral("228.000 K"));
         curve->setSamples(points);
         atOnce->replot();
         const QImage expected = atOnce->grab().toImage();
@@ -984,10 +950,16 @@ private slots:
         record->click();
         const QStringList files = QDir(folder).entryList(QDir::Files);
         QVERIFY(files.size() == 1 && files.first().startsWith(QLatin1String("20417_")));
+        window.findChild<InstrumentSession *>()->setClock(
+            [] { return qint64(startTime * 1000 + 250) * 1000000; });
         peer.sendLine("*T = 77.35 K");
         QTRY_COMPARE(text(window, "recordingStatusLabel"),
                      "Recording " + files.first() + ": 1 row");
-        QCOMPARE(window.findChild<HistoryView *>()->history().count(), qint64(1));
+        // Each view takes the time the session stamped the reading with.
+        const ReadingHistory &history = window.findChild<HistoryView *>()->history();
+        QCOMPARE(history.count(), qint64(1));
+        QCOMPARE(history.lastTime(), startTime + 0.25);
+        QVERIFY(readFile(folder + '/' + files.first()).contains("\n2026-11-30T00:53:20.250Z,"));
     }
 
 private:

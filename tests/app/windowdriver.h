@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QStatusBar>
 #include <QTimer>
 #include <functional>

@@ -56,6 +56,15 @@ QByteArray replaced(QByteArray text, const QByteArray &before, const QByteArray 
     return text.replace(before, after);
 }
 
+// A two-column table of `count` points, 1 K apart from 1 K, falling from 1.5 V by 1 mV.
+QByteArray twoColumnTable(int count)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += QByteArray::number(1 + i) + " " + QByteArray::number(1.5 - i * 0.001) + "\n";
+    return text;
+}
+
 QByteArray header(qint32 count, const QByteArray &nameField)
 {
     return QByteArray::fromHex("d441de05") + littleEndian32(count) + nameField;
@@ -133,37 +142,76 @@ void TestCalibrationTable::curveFiles_data()
     QTest::addColumn<QPointF>("last");
     QTest::addColumn<QStringList>("warnings");
     QTest::addColumn<QString>("refusal");
+    QTest::addColumn<int>("points");
 
     const QByteArray falling = dt670Curve(true);
+    const QByteArray published = publishedDt670Table();
     const QPointF warmest(330.154300827973, 0.48735);
     const QPointF coldest(1.20068073114752, 1.63725);
     const QStringList none;
     const QString resistance = QStringLiteral(
         "The curve file is a resistance curve (data format %1): this instrument measures a "
         "voltage and cannot use a resistance curve.");
-    QTest::newRow("falling, as published") << falling << true << warmest << coldest << none << "";
+    QTest::newRow("falling, as published")
+        << falling << true << warmest << coldest << none << "" << 71;
     QTest::newRow("two-column file")
-        << publishedDt670Table() << false << coldest << warmest << none << "";
+        << publishedDt670Table() << false << coldest << warmest << none << "" << 71;
     QTest::newRow("format 1 in millivolts")
-        << dt670Curve(true, 1000) << true << warmest << coldest << none << "";
+        << dt670Curve(true, 1000) << true << warmest << coldest << none << "" << 71;
     QTest::newRow("format 3 refused")
         << replaced(falling, "2      (Volts/Kelvin)", "3      (Ohms/Kelvin)") << true << QPointF()
-        << QPointF() << none << resistance.arg(3);
+        << QPointF() << none << resistance.arg(3) << 0;
     QTest::newRow("unknown format refused")
         << replaced(falling, "2      (Volts/Kelvin)", "7      (Volts/Kelvin)") << true << QPointF()
         << QPointF() << none
-        << "Line 3: unknown data format \"7\"; only 1 (millivolts) and 2 (volts) can be used.";
+        << "Line 3: unknown data format \"7\"; only 1 (millivolts) and 2 (volts) can be used." << 0;
     QTest::newRow("count mismatch")
         << replaced(falling, "Breakpoints:   71", "Breakpoints:   72") << true << warmest << coldest
-        << QStringList{"Line 6: 72 breakpoints announced, 71 found"} << "";
+        << QStringList{"Line 6: 72 breakpoints announced, 71 found"} << "" << 71;
     QTest::newRow("row out of sequence")
         << replaced(falling, "\n  5  ", "\n  9  ") << true << warmest << coldest
         << QStringList{"Line 14: breakpoint 9 out of sequence, 5 expected",
                        "Line 15: breakpoint 6 out of sequence, 10 expected"}
-        << "";
+        << "" << 71;
     QTest::newRow("duplicate temperature")
         << replaced(falling, "  1.29984701339048\n", "  1.20068073114752\n") << true << warmest
-        << coldest << QStringList{"Line 80: temperature 1.20068073114752 K repeats line 79"} << "";
+        << coldest << QStringList{"Line 80: temperature 1.20068073114752 K repeats line 79"} << ""
+        << 71;
+    const QString notFinite = QStringLiteral("Line %1: %2 is not a finite number.");
+    const QString beyond = QStringLiteral("Line %1: %2 does not fit the instrument's table, which "
+                                          "takes values from -2147.483648 to 2147.483647 in "
+                                          "either column.");
+    const QByteArray line5 = "1.29984701339048E+00   1.63616";
+    QTest::newRow("temperature not a number")
+        << replaced(published, line5, "nan   1.63616") << false << QPointF() << QPointF() << none
+        << notFinite.arg(5).arg("nan") << 0;
+    QTest::newRow("voltage infinite")
+        << replaced(published, line5, "1.3   -inf") << false << QPointF() << QPointF() << none
+        << notFinite.arg(5).arg("-inf") << 0;
+    QTest::newRow("temperature beyond the field")
+        << replaced(published, line5, "5e6   1.63616") << false << QPointF() << QPointF() << none
+        << beyond.arg(5).arg("5e+06") << 0;
+    QTest::newRow("voltage beyond the field")
+        << replaced(published, line5, "1.3   -2147.483649") << false << QPointF() << QPointF()
+        << none << beyond.arg(5).arg("-2147.483649") << 0;
+    QTest::newRow("voltage at the edge of the field")
+        << replaced(published, line5, "1.3   2147.4836479") << false << coldest << warmest << none
+        << "" << 71;
+    QTest::newRow("too large for 64 bits")
+        << replaced(published, line5, "1e300   1.63616") << false << QPointF() << QPointF() << none
+        << beyond.arg(5).arg("1e+300") << 0;
+    QTest::newRow("curve file, temperature infinite")
+        << replaced(falling, "  1.20068073114752\n", "  inf\n") << true << QPointF() << QPointF()
+        << none << notFinite.arg(80).arg("inf") << 0;
+    QTest::newRow("negative kelvin warned")
+        << replaced(published, line5, "-1.5   1.63616") << false << coldest << warmest
+        << QStringList{"Line 5: -1.5 K is below absolute zero."} << "" << 71;
+    QTest::newRow("as many points as the instrument holds")
+        << twoColumnTable(509) << false << QPointF(1, 1.5) << QPointF(509, 0.992) << none << ""
+        << 509;
+    QTest::newRow("one point more")
+        << twoColumnTable(510) << false << QPointF() << QPointF() << none
+        << "The table has 510 points; the instrument holds at most 509." << 0;
 }
 
 void TestCalibrationTable::curveFiles()
@@ -174,6 +222,7 @@ void TestCalibrationTable::curveFiles()
     QFETCH(QPointF, last);
     QFETCH(QStringList, warnings);
     QFETCH(QString, refusal);
+    QFETCH(int, points);
 
     const CurveFile curve = CurveFile::fromFileData(file);
     QCOMPARE(curve.isCurveFile, isCurveFile);
@@ -182,7 +231,7 @@ void TestCalibrationTable::curveFiles()
     QCOMPARE(curve.warnings, warnings);
     QCOMPARE(curve.refusal, refusal);
     const CalibrationTable &table = curve.table;
-    QCOMPARE(table.temperatures.size(), refusal.isEmpty() ? 71 : 0);
+    QCOMPARE(table.temperatures.size(), points);
     QCOMPARE(table.voltages.size(), table.temperatures.size());
     if (refusal.isEmpty()) {
         QCOMPARE(QPointF(table.temperatures.first(), table.voltages.first()), first);
@@ -210,7 +259,7 @@ void TestCalibrationTable::exportReadsBackToTheSamePayload()
 {
     CalibrationTable table = CalibrationTable::fromFileData(publishedDt670Table());
     // Values whose shortest decimal text is long or whose scaling truncates at an edge.
-    table.temperatures << 1.005 << 0.1 + 0.2 << 1e-7 << 2147483.6479999998;
+    table.temperatures << 1.005 << 0.1 + 0.2 << 1e-7 << 2147.483647;
     table.voltages << 4.1 << 1.0 / 3.0 << -0.0000015 << 5e-324;
 
     const CurveFile back = CurveFile::fromFileData(

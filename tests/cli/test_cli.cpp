@@ -278,11 +278,13 @@ void TestCli::commands_data()
         "");
     row("a missing table, whatever --allow-empty says", "",
         "upload-table PORT MISSING --allow-empty", 5, "",
-        "rimeglass-cli: Cannot read MISSING: No such file or directory. Nothing was sent.\n", "");
+        "rimeglass-cli: MISSING does not exist. Nothing was sent.\n", "");
     row("a folder as table", "", "upload-table PORT FOLDER", 5, "",
         "rimeglass-cli: FOLDER is a folder, not a file. Nothing was sent.\n", "");
     row("a FIFO as container", "", "upgrade PORT FIFO --yes", 5, "",
-        "rimeglass-cli: FIFO is not a regular file. Nothing was sent.\n", "");
+        "rimeglass-cli: FIFO is not a regular file (it is a pipe, a device or a socket); only "
+        "regular files are read. Nothing was sent.\n",
+        "");
     row("a name too long", "", "upload-table PORT DATA --name TOOLONGNAME", 5, "",
         "--name \"TOOLONGNAME\" is 11 characters long; the instrument takes at most 8. Nothing "
         "was sent.\n",
@@ -476,7 +478,7 @@ void TestCli::upgrade()
     const Run failed = runCli({"upgrade", silent.port(), container, "--yes", "--timeout", "0.5"});
     QCOMPARE(failed.exitCode, 6);
     QVERIFY2(failed.err.endsWith("rimeglass-cli: Firmware upgrade: The instrument stopped "
-                                 "answering during the upgrade. 112 of 416 bytes were written. The "
+                                 "answering during the upgrade. 0 of 416 bytes were written. The "
                                  "instrument is still in its boot loader: run the upgrade again to "
                                  "finish.\n"),
              failed.err.constData());

@@ -19,6 +19,8 @@
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -206,17 +208,28 @@ void TestInstrument::readBack()
     QCOMPARE(pairs.join(QLatin1Char(' ')), shown);
 }
 
-// Files beyond the limit, or that never end, are not read at all.
+// Only a regular file within the limit is read; anything else is refused before a byte
+// is read, with the reason (%1 stands for the path).
 void TestInstrument::pickedFile_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("expected");
+    QTest::addColumn<QString>("failure");
 
-    QTest::newRow("exactly the limit") << "file" << 1000 << 1000;
-    QTest::newRow("one byte beyond") << "file" << 1001 << 0;
-    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0;
-    QTest::newRow("missing") << "absent" << 0 << 0;
+    const QString notRegular = QStringLiteral("%1 is not a regular file (it is a pipe, a device "
+                                              "or a socket); only regular files are read.");
+    QTest::newRow("exactly the limit") << "file" << 1000 << 1000 << "";
+    QTest::newRow("empty") << "file" << 0 << 0 << "";
+    QTest::newRow("one byte beyond")
+        << "file" << 1001 << 0
+        << "%1 is larger than 1000 bytes; no calibration table or firmware container is that "
+           "large.";
+    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0 << notRegular;
+    QTest::newRow("a pipe nobody writes to") << "fifo" << 0 << 0 << notRegular;
+    QTest::newRow("missing") << "absent" << 0 << 0 << "%1 does not exist.";
+    QTest::newRow("a folder") << "folder" << 0 << 0 << "%1 is a folder, not a file.";
+    QTest::newRow("unreadable") << "file" << -1 << 0 << "%1 cannot be read: Permission denied.";
 }
 
 void TestInstrument::pickedFile()
@@ -224,15 +237,23 @@ void TestInstrument::pickedFile()
     QFETCH(QString, path);
     QFETCH(int, size);
     QFETCH(int, expected);
+    QFETCH(QString, failure);
     QTemporaryDir directory;
-    if (path == QLatin1String("file")) {
+    if (!path.startsWith('/'))
         path = directory.filePath(path);
+    if (path.endsWith("/file")) {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, 'x')) == size);
-    } else if (!path.startsWith('/')) {
-        path = directory.filePath(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(qMax(size, 0), 'x')) >= 0);
+        if (size < 0 && (geteuid() == 0 || !file.setPermissions(QFile::WriteOwner)))
+            QSKIP("this user reads any file");
+    } else if (path.endsWith("/fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    } else if (path.endsWith("/folder")) {
+        QVERIFY(QDir().mkdir(path));
     }
-    QCOMPARE(InputFile::read(path, 1000), QByteArray(expected, 'x'));
+    QString reason = QStringLiteral("unchanged");
+    QCOMPARE(InputFile::read(path, &reason, 1000), QByteArray(expected, 'x'));
+    QCOMPARE(reason, failure.arg(path));
 }
 
 void TestInstrument::question_data()
@@ -297,6 +318,21 @@ void TestInstrument::failureText_data()
         << false << Failure::PortClosed << true << QByteArray()
         << "The port was closed during the upload. 592 of 592 bytes were written. The custom "
            "table was erased; upload it again.";
+    QTest::newRow("garbled boot loader")
+        << true << Failure::IdentificationGarbled << false << r1
+        << "The boot loader's identification stayed garbled (last \"MORVA,ZURKD550-BS,SN1,"
+           "l.4.0.0\") however often it was asked, so no image, command dialect or hardware "
+           "revision was chosen. Nothing was erased. The instrument may be waiting in its boot "
+           "loader: open the port again and run the upgrade again.";
+    QTest::newRow("image refused by the boot loader")
+        << true << Failure::InstrumentError << true << r1
+        << "The instrument refused a command: \"*ERROR write outside\". 592 of 592 bytes were "
+           "written. The instrument is still in its boot loader: upgrade it with a firmware "
+           "file it accepts.";
+    QTest::newRow("table refused by the instrument")
+        << false << Failure::InstrumentError << true << QByteArray()
+        << "The instrument refused a command: \"*ERROR write outside\". 592 of 592 bytes were "
+           "written. The custom table was erased; upload a table the instrument accepts.";
 }
 
 void TestInstrument::failureText()
@@ -315,6 +351,9 @@ void TestInstrument::failureText()
     report.total = 592;
     report.imageRevision = imageRevision;
     report.reportedRevision = QByteArray::fromHex("3cc3a93f426145ff95bf653df2686cb0");
+    report.instrumentLine = failure == Device::TransferFailure::InstrumentError
+        ? QStringLiteral("*ERROR write outside")
+        : QStringLiteral("MORVA,ZURKD550-BS,SN1,l.4.0.0");
     QCOMPARE(TransferReport::failureText(report), text);
 }
 

@@ -128,8 +128,9 @@ private slots:
 // identification reply), "garble N", "mute QUERY", "unmute", "< LINE" (the instrument
 // sends a line), "stale" (another program opens the port, writes "@00" and closes it),
 // "open", "open-missing", "close", "readback", "readback-auto", "timeout MS", "at NS"
-// (the clock), "wait EVENT" (until such an event), "hangup" (the port goes away),
-// "return" (it comes back), "upload". `events`: the session's signals ("PORT" for the
+// (the clock), "take K" (a reading from outside the link), "wait EVENT" (until such an
+// event), "hangup" (the port goes away), "return" (it comes back), "write-error" (the
+// port reports one), "upload". `events`: the session's signals ("PORT" for the
 // port's name); `wire`: every byte the session and the stale program wrote.
 void TestSession::session_data()
 {
@@ -231,10 +232,14 @@ void TestSession::session_data()
                        "at 4000",
                        "< *T = 77.348 K",
                        "at 9000",
-                       "< *T = 77.347 K"}
-        << QStringList{"state Identifying", "opened",        "T 77.35 5000",
-                       "T 77.349 5001",     "T 77.348 5002", "T 77.347 9000"}
+                       "< *T = 77.347 K",
+                       "take 80"}
+        << QStringList{"state Identifying", "opened",        "T 77.35 5000", "T 77.349 5001",
+                       "T 77.348 5002",     "T 77.347 9000", "T 80 9001"}
         << opening;
+    QTest::newRow("a write error leaves the port open")
+        << QStringList{"answer", "open", "write-error"}
+        << QStringList{"state Identifying", "opened", "state Ready", id} << opening + "@00\n";
     QTest::newRow("a transfer and back")
         << QStringList{"answer", "open", "upload", "< *cal-erase-done", "< *cal-write-done"}
         << QStringList{"state Identifying",
@@ -329,6 +334,10 @@ void TestSession::session()
             session.setAnswerTimeout(argument.toInt());
         } else if (command == "at") {
             now = argument.toLongLong();
+        } else if (command == "take") {
+            session.takeReading(argument.toDouble());
+        } else if (command == "write-error") {
+            emit session.device()->port->errorOccurred(QSerialPort::WriteError);
         } else if (command == "wait") {
             QVERIFY2(waitForEvent(seen, argument), qPrintable(seen.join('\n')));
         } else if (command == "hangup") {
@@ -369,8 +378,7 @@ void TestSession::readingTimeInRecording()
     QVERIFY(recorder.start(folder.path()));
     recorder.setClock([&start] { return start.addDays(1); });
     QList<Reading> readings;
-    connect(&session, &InstrumentSession::readingArrived, &recorder,
-            qOverload<const Reading &>(&Recorder::addReading));
+    connect(&session, &InstrumentSession::readingArrived, &recorder, &Recorder::addReading);
     connect(&session, &InstrumentSession::readingArrived,
             [&readings](const Reading &reading) { readings << reading; });
 

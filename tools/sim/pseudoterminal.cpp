@@ -1,10 +1,13 @@
 #include "pseudoterminal.h"
 
+#include "instrumentlimits.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +19,14 @@
 
 PseudoTerminal::PseudoTerminal(QObject *parent)
     : QObject(parent)
+    , m_arrivalTimer(new QTimer(this))
 {
+    m_clock.start();
+    // A coarse timer may fire early; the arrival is checked against the clock anyway.
+    m_arrivalTimer->setTimerType(Qt::PreciseTimer);
+    m_arrivalTimer->setSingleShot(true);
+    connect(m_arrivalTimer, &QTimer::timeout, this, &PseudoTerminal::deliverCarried);
+
     char name[256] = {};
     if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_error = QStringLiteral("cannot open a pseudo-terminal: %1")
@@ -60,6 +70,7 @@ void PseudoTerminal::hangUp()
         ::close(m_master);
     m_master = m_slave = -1;
     m_pending.clear();
+    m_carried.clear();
 }
 
 void PseudoTerminal::send(const QByteArray &bytes)
@@ -121,8 +132,9 @@ void PseudoTerminal::settle(QIODevice *tool)
     const auto quiet = [&] {
         const bool toolReads = tool && tool->isOpen();
         pollfd ends[2] = {{m_master, POLLIN, 0}, {m_slave, POLLIN, 0}};
-        const bool pending
-            = m_master >= 0 && (!m_pending.isEmpty() || ::poll(ends, toolReads ? 2 : 1, 0) > 0);
+        const bool pending = m_master >= 0
+            && (!m_pending.isEmpty() || !m_carried.isEmpty()
+                || ::poll(ends, toolReads ? 2 : 1, 0) > 0);
         return !pending
             && (!toolReads || (tool->bytesAvailable() == 0 && tool->bytesToWrite() == 0));
     };
@@ -132,6 +144,7 @@ void PseudoTerminal::settle(QIODevice *tool)
     while (!deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         readAvailable();
+        deliverCarried();
         writePending();
         if (!quiet())
             quietFor.restart();
@@ -187,9 +200,34 @@ void PseudoTerminal::readAvailable()
         return;
     if (m_recording)
         m_received.append(bytes);
-    if (m_respond)
-        dispatchTokens(bytes);
-    emit bytesReceived(bytes);
+    carry(bytes);
+}
+
+// The bytes were written no later than now; the line then needs ten bits a byte to
+// carry them, after whatever it still carries.
+void PseudoTerminal::carry(const QByteArray &bytes)
+{
+    m_lineFreeNs = qMax(m_clock.nsecsElapsed(), m_lineFreeNs)
+        + rimeglass::InstrumentLimits::lineNanosecondsCeil(bytes.size());
+    m_carried.append({m_lineFreeNs, bytes});
+    if (!m_arrivalTimer->isActive())
+        deliverCarried();
+}
+
+void PseudoTerminal::deliverCarried()
+{
+    while (!m_carried.isEmpty() && m_carried.first().arrivalNs <= m_clock.nsecsElapsed()) {
+        const QByteArray bytes = m_carried.takeFirst().bytes;
+        if (m_respond)
+            dispatchTokens(bytes);
+        emit bytesReceived(bytes);
+    }
+    if (m_carried.isEmpty()) {
+        m_arrivalTimer->stop();
+        return;
+    }
+    const qint64 waitNs = m_carried.first().arrivalNs - m_clock.nsecsElapsed();
+    m_arrivalTimer->start(int((qMax<qint64>(waitNs, 0) + 999999) / 1000000));
 }
 
 void PseudoTerminal::dispatchTokens(const QByteArray &bytes)

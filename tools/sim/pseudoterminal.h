@@ -2,6 +2,7 @@
 #define RIMEGLASS_SIM_PSEUDOTERMINAL_H
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -9,12 +10,18 @@
 
 class QIODevice;
 class QSocketNotifier;
+class QTimer;
 
 // The instrument's end of a pseudo-terminal: the tool opens portName() as its serial port
 // (a real QSerialPort), and every byte both ways can be seen here. A descriptor of the
 // tool's side stays open too, so the port can be closed and opened again as often as the
 // tool likes. The simulator puts its instrument behind one; the tests and the benchmarks
 // use it directly, to record what the tool wrote and to play the instrument's lines back.
+//
+// A pseudo-terminal carries bytes at once; the instrument's serial line does not. What
+// the tool writes reaches the responder and bytesReceived() no sooner than a 115200-baud
+// line would have carried it, byte after byte, so that whatever answers it answers no
+// sooner than a real instrument could. What the tool wrote is recorded at once.
 class PseudoTerminal : public QObject
 {
     Q_OBJECT
@@ -64,6 +71,7 @@ public:
     void hangUp();
 
 signals:
+    // The tool's bytes, once the line has carried them.
     void bytesReceived(const QByteArray &bytes);
     // Things worth telling whoever runs the simulator.
     void note(const QString &text);
@@ -71,7 +79,15 @@ signals:
 private:
     void readAvailable();
     void writePending();
+    void carry(const QByteArray &bytes);
+    void deliverCarried();
     void dispatchTokens(const QByteArray &bytes);
+
+    struct Carried
+    {
+        qint64 arrivalNs; // on clock
+        QByteArray bytes;
+    };
 
     int m_master = -1;
     int m_slave = -1;
@@ -85,6 +101,10 @@ private:
     QByteArray m_received;
     QByteArray m_partialToken;
     Responder m_respond;
+    QElapsedTimer m_clock;
+    qint64 m_lineFreeNs = 0; // when the line has carried everything written so far
+    QList<Carried> m_carried; // read from the tool, still on the line
+    QTimer *m_arrivalTimer = nullptr;
 };
 
 #endif

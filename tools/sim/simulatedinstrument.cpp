@@ -1,5 +1,6 @@
 #include "simulatedinstrument.h"
 
+#include "instrumentlimits.h"
 #include "statefile.h"
 #include "versiontext.h"
 
@@ -20,13 +21,13 @@ const QByteArray bootLoaderModel("ZURKD550-BS");
 constexpr int maxLineLength = 1024;
 // Longest chunk one write command may carry.
 constexpr int maxChunkBytes = 256;
-constexpr int calibrationStoreSize = 4096;
+using rimeglass::InstrumentLimits::calibrationStoreBytes;
 // Flash left to the application next to the boot loader.
 constexpr int applicationFlashSize = 120 * 1024;
 
 constexpr quint32 calibrationMagic = 0x05de41d4;
-constexpr int calibrationHeaderSize = 24;
-constexpr int calibrationPointSize = 8;
+using rimeglass::InstrumentLimits::calibrationHeaderBytes;
+using rimeglass::InstrumentLimits::calibrationPointBytes;
 
 // Mixed into the seed so that garbling and the temperature noise draw different numbers.
 constexpr quint32 curveSeedSalt = 0x9e3779b9;
@@ -89,12 +90,12 @@ QByteArray calibrationTableProblem(const QByteArray &table)
 {
     if (table.isEmpty())
         return QByteArray(); // an empty store: no custom sensor
-    if (table.size() < calibrationHeaderSize)
+    if (table.size() < calibrationHeaderBytes)
         return "calibration table too short";
     if (readLittleEndian32(table, 0) != calibrationMagic)
         return "calibration table has a bad magic number";
     const qint32 count = qint32(readLittleEndian32(table, 4));
-    if (count < 0 || count > (table.size() - calibrationHeaderSize) / calibrationPointSize)
+    if (count < 0 || count > (table.size() - calibrationHeaderBytes) / calibrationPointBytes)
         return "calibration table has a bad point count";
     return QByteArray();
 }
@@ -465,7 +466,7 @@ void SimulatedInstrument::writeCalibrationStore(const QByteArray &argument)
         sendError("calibration store not erased");
     } else if (!parseWrite(argument, offset, data)) {
         sendError("bad write command");
-    } else if (qint64(offset) + data.size() > calibrationStoreSize) {
+    } else if (qint64(offset) + data.size() > calibrationStoreBytes) {
         sendError("write outside the calibration store");
     } else {
         place(m_calibrationPending, offset, data);
