@@ -191,7 +191,7 @@ int Cli::runTransfer(InstrumentClient &client, const std::function<bool(QString 
     if (failure)
         return fail(TransferFailed,
                     TransferReport::title(failure->transfer) + QStringLiteral(": ")
-                        + TransferReport::failureText(*failure, portLost));
+                        + printable(TransferReport::failureText(*failure, portLost)));
     // The last command (the commit, "boot") must leave before the program ends.
     QString error;
     if (!client.send({}, &error))
