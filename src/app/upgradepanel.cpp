@@ -99,6 +99,13 @@ void UpgradePanel::upgrade()
         return;
     }
 
+    const QString mismatch = FirmwareVersion::containerMismatch(
+        firmware->vendor(), firmware->model(), m_modelValue->text());
+    if (!mismatch.isEmpty()) {
+        QMessageBox::critical(m_form, tr("Firmware upgrade"), mismatch);
+        return;
+    }
+
     qDebug() << "firmware vendor:" << firmware->vendor();
     qDebug() << "firmware model:" << firmware->model();
     qDebug() << "firmware version:" << firmware->version();

@@ -14,6 +14,14 @@ public:
     // "Upgrade firmware from version 1.6 to version 1.7?" or "Downgrade ..."; equal
     // versions are offered as an upgrade, so the same firmware can be written again.
     static QString upgradeQuestion(const QString &installed, const QString &offered);
+
+    // Why a container made for another instrument is refused, naming both; empty when the
+    // container's vendor and model are the instrument's. `instrumentModel` as identified,
+    // the boot loader's "ZURKD550-BS" standing for its "ZURKD550"; the vendor of an
+    // identified instrument is always "MORVA". A container that leaves a text empty
+    // states nothing about it.
+    static QString containerMismatch(const QString &containerVendor, const QString &containerModel,
+                                     const QString &instrumentModel);
 };
 
 #endif
