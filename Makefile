@@ -1,12 +1,13 @@
 # Front door: `make` builds, `make run` starts the tool, `make demo` starts it with a
 # simulated instrument, `make check` runs every test, `make package` makes the .deb,
+# `make bench` runs the benchmarks (`make bench-smoke`: every row once, quickly),
 # `make mutation` measures how many planted faults the tests catch (slow; tests/README.md).
 BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run demo check check-asan fuzz bench package check-package \
-	mutation clean format
+.PHONY: all deps configure build run demo check check-asan fuzz bench bench-smoke bench-build \
+	package check-package mutation clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
@@ -70,12 +71,19 @@ fuzz:
 	scripts/run-fuzzers $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # The benchmark programs of bench/, built in Release, run, and their one table printed.
-bench:
+bench: bench-build
+	bench/run-bench $(BENCH_DIR)
+
+# Every row of the benchmark once, with short runs, in the same Release build: fails when
+# a row no longer produces its figure (no goal is checked). CI runs it.
+bench-smoke: bench-build
+	bench/run-bench --smoke $(BENCH_DIR)
+
+bench-build:
 	@scripts/install-deps bench
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DRIMEGLASS_BUILD_BENCH=ON \
 		-DRIMEGLASS_BUILD_TESTS=OFF
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target rimeglass_benchmarks
-	bench/run-bench $(BENCH_DIR)
 
 # The Debian package, from a Release build of its own with Debian's hardening flags.
 package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all

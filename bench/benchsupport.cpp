@@ -56,6 +56,16 @@ void isolateUserStore(const QString &home)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+bool smokeRun()
+{
+    return qEnvironmentVariableIntValue("RIMEGLASS_BENCH_SMOKE") == 1;
+}
+
+int sized(int full, int smoke)
+{
+    return smokeRun() ? smoke : full;
+}
+
 double monotonicSeconds()
 {
     return clockSeconds(CLOCK_MONOTONIC);

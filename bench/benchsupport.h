@@ -20,6 +20,13 @@ constexpr double wireTemperatureLinesPerSecond = wireBytesPerSecond / temperatur
 // platform was asked for: no benchmark touches a real user's settings or screen.
 void isolateUserStore(const QString &home);
 
+// The smoke run (bench/run-bench --smoke, make bench-smoke) runs every row once with short
+// durations, to see that each still produces its figure; the figures themselves mean
+// little then.
+bool smokeRun();
+// `full` in a full run, `smoke` in the smoke run.
+int sized(int full, int smoke);
+
 double monotonicSeconds();
 double processCpuSeconds();
 

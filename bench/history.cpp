@@ -14,8 +14,9 @@
 
 namespace {
 
-constexpr int readingCount = 10000000;
-constexpr int redrawRuns = 9;
+const int readingCount = bench::sized(10000000, 200000);
+const int redrawRuns = bench::sized(9, 1);
+constexpr double zoomSeconds = 1800.0;
 constexpr double frameSeconds = 1.0 / 60.0;
 constexpr qint64 memoryGoalBytes = qint64(64) * 1024 * 1024;
 
@@ -86,9 +87,9 @@ int main(int argc, char *argv[])
 
     const QString figure = QStringLiteral("6 history");
     bench::printRow(figure,
-                    QStringLiteral("10 million readings: memory (RSS growth; %1 exact, %2 "
-                                   "condensed points, %3 held)")
-                        .arg(bench::grouped(history.exactCount()),
+                    QStringLiteral("%1 readings: memory (RSS growth; %2 exact, %3 "
+                                   "condensed points, %4 held)")
+                        .arg(bench::grouped(readingCount), bench::grouped(history.exactCount()),
                              bench::grouped(history.condensedCount()),
                              bench::mebibytes(history.memoryBytes())),
                     bench::mebibytes(used),
@@ -103,11 +104,14 @@ int main(int argc, char *argv[])
 
     // The zoomed range first, so that the image saved is the whole session.
     const double last = history.lastTime();
-    const double zoomed = redrawSeconds(view, image, last - 1800.0, last, false);
+    const double zoomed = redrawSeconds(view, image, last - zoomSeconds, last, false);
     const double whole = redrawSeconds(view, image, 0.0, 0.0, true);
-    printRedraw(QStringLiteral("redraw of the whole range (10 million readings, 1000 x 600)"),
+    const double zoomedReadings = qMin(double(readingCount), zoomSeconds / lineSeconds);
+    printRedraw(QStringLiteral("redraw of the whole range (%1 readings, 1000 x 600)")
+                    .arg(bench::grouped(readingCount)),
                 whole);
-    printRedraw(QStringLiteral("redraw of a zoomed range (the last 30 minutes, 1.3 million exact)"),
+    printRedraw(QStringLiteral("redraw of a zoomed range (the last 30 minutes, %1 readings)")
+                    .arg(bench::grouped(zoomedReadings)),
                 zoomed);
     if (qEnvironmentVariableIsSet("RIMEGLASS_BENCH_HISTORY_IMAGE"))
         image.save(qEnvironmentVariable("RIMEGLASS_BENCH_HISTORY_IMAGE"));

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int earlyReadings = 1000;
-constexpr int allReadings = 1000000;
+const int allReadings = bench::sized(1000000, 20000);
 constexpr int readingsPerPass = 100;
 // Longer than the window's display frame, so that the last readings are drawn.
 constexpr int frameWaitMs = 25;
@@ -92,21 +92,24 @@ int main(int argc, char *argv[])
     if (!complete)
         std::fprintf(stderr, "memory: %d readings, %d paints\n", readings, paints.count());
     std::fprintf(stderr,
-                 "memory: %s after 1,000 (peak then %s, peak %s), peak %s and now %s after "
-                 "1,000,000, in %.1f s\n",
-                 qPrintable(bench::mebibytes(early)), qPrintable(bench::mebibytes(earlyPeak)),
-                 peakReset ? "restarted" : "not restarted", qPrintable(bench::mebibytes(peak)),
-                 qPrintable(bench::mebibytes(last)), seconds);
+                 "memory: %s after %d (peak then %s, peak %s), peak %s and now %s after %d, in "
+                 "%.1f s\n",
+                 qPrintable(bench::mebibytes(early)), earlyReadings,
+                 qPrintable(bench::mebibytes(earlyPeak)), peakReset ? "restarted" : "not restarted",
+                 qPrintable(bench::mebibytes(peak)), qPrintable(bench::mebibytes(last)),
+                 allReadings, seconds);
 
     const qint64 growth = peak - early;
     const double wireMinutes = allReadings / bench::wireTemperatureLinesPerSecond / 60.0;
     const QString figure = QStringLiteral("5 memory");
-    bench::printRow(figure, QStringLiteral("RSS after 1,000 readings"), bench::mebibytes(early),
-                    QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"));
+    bench::printRow(
+        figure, QStringLiteral("RSS after %1 readings").arg(bench::grouped(earlyReadings)),
+        bench::mebibytes(early), QStringLiteral("-"), QStringLiteral("-"), QStringLiteral("-"));
     bench::printRow(
         figure,
-        QStringLiteral("peak RSS after 1,000,000 readings%1")
-            .arg(peakReset ? QString() : QStringLiteral(" (peak since start)")),
+        QStringLiteral("peak RSS after %1 readings%2")
+            .arg(bench::grouped(allReadings),
+                 peakReset ? QString() : QStringLiteral(" (peak since start)")),
         bench::mebibytes(peak),
         QStringLiteral("%1 over %2 min of full wire")
             .arg((growth >= 0 ? QStringLiteral("+") : QString()) + bench::mebibytes(growth),

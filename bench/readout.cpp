@@ -27,19 +27,19 @@
 
 namespace {
 
-constexpr int readingsPerRun = 1000;
-constexpr int runs = 5;
+const int readingsPerRun = bench::sized(1000, 200);
+const int runs = bench::sized(5, 1);
 constexpr int batchSize = 10;
-constexpr int pacedRuns = 5;
-constexpr int pacedReadingsPerRun = 1440; // two seconds of a saturated wire
-constexpr int burstRuns = 5;
-constexpr int burstReadingsPerRun = 20000;
+const int pacedRuns = bench::sized(5, 1);
+const int pacedReadingsPerRun = bench::sized(1440, 144); // two seconds of a saturated wire
+const int burstRuns = bench::sized(5, 1);
+const int burstReadingsPerRun = bench::sized(20000, 2000);
 constexpr int burstSize = 100;
 // Longer than the window's display frame, so that a repaint it holds back is due, and
 // longer than the History view's redraw interval (100 ms).
 constexpr int frameWaitMs = 25;
 constexpr int historyWaitMs = 150;
-constexpr int historyRuns = 3;
+const int historyRuns = bench::sized(3, 1);
 
 // A cool-down with a little noise, so that the left axis rescales now and then. No two
 // readings in a row show the same text, so every reading changes the label.

@@ -17,8 +17,8 @@ namespace {
 // Bytes handed to the Device per read: about two lines, as a serial port delivers them
 // at 115200 baud.
 constexpr int readSize = 32;
-constexpr int linesPerRun = 200000;
-constexpr int runs = 5;
+const int linesPerRun = bench::sized(200000, 20000);
+const int runs = bench::sized(5, 1);
 
 struct Stream
 {

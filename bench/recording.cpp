@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr int rowsPerRun = 100000;
-constexpr int runs = 5;
-constexpr int syncRuns = 9;
+const int rowsPerRun = bench::sized(100000, 5000);
+const int runs = bench::sized(5, 1);
+const int syncRuns = bench::sized(9, 1);
 
 } // namespace
 

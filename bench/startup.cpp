@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int runs = 9;
+const int runs = bench::sized(9, 1);
 constexpr int timeoutMs = 20000;
 
 struct Started

@@ -1,6 +1,7 @@
-// Transfers: a 128 KiB firmware image and a 2,000-point calibration table sent by the
-// real Device through a pseudo-terminal to the simulated instrument, which acknowledges
-// at once.
+// Transfers: a firmware image as large as the simulated instrument's application flash
+// (120 KiB) and a calibration table as large as its sensor table's store (509 points)
+// sent by the real Device through a pseudo-terminal to the simulated instrument, which
+// acknowledges each step.
 // The tool's CPU time (this process only; the instrument is another process) is set
 // against the time the bytes it sends take on the wire.
 
@@ -9,7 +10,9 @@
 #include "containerpacker.h"
 #include "device-serial.h"
 #include "firmware.h"
+#include "instrumentlimits.h"
 #include "signingkeys.h"
+#include "simulatedinstrument.h"
 #include "simulatorprocess.h"
 #include "uuids.h"
 
@@ -25,9 +28,12 @@
 
 namespace {
 
-constexpr int firmwareBytes = 128 * 1024;
-constexpr int calibrationPoints = 2000;
-constexpr int runs = 5;
+// As large as a real image may be: the application's part of the instrument's flash.
+const int firmwareBytes = bench::sized(SimulatedInstrument::applicationFlashBytes, 8 * 1024);
+// As many points as the instrument's store takes.
+const int calibrationPoints = bench::sized(rimeglass::InstrumentLimits::calibrationPoints, 100);
+const int runs = bench::sized(3, 1);
+constexpr int firmwareChunkBytes = 112;
 
 struct Transfer
 {
@@ -37,20 +43,27 @@ struct Transfer
     int chunks = 0;
 };
 
+// How long the peer may go without acknowledging a step; a whole transfer takes longer
+// when the simulated instrument answers no sooner than the line would bring its answer.
 constexpr int patienceMs = 20000;
 
-// Runs the event loop until `done`; false when the peer stayed silent too long. The
-// timer fires only then, so waiting costs no CPU.
-bool waitUntil(const std::function<bool()> &done)
+// Runs the event loop until `done`; false when the device made no progress for too long.
+// The timer fires only then, so waiting costs no CPU.
+bool waitUntil(Device &device, const std::function<bool()> &done)
 {
     QTimer patience;
     patience.setSingleShot(true);
     patience.start(patienceMs);
+    const QMetaObject::Connection progress = QObject::connect(
+        &device, &Device::progress, &patience, [&patience] { patience.start(patienceMs); });
     while (!done()) {
-        if (!patience.isActive())
+        if (!patience.isActive()) {
+            QObject::disconnect(progress);
             return false;
+        }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    QObject::disconnect(progress);
     return true;
 }
 
@@ -70,8 +83,8 @@ Transfer measure(Device &device, const std::function<bool()> &start,
 
     const double wallStart = bench::monotonicSeconds();
     const double cpuStart = bench::processCpuSeconds();
-    if (start() && waitUntil(finished))
-        waitUntil([&] { return device.port->bytesToWrite() == 0; });
+    if (start() && waitUntil(device, finished))
+        waitUntil(device, [&] { return device.port->bytesToWrite() == 0; });
     transfer.cpuSeconds = bench::processCpuSeconds() - cpuStart;
     transfer.wallSeconds = bench::monotonicSeconds() - wallStart;
 
@@ -187,7 +200,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "transfer: cannot open %s\n", qPrintable(peer.portName()));
         return 1;
     }
-    if (!waitUntil([&] { return identified; })) {
+    if (!waitUntil(device, [&] { return identified; })) {
         std::fprintf(stderr, "transfer: the peer did not identify itself\n");
         return 1;
     }
@@ -202,10 +215,21 @@ int main(int argc, char *argv[])
     QVector<Transfer> firmwareRuns;
     QVector<Transfer> calibrationRuns;
     const QByteArray payload = calibrationPayload();
+    bool applicationIdentified = false;
+    QObject::connect(&device, &Device::identified,
+                     [&] { applicationIdentified = applicationIdentified || !device.bootstrap; });
     for (int run = 0; run < runs; ++run) {
         firmwareRuns.append(measure(
-            device, [&] { return device.upgradeFirmware(image); },
+            device,
+            [&] {
+                applicationIdentified = false;
+                return device.upgradeFirmware(image);
+            },
             [&] { return device.upgradeState == -1; }));
+        // The new firmware announces itself, which ends any transfer still running, and
+        // is identified again: only then does the table go to it, as an operator's would.
+        if (!waitUntil(device, [&] { return applicationIdentified; }))
+            std::fprintf(stderr, "transfer: the new firmware did not identify itself\n");
         calibrationRuns.append(measure(
             device, [&] { return device.uploadCalibration(payload); },
             [&] { return device.calibrationState == -1; }));
@@ -213,16 +237,18 @@ int main(int argc, char *argv[])
     device.close();
 
     const Transfer firmwareTransfer = median(firmwareRuns);
-    bool complete = printTransferRows(QStringLiteral("128 KiB firmware"), firmwareTransfer,
-                                      int(std::ceil(firmwareBytes / 112.0)));
+    const QString firmwareName = QStringLiteral("%1 KiB firmware").arg(firmwareBytes / 1024);
+    bool complete = printTransferRows(firmwareName, firmwareTransfer,
+                                      int(std::ceil(double(firmwareBytes) / firmwareChunkBytes)));
     const double imageWireSeconds = firmwareTransfer.bytesSent / bench::wireBytesPerSecond;
     bench::printRow(QStringLiteral("3 transfer"),
-                    QStringLiteral("128 KiB firmware: container check (signature, mask), once"),
+                    firmwareName + QStringLiteral(": container check (signature, mask), once"),
                     bench::duration(checkSeconds),
                     QStringLiteral("%1 % of the image's wire time")
                         .arg(bench::grouped(100.0 * checkSeconds / imageWireSeconds, 3)),
                     QStringLiteral("-"), checked ? QStringLiteral("-") : QStringLiteral("WRONG"));
-    complete &= printTransferRows(QStringLiteral("2,000-point table"), median(calibrationRuns),
-                                  int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
+    complete &= printTransferRows(
+        QStringLiteral("%1-point table").arg(bench::grouped(calibrationPoints)),
+        median(calibrationRuns), int(std::ceil(((payload.size() + 7) / 8 * 8) / 48.0)));
     return complete && checked ? 0 : 1;
 }

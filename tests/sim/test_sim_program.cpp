@@ -1,11 +1,13 @@
 // The test programs' command lines: what rimeglass-sim refuses, with its exact message and
-// exit status, and one picture of the live window taken by rimeglass-demo.
+// exit status, and one picture of the live window taken by rimeglass-demo; and the
+// simulator's console controls.
 
 #include "testmain.h"
 
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QSerialPort>
 #include <QTemporaryDir>
 
 class TestSimProgram : public QObject
@@ -15,6 +17,7 @@ class TestSimProgram : public QObject
 private slots:
     void commandLine_data();
     void commandLine();
+    void consoleControls();
 };
 
 void TestSimProgram::commandLine_data()
@@ -75,6 +78,36 @@ void TestSimProgram::commandLine()
         QCOMPARE(QFileInfo(path).isSymLink(), false);
     if (exitCode == 0)
         QCOMPARE(QImage(path).isNull(), false);
+}
+
+// Readings stopped at the instrument's keys, and the count of temperature lines sent
+// against the lines that reached the port.
+void TestSimProgram::consoleControls()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(RIMEGLASS_SIM_EXECUTABLE), {"--period", "10", "--speed", "7.2"});
+    QVERIFY(sim.waitForReadyRead(10000));
+    QSerialPort port(QString::fromLocal8Bit(sim.readLine()).trimmed());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += port.readAll()).count('\n') >= 5, 10000);
+
+    QByteArray errors;
+    sim.write("set rs232:period 0\ncount\nset rs232:period fast\n");
+    QTRY_VERIFY_WITH_TIMEOUT((errors += sim.readAllStandardError()).count('\n') == 3, 10000);
+    const QList<QByteArray> replies = errors.split('\n');
+    const int sent = replies.at(1).mid(15).split(' ').at(0).toInt();
+    QCOMPARE(replies.at(0), QByteArray("rimeglass-sim: rs232:period = 0"));
+    QCOMPARE(replies.at(1),
+             QByteArray("rimeglass-sim: ") + QByteArray::number(sent) + " temperature lines sent");
+    QCOMPARE(replies.at(2),
+             QByteArray("rimeglass-sim: unknown control \"set rs232:period "
+                        "fast\"; try \"input <volts>\" (-10 to 10), \"set <key> "
+                        "<value>\" or \"count\""));
+    QTRY_COMPARE((received += port.readAll()).count('\n'), sent);
+    QVERIFY(received.startsWith("*T = "));
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(10000));
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestSimProgram)

@@ -49,6 +49,20 @@ void ConsoleControl::handleCommand(const QByteArray &line)
             return;
         }
     }
-    emit reply(QStringLiteral("unknown control \"%1\"; try \"input <volts>\" (-10 to 10)")
+    if (words.size() == 3 && words.at(0) == "set"
+        && m_instrument->setAtKeys(words.at(1), words.at(2))
+            == InstrumentSettings::Result::Accepted) {
+        emit reply(QStringLiteral("%1 = %2").arg(
+            QString::fromLatin1(words.at(1)),
+            QString::fromLatin1(m_instrument->settings().value(words.at(1)))));
+        return;
+    }
+    if (words.size() == 1 && words.at(0) == "count") {
+        emit reply(
+            QStringLiteral("%1 temperature lines sent").arg(m_instrument->temperaturesSent()));
+        return;
+    }
+    emit reply(QStringLiteral("unknown control \"%1\"; try \"input <volts>\" (-10 to 10), "
+                              "\"set <key> <value>\" or \"count\"")
                    .arg(QString::fromLocal8Bit(line)));
 }

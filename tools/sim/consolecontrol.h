@@ -9,7 +9,9 @@ class SimulatedInstrument;
 class QSocketNotifier;
 
 // Lines typed on standard input that change the world around the instrument:
-// "input <volts>" puts a voltage on its voltage input. Standard input ending (or being
+// "input <volts>" puts a voltage on its voltage input, "set <key> <value>" changes a
+// setting at the instrument's own keys ("set rs232:period 0" stops the readings), and
+// "count" tells how many temperature lines it has sent. Standard input ending (or being
 // /dev/null) changes nothing.
 class ConsoleControl : public QObject
 {

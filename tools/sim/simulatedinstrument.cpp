@@ -22,8 +22,6 @@ constexpr int maxLineLength = 1024;
 // Longest chunk one write command may carry.
 constexpr int maxChunkBytes = 256;
 using rimeglass::InstrumentLimits::calibrationStoreBytes;
-// Flash left to the application next to the boot loader.
-constexpr int applicationFlashSize = 120 * 1024;
 
 constexpr quint32 calibrationMagic = 0x05de41d4;
 using rimeglass::InstrumentLimits::calibrationHeaderBytes;
@@ -442,6 +440,17 @@ void SimulatedInstrument::sendTemperature()
     const int period = m_settings.rs232Period();
     m_seconds += (period > 0 ? period : 1000) / 1000.0;
     sendLine("*T = " + QByteArray::number(m_curve.reading(m_seconds), 'f', 3) + " K");
+    if (!m_faults.silent())
+        ++m_temperaturesSent;
+}
+
+InstrumentSettings::Result SimulatedInstrument::setAtKeys(const QByteArray &key,
+                                                          const QByteArray &value)
+{
+    const InstrumentSettings::Result result = m_settings.assign(key, value);
+    if (result == InstrumentSettings::Result::Accepted)
+        announceOutputPeriod();
+    return result;
 }
 
 void SimulatedInstrument::save()
@@ -517,7 +526,7 @@ void SimulatedInstrument::writeFlash(const QByteArray &argument)
         sendError("bad write command");
         return;
     }
-    if (qint64(offset) + data.size() > applicationFlashSize) {
+    if (qint64(offset) + data.size() > applicationFlashBytes) {
         sendError("write outside the application flash");
         return;
     }

@@ -28,6 +28,11 @@ public:
     };
     Q_ENUM(Mode)
 
+    // Flash left to the application next to the boot loader: the microcontroller of either
+    // hardware revision (STM32G071KB, STM32G070KB) has 128 KiB, of which the boot loader
+    // keeps 8 KiB. A firmware image is at most this size; writes beyond it are refused.
+    static constexpr int applicationFlashBytes = 120 * 1024;
+
     explicit SimulatedInstrument(const InstrumentConfig &config, QObject *parent = nullptr);
 
     // Loads the state file, when there is one. False, with the reason, when it is
@@ -42,7 +47,12 @@ public:
 
     // One automatic temperature line; sends nothing unless the application runs.
     void sendTemperature();
+    // Automatic temperature lines sent since power-up.
+    qint64 temperaturesSent() const { return m_temperaturesSent; }
     void setInputVoltage(double volts) { m_config.inputVoltage = volts; }
+    // A setting changed at the instrument's own keys, as a set command changes it but
+    // without a reply on the line.
+    InstrumentSettings::Result setAtKeys(const QByteArray &key, const QByteArray &value);
 
     Mode mode() const { return m_mode; }
     QString firmwareVersion() const { return m_firmwareVersion; }
@@ -108,6 +118,7 @@ private:
     bool m_lineTooLong = false;
     int m_announcedPeriod = -1;
     double m_seconds = 0.0;
+    qint64 m_temperaturesSent = 0;
     TemperatureCurve m_curve;
     FaultInjector m_faults;
     QTimer *m_bootWindow;

@@ -55,6 +55,7 @@ Simulator::Simulator(const InstrumentConfig &config, QObject *parent)
         connect(m_instrument, &SimulatedInstrument::transmit, this,
                 [this](const QByteArray &bytes) { m_packet += bytes; });
         connect(m_packetTimer, &QTimer::timeout, this, [this] {
+            m_lastPacketBytes = m_packet.size();
             if (!m_packet.isEmpty())
                 m_terminal->send(std::exchange(m_packet, QByteArray()));
         });
@@ -120,17 +121,28 @@ void Simulator::setAutomaticOutputEnabled(bool enabled)
 
 void Simulator::updateOutputTimer(int milliseconds)
 {
-    // Faster than real time, at most one reading a millisecond.
-    if (m_automaticOutput && milliseconds > 0)
-        m_outputTimer->start(std::max(1, qRound(milliseconds / m_speed)));
-    else
+    if (!m_automaticOutput || milliseconds <= 0) {
         m_outputTimer->stop();
+        return;
+    }
+    // Faster than real time, at most one reading a millisecond. The timer ticks in whole
+    // milliseconds; 10 ms at 7.2 times the speed is still 720 readings a second.
+    m_outputIntervalMs = std::max(1.0, milliseconds / m_speed);
+    m_outputClock.start();
+    m_outputsDue = 0;
+    m_outputTimer->start(int(m_outputIntervalMs));
 }
 
 void Simulator::sendAutomaticOutput()
 {
-    if (m_terminal->unreadByTool() <= maxUnreadForOutput)
-        m_instrument->sendTemperature();
+    // Half an interval early still counts, so that a tick a little early does not slip a
+    // whole interval.
+    const qint64 due = qint64(m_outputClock.nsecsElapsed() / 1e6 / m_outputIntervalMs + 0.5);
+    for (; m_outputsDue < due; ++m_outputsDue) {
+        // A packet just handed over and not read yet is no lag.
+        if (m_terminal->unreadByTool() <= maxUnreadForOutput + m_lastPacketBytes)
+            m_instrument->sendTemperature();
+    }
 }
 
 void Simulator::logReceived(const QByteArray &bytes)

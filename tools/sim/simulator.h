@@ -3,6 +3,7 @@
 
 #include "instrumentconfig.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -47,8 +48,14 @@ private:
     PseudoTerminal *m_terminal;
     QTimer *m_outputTimer;
     double m_speed;
+    // The output's interval in milliseconds, not always a whole number of them, kept on
+    // average by counting the readings due since the output started.
+    double m_outputIntervalMs = 0.0;
+    QElapsedTimer m_outputClock;
+    qint64 m_outputsDue = 0;
     QTimer *m_packetTimer = nullptr;
     QByteArray m_packet;
+    int m_lastPacketBytes = 0;
     bool m_automaticOutput = false;
     bool m_trafficLogged = false;
     QString m_linkPath;
