@@ -83,7 +83,7 @@ package:
 	@scripts/install-deps package
 	rm -f $(PACKAGE_DIR)/rimeglass_*.deb
 	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DRIMEGLASS_BUILD_TESTS=OFF \
+		-DRIMEGLASS_BUILD_TESTS=OFF -DRIMEGLASS_DEBUG_OUTPUT=OFF \
 		-DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=$(PACKAGE_DEVELOPMENT_KEY) \
 		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \
