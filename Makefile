@@ -5,8 +5,8 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run demo check check-asan fuzz bench package check-package \
-	mutation clean format
+.PHONY: all deps configure build run demo screenshots check check-asan fuzz bench package \
+	check-package mutation clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
@@ -43,6 +43,10 @@ run: build
 # The window with a simulated instrument in the same process, its port selected.
 demo: build
 	$(BUILD_DIR)/tools/demo/rimeglass-demo
+
+# The pictures of every tab in docs/ (docs/manual.md), made offscreen by the demo.
+screenshots: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/tools/demo/rimeglass-demo --tab-screenshots docs
 
 check: build
 	@scripts/install-deps check

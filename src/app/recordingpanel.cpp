@@ -48,7 +48,7 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     , m_recordButton(formChild<QPushButton>(form, "recordButton"))
     , m_recordAction(formChild<QAction>(form, "actionRecord"))
     , m_statusLabel(new QLabel(form))
-    , m_openFolderButton(new QPushButton(tr("Open folder"), form))
+    , m_openFolderLink(new QLabel(form))
     , m_statusUpdate(new QTimer(this))
 {
     setObjectName(QStringLiteral("recordingPanel"));
@@ -61,11 +61,14 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     m_statusLabel->setObjectName(QStringLiteral("recordingStatusLabel"));
     auto *statusBar = formChild<QStatusBar>(form, "statusBar");
     statusBar->addPermanentWidget(m_statusLabel);
-    m_openFolderButton->setObjectName(QStringLiteral("openRecordingFolderButton"));
-    m_openFolderButton->setFlat(true);
-    m_openFolderButton->hide();
-    statusBar->addPermanentWidget(m_openFolderButton);
-    connect(m_openFolderButton, &QPushButton::clicked, this, &RecordingPanel::openSavedFolder);
+    // A link rather than a button: the status bar keeps the height of its text.
+    m_openFolderLink->setObjectName(QStringLiteral("openRecordingFolderLink"));
+    m_openFolderLink->setText(QStringLiteral("<a href=\"folder\">%1</a>").arg(tr("Open folder")));
+    m_openFolderLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse
+                                              | Qt::LinksAccessibleByKeyboard);
+    m_openFolderLink->hide();
+    statusBar->addPermanentWidget(m_openFolderLink);
+    connect(m_openFolderLink, &QLabel::linkActivated, this, &RecordingPanel::openSavedFolder);
     m_statusUpdate->setSingleShot(true);
     m_statusUpdate->setInterval(recordingStatusUpdateMs);
     connect(m_statusUpdate, &QTimer::timeout, this, &RecordingPanel::showRecordingStatus);
@@ -146,7 +149,7 @@ void RecordingPanel::setConnected(bool connected)
 void RecordingPanel::recordingStarted()
 {
     m_statusUpdate->stop();
-    m_openFolderButton->hide();
+    m_openFolderLink->hide();
     showRecordingState();
 }
 
@@ -162,8 +165,8 @@ void RecordingPanel::recordingStopped(const QString &errorText)
         qCInfo(windowLog).noquote() << saved;
         emit statusMessage(saved, 0);
         m_savedFolder = QFileInfo(m_recorder->filePath()).absolutePath();
-        m_openFolderButton->setToolTip(QDir::toNativeSeparators(m_savedFolder));
-        m_openFolderButton->show();
+        m_openFolderLink->setToolTip(QDir::toNativeSeparators(m_savedFolder));
+        m_openFolderLink->show();
         return;
     }
     emit statusMessage(errorText, 0);

@@ -59,7 +59,7 @@ private:
     QPushButton *m_recordButton;
     QAction *m_recordAction;
     QLabel *m_statusLabel;
-    QPushButton *m_openFolderButton; // offered once a recording is saved
+    QLabel *m_openFolderLink; // offered once a recording is saved
     QString m_savedFolder;
     QTimer *m_statusUpdate; // holds back the row count between updates
     bool m_canStart = false;
