@@ -133,12 +133,16 @@ int main(int argc, char *argv[])
 
     // 10 ms at 7.2 times the speed: 720 readings a second, the line's limit. Each run
     // has an instrument of its own, fresh.
-    const auto run = [](double speed, const char *period, int packetMs, const QStringList &output) {
+    // An idle instrument (period 0) sends no reading: the log is told to wait for one
+    // longer than it runs.
+    const auto run = [](double speed, const char *period, int packetMs, QStringList output) {
         SimulatorProgram instrument(speed, period, packetMs);
+        if (qstrcmp(period, "0") == 0)
+            output << QStringLiteral("--timeout") << QStringLiteral("3600");
         return instrument.port().isEmpty() ? LogRun() : logRun(instrument.port(), output);
     };
     const QString csv = home.filePath(QStringLiteral("log.csv"));
-    const QStringList csvOutput{QStringLiteral("--output"), csv};
+    const QStringList csvOutput{QStringLiteral("--output"), csv, QStringLiteral("--overwrite")};
     LogRun csvBusy = run(7.2, "10", 16, csvOutput);
     csvBusy.readings = countRows(csv);
     const LogRun csvIdle = run(1.0, "0", 16, csvOutput);

@@ -256,18 +256,16 @@ void MainWindow::connectSession()
             });
     connect(m_customSensor, &CustomSensorPanel::uploadRequested, this,
             [this](const QByteArray &payload, const QString &successText) {
-                // The boot loader has no table store: it would be told to erase one.
-                if (m_session->state() == InstrumentSession::State::BootLoader)
-                    m_transfer->showRefused(
-                        tr("The instrument runs its boot loader, which cannot store a "
-                           "calibration table: finish the firmware upgrade first."));
-                else
-                    startTransfer(m_session->uploadCalibration(payload), successText);
+                QString refusal;
+                const bool started = m_session->uploadCalibration(payload, &refusal);
+                startTransfer(started, successText, refusal);
             });
     connect(
         m_upgrade, &UpgradePanel::upgradeRequested, this,
         [this](const QByteArray &image, const QByteArray &revision, const QString &successText) {
-            startTransfer(m_session->upgradeFirmware(image, revision), successText);
+            QString refusal;
+            const bool started = m_session->upgradeFirmware(image, revision, &refusal);
+            startTransfer(started, successText, refusal);
         });
     connect(m_transfer, &TransferPanel::cancelRequested, m_session, &Session::cancelTransfer);
 
@@ -391,11 +389,12 @@ void MainWindow::readBackFinished()
     statusBar()->showMessage(tr("Settings read from the instrument"));
 }
 
-// A transfer's outcome is what the operator reads next, whatever follows it.
-void MainWindow::startTransfer(bool started, const QString &successText)
+// A transfer's outcome is what the operator reads next, whatever follows it. A transfer
+// refused (another one runs, the boot loader has no table store) says why.
+void MainWindow::startTransfer(bool started, const QString &successText, const QString &refusal)
 {
     if (!started) {
-        m_transfer->showRefused(tr("Another transfer is in progress"));
+        m_transfer->showRefused(refusal);
         return;
     }
     m_announceReadBack = false;

@@ -111,7 +111,7 @@ private:
     void showIdentity(const InstrumentIdentity &identity);
     void showReading(const Reading &reading);
     void readBackFinished();
-    void startTransfer(bool started, const QString &successText);
+    void startTransfer(bool started, const QString &successText, const QString &refusal);
 
     Ui_MainWindow *m_ui = nullptr;
     QSettings *m_store = nullptr;

@@ -100,6 +100,13 @@ void UpgradePanel::upgrade()
         return;
     }
 
+    const QString mismatch = FirmwareVersion::containerMismatch(
+        firmware->vendor(), firmware->model(), m_modelValue->text());
+    if (!mismatch.isEmpty()) {
+        QMessageBox::critical(m_form, tr("Firmware upgrade"), mismatch);
+        return;
+    }
+
     qCDebug(windowLog) << "firmware vendor:" << firmware->vendor();
     qCDebug(windowLog) << "firmware model:" << firmware->model();
     qCDebug(windowLog) << "firmware version:" << firmware->version();

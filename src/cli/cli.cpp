@@ -1,26 +1,23 @@
 #include "cli.h"
 
 #include "buildinfo.h"
-#include "curvefile.h"
-#include "firmware.h"
-#include "firmwareversion.h"
 #include "inputfile.h"
 #include "instrumentclient.h"
-#include "progressreporter.h"
 #include "readinglog.h"
 #include "serialportlinks.h"
 #include "settingsprotocol.h"
 #include "settingstable.h"
-#include "transferreport.h"
+#include "uuids.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPort>
 #include <QSerialPortInfo>
-#include <memory>
+#include <cmath>
 #include <unistd.h>
 
 namespace {
@@ -30,43 +27,78 @@ QString tr(const char *text)
     return QCoreApplication::translate("Cli", text);
 }
 
-const char generalHelp[] = R"(Usage: rimeglass-cli COMMAND [OPTIONS] [ARGUMENTS]
+const char generalHelp[] = R"(Usage: rimeglass-cli COMMAND [options] [ARGUMENTS]
 
 Works a MORVA temperature monitor on a serial port from scripts.
 
 Commands:
-  ports                        list the system's serial ports
-  identify PORT                who answers on PORT
-  settings PORT                the instrument's ten settings
-  set PORT NAME=VALUE...       change settings (--save stores them in the instrument)
-  save PORT                    store the instrument's settings
-  upload-table PORT FILE       upload a custom sensor calibration table
-  upgrade PORT FILE.crp        upgrade or downgrade the firmware
-  log PORT                     every reading, as CSV or InfluxDB line protocol
+  ports                          list the system's serial ports
+  identify PORT                  who answers on PORT
+  settings PORT                  the instrument's ten settings
+  set PORT NAME=VALUE...         change settings (--from FILE restores a backup)
+  save PORT                      store the instrument's settings
+  upload-table PORT FILE         upload a custom sensor calibration table
+  upgrade PORT FILE.crp          upgrade or downgrade the firmware
+  voltage PORT                   measure the voltage input
+  calibrate-voltage PORT R=M R=M calibrate the voltage input from two points
+  reset-voltage-calibration PORT clear the voltage input's calibration
+  log PORT                       every reading, as CSV or InfluxDB line protocol
 
-"rimeglass-cli COMMAND --help" describes a command.
+"rimeglass-cli COMMAND --help" describes a command. Every command takes --quiet
+(nothing on standard output, no progress; errors still on standard error).
 
 Exit status: 0 success, 1 an output could not be written, 2 usage error, 3 port error,
-4 no answer from the instrument, 5 input refused (nothing was sent), 6 transfer failed.
+4 no answer from the instrument, 5 input refused (nothing was sent), 6 transfer failed,
+7 readings were lost.
 )";
 
-QJsonObject identityObject(const InstrumentIdentity &identity)
+QString bootLoaderHasNoSettings()
 {
-    return {{QStringLiteral("vendor"), identity.vendor},
-            {QStringLiteral("model"), identity.model},
-            {QStringLiteral("serialNumber"), identity.serialNumber},
-            {QStringLiteral("version"), identity.version},
-            {QStringLiteral("mode"),
-             identity.bootLoader ? QStringLiteral("boot loader") : QStringLiteral("application")},
-            {QStringLiteral("revision"), identity.revisionName()}};
+    return tr("The instrument runs its boot loader, which has no settings: finish the "
+              "firmware upgrade first.");
 }
 
-// The time-outs of a transfer's steps: each answer within the given time, but never less
-// than a real boot loader needs to restart and to erase.
-Device::TransferTimeouts transferTimeouts(int timeoutMs)
+// The record of an identification: every field a plain value, the revision as its number.
+QList<Cli::Field> identityRecord(const InstrumentIdentity &identity)
 {
-    const Device::TransferTimeouts defaults;
-    return {qMax(defaults.restartMs, timeoutMs), qMax(defaults.eraseMs, timeoutMs), timeoutMs};
+    const QString mode
+        = identity.bootLoader ? QStringLiteral("boot-loader") : QStringLiteral("application");
+    QString revision = QStringLiteral("unknown");
+    QJsonValue revisionNumber = QJsonValue::Null;
+    if (identity.revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g071kb_r1))
+        revision = QStringLiteral("1");
+    else if (identity.revision == rimeglass::uuidBytes(rimeglass::uuid_compat_stm32g070kb_r2))
+        revision = QStringLiteral("2");
+    if (revision != QLatin1String("unknown"))
+        revisionNumber = revision.toInt();
+    const QString revisionId = rimeglass::uuidText(identity.revision);
+    return {{QStringLiteral("vendor"), identity.vendor, identity.vendor},
+            {QStringLiteral("model"), identity.model, identity.model},
+            {QStringLiteral("serial-number"), identity.serialNumber, identity.serialNumber},
+            {QStringLiteral("version"), identity.version, identity.version},
+            {QStringLiteral("mode"), mode, mode},
+            {QStringLiteral("revision"), revision, revisionNumber},
+            {QStringLiteral("revision-id"), revisionId, revisionId}};
+}
+
+// A setting's value as read back, typed: numbers for kelvin and periods, a boolean for
+// whether an output is enabled, text for the sensor and the default states.
+QJsonValue typedSetting(const QString &name, const QString &text)
+{
+    const Setting *setting = SettingsTable::find(name);
+    switch (setting ? setting->kind : Setting::Kind::Sensor) {
+    case Setting::Kind::Kelvin:
+        return text.toDouble();
+    case Setting::Kind::Output:
+        return text == QLatin1String("enabled");
+    case Setting::Kind::OutputPeriod:
+    case Setting::Kind::DisplayPeriod:
+        return text.toInt();
+    case Setting::Kind::Sensor:
+    case Setting::Kind::DefaultState:
+        break;
+    }
+    return text;
 }
 
 // Each setting with the values it takes and what it is, for `set --help`.
@@ -80,10 +112,35 @@ QString settingsHelp()
     return lines.join(QLatin1Char('\n'));
 }
 
-QString bootLoaderHasNoSettings()
+// The assignments of a backup made by `settings --format assignments`: one NAME=VALUE a
+// line; blank lines and lines starting with # are left out.
+bool readAssignments(const QString &path, QStringList *assignments, QString *error)
 {
-    return tr("The instrument runs its boot loader, which has no settings: finish the "
-              "firmware upgrade first.");
+    const QByteArray contents = InputFile::read(path, error);
+    if (!error->isEmpty())
+        return false;
+    for (const QByteArray &line : contents.split('\n')) {
+        const QString text = QString::fromUtf8(line).trimmed();
+        if (!text.isEmpty() && !text.startsWith(QLatin1Char('#')))
+            *assignments << text;
+    }
+    return true;
+}
+
+} // namespace
+
+QCommandLineOption Cli::timeoutOption()
+{
+    return QCommandLineOption(QStringLiteral("timeout"),
+                              tr("Seconds to wait for each answer (default 5)."),
+                              QStringLiteral("seconds"), QStringLiteral("5"));
+}
+
+namespace {
+
+QCommandLineOption jsonOption()
+{
+    return QCommandLineOption(QStringLiteral("json"), tr("Print JSON."));
 }
 
 } // namespace
@@ -92,15 +149,24 @@ int Cli::run(const QStringList &arguments)
 {
     m_command = arguments.value(1);
     m_arguments = arguments.mid(1);
+    const int status = runCommand();
+    // A failed write that the command has not reported itself.
+    if (!m_out.failed() || status != Success)
+        return status;
+    return fail(OutputFailed, m_out.error());
+}
+
+int Cli::runCommand()
+{
     if (m_command.isEmpty())
         return usageError(tr("no command given"));
     if (m_command == QLatin1String("--help") || m_command == QLatin1String("-h")
         || m_command == QLatin1String("help")) {
-        m_out << generalHelp;
+        m_out.write(generalHelp);
         return Success;
     }
     if (m_command == QLatin1String("--version")) {
-        m_out << BuildInfo::versionReport(QStringLiteral("rimeglass-cli"));
+        m_out.write(BuildInfo::versionReport(QStringLiteral("rimeglass-cli")).toUtf8());
         return Success;
     }
 
@@ -113,20 +179,29 @@ int Cli::run(const QStringList &arguments)
         {QStringLiteral("save"), &Cli::save},
         {QStringLiteral("upload-table"), &Cli::uploadTable},
         {QStringLiteral("upgrade"), &Cli::upgrade},
+        {QStringLiteral("voltage"), &Cli::voltage},
+        {QStringLiteral("calibrate-voltage"), &Cli::calibrateVoltage},
+        {QStringLiteral("reset-voltage-calibration"), &Cli::resetVoltageCalibration},
         {QStringLiteral("log"), &Cli::log},
     };
     for (const auto &command : commands) {
         if (command.first == m_command)
             return (this->*command.second)();
     }
-    return usageError(tr("unknown command \"%1\"").arg(m_command));
+    const QString unknown = tr("unknown command \"%1\"").arg(m_command);
+    m_command.clear();
+    return usageError(unknown);
 }
 
+// Positional names in brackets are optional; one ending in "..." takes any number.
 bool Cli::parse(QCommandLineParser &parser, const QString &description,
                 const QStringList &positionalNames)
 {
     parser.setApplicationDescription(description);
     parser.addHelpOption();
+    parser.addOption({QStringLiteral("quiet"),
+                      tr("Nothing on standard output and no progress, for scripts that want "
+                         "only the exit status; errors still go to standard error.")});
     for (const QString &name : positionalNames)
         parser.addPositionalArgument(name, QString());
     if (!parser.parse(m_arguments)) {
@@ -134,69 +209,73 @@ bool Cli::parse(QCommandLineParser &parser, const QString &description,
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        m_out << parser.helpText().replace(m_command + QStringLiteral(" [options]"),
-                                           QStringLiteral("rimeglass-cli ") + m_command
-                                               + QStringLiteral(" [options]"));
+        // Qt names the program by the path it was started with, and leaves out the command.
+        QString help = parser.helpText();
+        const int options = help.indexOf(QLatin1String(" [options]"));
+        help.replace(0, options, QStringLiteral("Usage: rimeglass-cli ") + m_command);
+        m_out.write(help.toUtf8());
         return false;
     }
-    const bool variadic = !positionalNames.isEmpty() && positionalNames.last().endsWith("...");
+    const int required = int(
+        std::count_if(positionalNames.cbegin(), positionalNames.cend(),
+                      [](const QString &name) { return !name.startsWith(QLatin1Char('[')); }));
+    const bool variadic
+        = !positionalNames.isEmpty() && positionalNames.last().contains(QLatin1String("..."));
     const int given = parser.positionalArguments().size();
-    if (given < positionalNames.size() || (!variadic && given > positionalNames.size())) {
+    if (given < required || (!variadic && given > positionalNames.size())) {
         usageError(tr("%1 takes %2").arg(m_command, positionalNames.join(QLatin1Char(' '))));
         return false;
     }
     if (parser.optionNames().contains(QStringLiteral("timeout"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("timeout")).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600) {
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > 3600) {
             usageError(tr("--timeout takes seconds, more than 0 and at most 3600"));
             return false;
         }
-        m_timeoutMs = int(seconds * 1000);
+        m_timeoutMs = qMax(1, int(seconds * 1000));
     }
     m_json = parser.optionNames().contains(QStringLiteral("json"));
+    m_quiet = parser.isSet(QStringLiteral("quiet"));
     return true;
 }
 
-namespace {
-
-QCommandLineOption timeoutOption()
+int Cli::parseEnded(const QCommandLineParser &parser) const
 {
-    return QCommandLineOption(QStringLiteral("timeout"),
-                              QStringLiteral("Seconds to wait for each answer (default 5)."),
-                              QStringLiteral("seconds"), QStringLiteral("5"));
+    return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
 }
 
-QCommandLineOption jsonOption()
+QString Cli::portArgument(const QString &given)
 {
-    return QCommandLineOption(QStringLiteral("json"), QStringLiteral("Print JSON."));
+    const QFileInfo info(given);
+    return info.isRelative() && info.exists() ? info.absoluteFilePath() : given;
 }
-
-} // namespace
 
 // Opens the port and waits for the instrument; Success, or the status to end with.
 int Cli::connectClient(InstrumentClient &client, const QString &portName)
 {
     QString error;
-    if (client.connectTo(portName, &error))
+    if (client.connectTo(portArgument(portName), &error))
         return Success;
     return fail(client.noAnswer() ? NoAnswer : PortError, error);
 }
 
-int Cli::connectToSettings(InstrumentClient &client, const QString &portName)
+int Cli::connectToApplication(InstrumentClient &client, const QString &portName,
+                              const QString &refusal)
 {
     if (const int status = connectClient(client, portName))
         return status;
     if (client.session()->identity().bootLoader)
-        return fail(RefusedInput, bootLoaderHasNoSettings());
+        return fail(RefusedInput, refusal);
     return Success;
 }
 
 int Cli::usageError(const QString &text)
 {
     m_err << "rimeglass-cli: " << text << "\n"
-          << "Try \"rimeglass-cli " << (m_command.startsWith('-') ? QString() : m_command)
-          << " --help\".\n";
+          << "Try \"rimeglass-cli "
+          << (m_command.isEmpty() || m_command.startsWith('-') ? QString() : m_command + ' ')
+          << "--help\".\n";
     m_err.flush();
     return UsageError;
 }
@@ -208,24 +287,35 @@ int Cli::fail(int status, const QString &text)
     return status;
 }
 
-// One record as a JSON object, or as "name=value" lines in the given order.
-void Cli::printRecord(const QJsonObject &record, const QStringList &order)
+void Cli::warn(const QString &text)
 {
-    if (m_json) {
-        m_out << QJsonDocument(record).toJson();
-    } else {
-        for (const QString &name : order) {
-            if (record.contains(name))
-                m_out << name << "=" << record.value(name).toString() << "\n";
-        }
-    }
-    m_out.flush();
+    if (!m_quiet && !text.isEmpty())
+        fail(Success, text);
 }
 
 void Cli::print(const QString &text)
 {
-    m_out << text << "\n";
-    m_out.flush();
+    if (!m_quiet)
+        m_out.write(text.toUtf8() + '\n');
+}
+
+// One record as a JSON object, or as "name=value" lines in the record's order.
+void Cli::printRecord(const QList<Field> &record)
+{
+    if (m_quiet)
+        return;
+    if (m_json) {
+        QJsonObject object;
+        for (const Field &field : record)
+            object.insert(field.name, field.json);
+        m_out.write(QJsonDocument(object).toJson());
+        return;
+    }
+    QByteArray lines;
+    for (const Field &field : record)
+        lines
+            += (field.name + QLatin1Char('=') + printable(field.text) + QLatin1Char('\n')).toUtf8();
+    m_out.write(lines);
 }
 
 // The operator answers on the terminal; without one, only --yes answers.
@@ -246,31 +336,33 @@ int Cli::ports()
     parser.addOption(jsonOption());
     if (!parse(parser, tr("The system's serial ports, with the /dev/serial/by-id link of each."),
                {}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+        return parseEnded(parser);
 
     const SerialPortLinks links;
     QJsonArray list;
+    QByteArray lines;
     for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts()) {
-        const QJsonObject entry{{QStringLiteral("name"), port.portName()},
-                                {QStringLiteral("path"), port.systemLocation()},
-                                {QStringLiteral("description"), port.description()},
-                                {QStringLiteral("manufacturer"), port.manufacturer()},
-                                {QStringLiteral("serialNumber"), port.serialNumber()},
-                                {QStringLiteral("byId"), links.linkTo(port.systemLocation())}};
-        list.append(entry);
-        if (!m_json) {
-            m_out << port.systemLocation();
-            for (const char *key : {"description", "manufacturer", "serialNumber", "byId"}) {
-                const QString value = entry.value(QLatin1String(key)).toString();
-                if (!value.isEmpty())
-                    m_out << "\t" << key << "=" << value;
-            }
-            m_out << "\n";
+        const QList<QPair<QString, QString>> fields{
+            {QStringLiteral("name"), port.portName()},
+            {QStringLiteral("path"), port.systemLocation()},
+            {QStringLiteral("description"), port.description()},
+            {QStringLiteral("manufacturer"), port.manufacturer()},
+            {QStringLiteral("serial-number"), port.serialNumber()},
+            {QStringLiteral("by-id"), links.linkTo(port.systemLocation())}};
+        QJsonObject entry;
+        QString line = printable(port.systemLocation());
+        for (const auto &field : fields) {
+            entry.insert(field.first, field.second);
+            if (field.first != QLatin1String("name") && field.first != QLatin1String("path")
+                && !field.second.isEmpty())
+                line
+                    += QLatin1Char('\t') + field.first + QLatin1Char('=') + printable(field.second);
         }
+        list.append(entry);
+        lines += line.toUtf8() + '\n';
     }
-    if (m_json)
-        m_out << QJsonDocument(list).toJson();
-    m_out.flush();
+    if (!m_quiet)
+        m_out.write(m_json ? QJsonDocument(list).toJson() : lines);
     return Success;
 }
 
@@ -282,61 +374,96 @@ int Cli::identify()
                tr("Who answers on PORT: vendor, model, serial number, version, "
                   "boot loader or application, hardware revision."),
                {QStringLiteral("PORT")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+        return parseEnded(parser);
 
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectClient(client, parser.positionalArguments().at(0)))
         return status;
-    printRecord(identityObject(client.session()->identity()),
-                {QStringLiteral("vendor"), QStringLiteral("model"), QStringLiteral("serialNumber"),
-                 QStringLiteral("version"), QStringLiteral("mode"), QStringLiteral("revision")});
+    printRecord(identityRecord(client.session()->identity()));
     return Success;
 }
 
 int Cli::settings()
 {
     QCommandLineParser parser;
-    parser.addOptions({timeoutOption(), jsonOption()});
+    parser.addOptions(
+        {timeoutOption(), jsonOption(),
+         QCommandLineOption(QStringLiteral("format"),
+                            tr("text (default: NAME=VALUE lines), json, or assignments (a "
+                               "backup that \"set PORT --from FILE\" restores)."),
+                            QStringLiteral("format"), QStringLiteral("text"))});
     if (!parse(parser, tr("The instrument's ten settings, read back as the window reads them."),
                {QStringLiteral("PORT")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+        return parseEnded(parser);
+    const QString format = parser.value(QStringLiteral("format"));
+    if (format != QLatin1String("text") && format != QLatin1String("json")
+        && format != QLatin1String("assignments"))
+        return usageError(tr("--format takes text, json or assignments"));
+    if (m_json && format == QLatin1String("assignments"))
+        return usageError(tr("--json and --format assignments exclude each other"));
+    m_json = m_json || format == QLatin1String("json");
 
     InstrumentClient client(m_timeoutMs);
-    if (const int status = connectToSettings(client, parser.positionalArguments().at(0)))
+    if (const int status = connectToApplication(client, parser.positionalArguments().at(0),
+                                                bootLoaderHasNoSettings()))
         return status;
     QString error;
     SettingsValues reports;
     if (!client.readBack(&reports, &error))
         return fail(NoAnswer, error);
 
-    QJsonObject object;
+    if (format == QLatin1String("assignments") && !m_quiet) {
+        const InstrumentIdentity &identity = client.session()->identity();
+        m_out.write(tr("# Settings of the %1 %2, serial number %3, firmware %4, read %5.\n"
+                       "# Restore them with: rimeglass-cli set PORT --from FILE\n")
+                        .arg(printable(identity.vendor), printable(identity.model),
+                             printable(identity.serialNumber), printable(identity.version),
+                             QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
+                        .toUtf8());
+    }
+    QList<Field> record;
     const QMap<QString, QString> values = SettingsProtocol::readBackValues(reports);
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        object.insert(it.key(), it.value());
-    printRecord(object, SettingsTable::names());
+    for (const QString &name : SettingsTable::names()) {
+        if (values.contains(name))
+            record.append({name, values.value(name), typedSetting(name, values.value(name))});
+    }
+    printRecord(record);
     return Success;
 }
 
 int Cli::set()
 {
     QCommandLineParser parser;
-    parser.addOptions({timeoutOption(),
-                       QCommandLineOption(QStringLiteral("save"),
-                                          tr("Then store the settings in the instrument."))});
+    parser.addOptions(
+        {timeoutOption(),
+         QCommandLineOption(QStringLiteral("from"),
+                            tr("Read NAME=VALUE lines from this file first, as \"settings "
+                               "--format assignments\" writes them."),
+                            QStringLiteral("file")),
+         QCommandLineOption(QStringLiteral("save"),
+                            tr("Then store the settings in the instrument."))});
     if (!parse(parser,
-               tr("Changes settings with the commands the window sends. Every value is "
-                  "checked against the window's range before anything is sent.\n\n")
+               tr("Changes settings with the commands the window sends, each once. Every value "
+                  "is checked against the window's range before anything is sent; what "
+                  "\"settings\" prints is taken back as it is.\n\n")
                    + settingsHelp(),
-               {QStringLiteral("PORT"), QStringLiteral("NAME=VALUE...")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+               {QStringLiteral("PORT"), QStringLiteral("[NAME=VALUE...]")}))
+        return parseEnded(parser);
 
+    QStringList assignments;
+    QString error;
+    if (parser.isSet(QStringLiteral("from"))
+        && !readAssignments(parser.value(QStringLiteral("from")), &assignments, &error))
+        return fail(RefusedInput, error + tr(" Nothing was sent."));
+    assignments += parser.positionalArguments().mid(1);
+    if (assignments.isEmpty() && !parser.isSet(QStringLiteral("save")))
+        return usageError(tr("set takes PORT NAME=VALUE... or --from FILE"));
+    QList<SettingsProtocol::Change> changes;
+    if (!SettingsProtocol::parseChanges(assignments, &changes, &error))
+        return fail(RefusedInput, error + tr("; nothing was sent."));
     QStringList commands;
     QStringList confirmations;
-    for (const QString &assignment : parser.positionalArguments().mid(1)) {
-        SettingsProtocol::Change change;
-        QString error;
-        if (!SettingsProtocol::parseChange(assignment, &change, &error))
-            return fail(RefusedInput, error + tr("; nothing was sent."));
+    for (const SettingsProtocol::Change &change : qAsConst(changes)) {
         commands << change.command;
         confirmations << change.confirmation;
     }
@@ -346,9 +473,9 @@ int Cli::set()
     }
 
     InstrumentClient client(m_timeoutMs);
-    if (const int status = connectToSettings(client, parser.positionalArguments().at(0)))
+    if (const int status = connectToApplication(client, parser.positionalArguments().at(0),
+                                                bootLoaderHasNoSettings()))
         return status;
-    QString error;
     if (!client.send(commands, &error))
         return fail(PortError, error);
     for (const QString &confirmation : qAsConst(confirmations))
@@ -361,10 +488,11 @@ int Cli::save()
     QCommandLineParser parser;
     parser.addOption(timeoutOption());
     if (!parse(parser, tr("Asks the instrument to store its settings."), {QStringLiteral("PORT")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+        return parseEnded(parser);
 
     InstrumentClient client(m_timeoutMs);
-    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
+    if (const int status = connectToApplication(client, parser.positionalArguments().at(0),
+                                                bootLoaderHasNoSettings()))
         return status;
     QString error;
     if (!client.send({QStringLiteral(":save\n")}, &error))
@@ -373,181 +501,30 @@ int Cli::save()
     return Success;
 }
 
-int Cli::uploadTable()
-{
-    QCommandLineParser parser;
-    parser.addOptions(
-        {timeoutOption(),
-         QCommandLineOption(QStringLiteral("name"),
-                            tr("The sensor's name, at most 8 characters (default: the curve "
-                               "file's serial number, or Custom)."),
-                            QStringLiteral("name")),
-         QCommandLineOption(QStringLiteral("transpose"),
-                            tr("Swap the two columns, as the window's Transpose does.")),
-         QCommandLineOption(QStringLiteral("allow-empty"),
-                            tr("Upload a table without points (it erases the custom curve)."))});
-    if (!parse(parser,
-               tr("Uploads a custom sensor table read from FILE: a .340 curve file, or lines of "
-                  "temperature (K) and voltage (V)."),
-               {QStringLiteral("PORT"), QStringLiteral("FILE")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
-
-    const QString path = parser.positionalArguments().at(1);
-    const CurveFile file = CurveFile::fromFile(path);
-    if (!file.refusal.isEmpty())
-        return fail(RefusedInput, file.refusal);
-    QVector<double> temperatures = file.table.temperatures;
-    QVector<double> voltages = file.table.voltages;
-    if (parser.isSet(QStringLiteral("transpose")))
-        temperatures.swap(voltages);
-    print(tr("%1 points read from %2").arg(temperatures.size()).arg(path));
-    for (const QString &warning : file.warnings)
-        m_err << "rimeglass-cli: " << warning << "\n";
-    if (temperatures.isEmpty() && !parser.isSet(QStringLiteral("allow-empty")))
-        return fail(RefusedInput,
-                    tr("The table has no points. Uploading it erases the "
-                       "instrument's custom curve; give --allow-empty to upload "
-                       "it anyway. Nothing was sent."));
-    if (!temperatures.isEmpty()) {
-        print(CurveFile::summary(temperatures, voltages));
-        const QString monotonicity = CurveFile::monotonicityWarning(temperatures, voltages);
-        if (!monotonicity.isEmpty())
-            m_err << "rimeglass-cli: " << monotonicity << "\n";
-    }
-    QString name = parser.value(QStringLiteral("name"));
-    if (!parser.isSet(QStringLiteral("name")))
-        name = file.serialNumber.isEmpty() ? QStringLiteral("Custom") : file.serialNumber;
-    name.truncate(8); // as the window's name field takes it
-
-    InstrumentClient client(m_timeoutMs);
-    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
-        return status;
-    InstrumentSession *session = client.session();
-    session->setTransferTimeouts(transferTimeouts(m_timeoutMs));
-    const QByteArray payload = CalibrationTable::encodePayload(name, temperatures, voltages);
-    return runTransfer(
-        client, [&] { return session->uploadCalibration(payload); },
-        TransferReport::calibrationSuccessText(name, temperatures.size()));
-}
-
-int Cli::upgrade()
-{
-    QCommandLineParser parser;
-    parser.addOptions(
-        {timeoutOption(),
-         QCommandLineOption(QStringLiteral("yes"), tr("Answer the upgrade question with yes."))});
-    if (!parse(parser,
-               tr("Upgrades or downgrades the firmware from a signed container, as the window "
-                  "does: the container is verified, the image for the instrument's hardware "
-                  "revision chosen, and the question answered on the terminal or by --yes."),
-               {QStringLiteral("PORT"), QStringLiteral("FILE.crp")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
-
-    QString unreadable;
-    const QByteArray contents = InputFile::read(parser.positionalArguments().at(1), &unreadable);
-    if (!unreadable.isEmpty())
-        return fail(RefusedInput, unreadable);
-    InstrumentClient client(m_timeoutMs);
-    if (const int status = connectClient(client, parser.positionalArguments().at(0)))
-        return status;
-    InstrumentSession *session = client.session();
-
-    const QByteArray revision = session->identity().revision;
-    const std::unique_ptr<Firmware> firmware(Firmware::fromFileData(contents, revision));
-    if (!firmware->valid())
-        return fail(RefusedInput, tr("Invalid or unsupported firmware file"));
-    if (firmware->blob().isEmpty())
-        return fail(RefusedInput, tr("The firmware file holds an empty image for this instrument"));
-
-    const QString installed = session->identity().version;
-    const QString question = FirmwareVersion::upgradeQuestion(installed, firmware->version());
-    if (!parser.isSet(QStringLiteral("yes")) && !confirm(question))
-        return fail(RefusedInput,
-                    question
-                        + tr(" Not confirmed (give --yes in scripts); "
-                             "nothing was sent."));
-
-    session->setTransferTimeouts(transferTimeouts(m_timeoutMs));
-    const bool downgrade = FirmwareVersion::compare(installed, firmware->version()) > 0;
-    return runTransfer(
-        client, [&] { return session->upgradeFirmware(firmware->blob(), revision); },
-        TransferReport::firmwareSuccessText(firmware->version(), downgrade));
-}
-
-int Cli::runTransfer(InstrumentClient &client, const std::function<bool()> &start,
-                     const QString &successText)
-{
-    InstrumentSession *session = client.session();
-    ProgressReporter progress(stderr);
-    bool finished = false;
-    std::unique_ptr<Device::TransferFailureReport> failure;
-    QObject context;
-    QObject::connect(session, &InstrumentSession::transferProgress, &context,
-                     [&](int done, int total) { progress.show(done, total); });
-    QObject::connect(session, &InstrumentSession::transferFinished, &context,
-                     [&] { finished = true; });
-    QObject::connect(session, &InstrumentSession::transferFailed, &context,
-                     [&](const Device::TransferFailureReport &report) {
-                         failure.reset(new Device::TransferFailureReport(report));
-                     });
-    if (!start())
-        return fail(RefusedInput, tr("Another transfer is in progress"));
-    // Every step of the transfer has its own time-out, so this ends.
-    client.waitUntil([&] { return finished || failure; }, std::numeric_limits<int>::max());
-    progress.finish();
-    if (failure)
-        return fail(TransferFailed,
-                    TransferReport::title(failure->transfer) + QStringLiteral(": ")
-                        + TransferReport::failureText(*failure));
-    // The last command (the commit, "boot") must leave before the program ends.
-    QString error;
-    if (!client.send({}, &error))
-        return fail(TransferFailed, error);
-    print(successText);
-    return Success;
-}
-
 int Cli::log()
 {
     QCommandLineParser parser;
-    parser.addOptions({
-        timeoutOption(),
-        {QStringLiteral("format"), tr("csv (default) or influx (InfluxDB line protocol)."),
-         QStringLiteral("format"), QStringLiteral("csv")},
-        {QStringLiteral("output"), tr("Write the CSV to this file instead of standard output."),
-         QStringLiteral("file")},
-        {QStringLiteral("influx-url"),
-         tr("Post the points to this InfluxDB server instead of standard output."),
-         QStringLiteral("url")},
-        {QStringLiteral("database"), tr("InfluxDB 1.x database."), QStringLiteral("name")},
-        {QStringLiteral("bucket"), tr("InfluxDB 2.x bucket."), QStringLiteral("name")},
-        {QStringLiteral("org"), tr("InfluxDB 2.x organisation."), QStringLiteral("name")},
-        {QStringLiteral("token-file"),
-         tr("Read the InfluxDB token from this file (default: the INFLUX_TOKEN variable)."),
-         QStringLiteral("file")},
-        {QStringLiteral("tag"), tr("An extra tag key=value on every point (repeatable)."),
-         QStringLiteral("key=value")},
-        {QStringLiteral("buffer"),
-         tr("Readings kept while the server cannot be reached (default 100000)."),
-         QStringLiteral("count"), QStringLiteral("100000")},
-        {QStringLiteral("duration"),
-         tr("Stop after this many seconds (default: run until "
-            "interrupted)."),
-         QStringLiteral("seconds")},
-    });
+    parser.addOptions(ReadingLog::commandLineOptions());
+    parser.addOption(timeoutOption());
     if (!parse(parser,
                tr("Logs every reading with its UTC time, until interrupted or --duration. The "
-                  "port is opened again when it comes back after being lost."),
+                  "port is opened again when it comes back after being lost, and the "
+                  "instrument identified again."),
                {QStringLiteral("PORT")}))
-        return parser.isSet(QStringLiteral("help")) ? Success : UsageError;
+        return parseEnded(parser);
 
     ReadingLog::Options options;
     QString error;
     if (!ReadingLog::readOptions(parser, &options, &error))
         return usageError(error);
-    options.portName = parser.positionalArguments().at(0);
+    if (m_quiet && options.outputPath.isEmpty() && !options.post)
+        return usageError(tr("--quiet would leave nothing of the log: give --output or "
+                             "--influx-url"));
+    options.portName = portArgument(parser.positionalArguments().at(0));
     options.timeoutMs = m_timeoutMs;
+    options.target.requestTimeoutMs = m_timeoutMs;
+    options.quiet = m_quiet;
 
-    ReadingLog readingLog(options, m_err);
+    ReadingLog readingLog(options, m_out, m_err);
     return readingLog.run();
 }

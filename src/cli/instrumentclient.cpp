@@ -66,6 +66,26 @@ bool InstrumentClient::readBack(SettingsValues *values, QString *error)
     return finished;
 }
 
+bool InstrumentClient::ask(const QString &query, const QString &key, QString *value, QString *error)
+{
+    bool answered = false;
+    QObject context;
+    connect(m_session, &InstrumentSession::parameterReceived, &context,
+            [&](const QString &reportKey, const QString &reportValue) {
+                if (reportKey != key || answered)
+                    return;
+                *value = reportValue;
+                answered = true;
+            });
+    if (m_session->send(query + QLatin1Char('\n'))
+        && waitUntil([&] { return answered || !m_session->device(); }, m_timeoutMs) && answered)
+        return true;
+    *error = tr("The instrument did not answer \"%1\" within %2 s.")
+                 .arg(query)
+                 .arg(m_timeoutMs / 1000.0);
+    return false;
+}
+
 bool InstrumentClient::send(const QStringList &commands, QString *error)
 {
     for (const QString &command : commands)

@@ -28,6 +28,9 @@ public:
     // Reads the settings back as the window does.
     bool readBack(SettingsValues *values, QString *error);
 
+    // Sends `query` (":volt:unc?") and waits for the report `key` ("Vunc") that answers it.
+    bool ask(const QString &query, const QString &key, QString *value, QString *error);
+
     // Writes the commands and waits until they have left the port.
     bool send(const QStringList &commands, QString *error);
 

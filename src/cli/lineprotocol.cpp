@@ -1,13 +1,16 @@
 #include "lineprotocol.h"
 
+#include <algorithm>
+
 namespace {
 
-QByteArray escaped(const QString &text)
+QByteArray escaped(const QString &text, bool measurement = false)
 {
     QByteArray bytes = text.toUtf8();
     bytes.replace('\\', "\\\\");
     bytes.replace(',', "\\,");
-    bytes.replace('=', "\\=");
+    if (!measurement)
+        bytes.replace('=', "\\=");
     bytes.replace(' ', "\\ ");
     bytes.replace('\n', "\\n");
     return bytes;
@@ -15,10 +18,17 @@ QByteArray escaped(const QString &text)
 
 } // namespace
 
-QByteArray LineProtocol::seriesKey(const Tags &tags)
+QStringList LineProtocol::ownTagKeys()
 {
-    QByteArray key("temperature");
-    for (const auto &tag : tags) {
+    return {QStringLiteral("serial"), QStringLiteral("model"), QStringLiteral("sensor")};
+}
+
+QByteArray LineProtocol::seriesKey(const QString &measurement, Tags tags)
+{
+    std::sort(tags.begin(), tags.end(),
+              [](const auto &a, const auto &b) { return a.first.toUtf8() < b.first.toUtf8(); });
+    QByteArray key = escaped(measurement, true);
+    for (const auto &tag : qAsConst(tags)) {
         // The protocol has no empty tag values.
         if (!tag.second.isEmpty())
             key += ',' + escaped(tag.first) + '=' + escaped(tag.second);

@@ -15,6 +15,14 @@ public:
     // installed, as the instrument writes it, is offered as "Reinstall 1.7?", and one
     // written otherwise but equal ("1.7" and "1.7.0") as an upgrade.
     static QString upgradeQuestion(const QString &installed, const QString &offered);
+
+    // Why a container made for another instrument is refused, naming both; empty when the
+    // container's vendor and model are the instrument's. `instrumentModel` as identified,
+    // the boot loader's "ZURKD550-BS" standing for its "ZURKD550"; the vendor of an
+    // identified instrument is always "MORVA". A container that leaves a text empty
+    // states nothing about it.
+    static QString containerMismatch(const QString &containerVendor, const QString &containerModel,
+                                     const QString &instrumentModel);
 };
 
 #endif

@@ -309,30 +309,47 @@ void InstrumentSession::interruptReadBack()
 
 // --- Transfers ---
 
-bool InstrumentSession::uploadCalibration(const QByteArray &payload)
+bool InstrumentSession::uploadCalibration(const QByteArray &payload, QString *refusal)
 {
-    return startTransfer([this, &payload] { return m_device->uploadCalibration(payload); });
+    if (m_device && m_identityCurrent && m_identity.bootLoader) {
+        if (refusal)
+            *refusal = tr("The instrument runs its boot loader, which takes no calibration "
+                          "table: finish the firmware upgrade first.");
+        return false;
+    }
+    return startTransfer([this, &payload] { return m_device->uploadCalibration(payload); },
+                         refusal);
 }
 
-bool InstrumentSession::upgradeFirmware(const QByteArray &image, const QByteArray &imageRevision)
+bool InstrumentSession::upgradeFirmware(const QByteArray &image, const QByteArray &imageRevision,
+                                        QString *refusal)
 {
-    if (image.isEmpty())
+    if (image.isEmpty()) {
+        if (refusal)
+            *refusal = tr("The firmware file holds an empty image for this instrument");
         return false;
+    }
     return startTransfer(
-        [this, &image, &imageRevision] { return m_device->upgradeFirmware(image, imageRevision); });
+        [this, &image, &imageRevision] { return m_device->upgradeFirmware(image, imageRevision); },
+        refusal);
 }
 
 // A transfer's steps have time-outs of their own: nothing else is awaited meanwhile.
-bool InstrumentSession::startTransfer(const std::function<bool()> &start)
+bool InstrumentSession::startTransfer(const std::function<bool()> &start, QString *refusal)
 {
-    if (!m_device)
+    if (!m_device) {
+        if (refusal)
+            *refusal = tr("No port is open");
         return false;
+    }
     if (m_awaited == Awaited::Identification)
         await(Awaited::Nothing);
     setState(State::Transferring);
     const bool started = start();
     // Refused, or ended at once because nothing could be written.
     setState(settledState());
+    if (!started && refusal)
+        *refusal = tr("Another transfer is in progress");
     return started;
 }
 

@@ -78,10 +78,13 @@ public:
     bool isReadingBack() const { return m_readBackStage >= 0 || m_readBackWanted; }
 
     // Both false, sending nothing, without a port or while the other kind of transfer
-    // runs. The state is Transferring until transferFinished() or transferFailed().
-    bool uploadCalibration(const QByteArray &payload);
+    // runs, with the reason in the operator's words in `refusal`; a calibration table is
+    // also refused while the boot loader runs (it has no calibration store). The state
+    // is Transferring until transferFinished() or transferFailed().
+    bool uploadCalibration(const QByteArray &payload, QString *refusal = nullptr);
     // `imageRevision`: the hardware revision the image was chosen for.
-    bool upgradeFirmware(const QByteArray &image, const QByteArray &imageRevision);
+    bool upgradeFirmware(const QByteArray &image, const QByteArray &imageRevision,
+                         QString *refusal = nullptr);
     void cancelTransfer();
     void setTransferTimeouts(const Device::TransferTimeouts &timeouts);
 
@@ -142,7 +145,7 @@ private:
     void deviceParameterReceived(const QString &key, const QString &value);
     void interruptReadBack();
 
-    bool startTransfer(const std::function<bool()> &start);
+    bool startTransfer(const std::function<bool()> &start, QString *refusal);
     void transferEnded();
 
     void portErrorOccurred(QSerialPort::SerialPortError error);

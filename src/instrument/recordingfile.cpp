@@ -57,12 +57,12 @@ QByteArray RecordingFile::row(const QDateTime &time, double seconds, double kelv
         + QByteArray::number(seconds, 'f', 3) + ',' + QByteArray::number(kelvin, 'f', 3) + '\n';
 }
 
-bool RecordingFile::open(const QString &path, const QByteArray &header)
+bool RecordingFile::open(const QString &path, const QByteArray &header, bool toEnd)
 {
     close();
     m_error.clear();
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!m_file.open(QIODevice::WriteOnly | (toEnd ? QIODevice::Append : QIODevice::Truncate)))
         return fail(QStringLiteral("create"), m_file.errorString());
     return append(header);
 }

@@ -47,9 +47,10 @@ public:
     // `time` in UTC with milliseconds, `seconds` since the recording started.
     static QByteArray row(const QDateTime &time, double seconds, double kelvin);
 
-    // Creates `path` (its folder must exist) and writes the header through to the
-    // operating system. False with errorText() naming the file and the reason.
-    bool open(const QString &path, const QByteArray &header);
+    // Creates `path` (its folder must exist), or adds to its end with `toEnd`, and
+    // writes the header through to the operating system. False with errorText() naming
+    // the file and the reason.
+    bool open(const QString &path, const QByteArray &header, bool toEnd = false);
     // Writes `bytes` and hands them to the operating system at once (a crash of the
     // program loses nothing). False with errorText() when the write fails.
     bool append(const QByteArray &bytes);

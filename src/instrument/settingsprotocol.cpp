@@ -138,6 +138,31 @@ bool parseSensor(const Setting &setting, const QString &value, SettingsProtocol:
     return false;
 }
 
+// A sensor report in another spelling than the instrument's keywords ("DT670", "dt 670"):
+// letters and digits alone, lower case.
+QString sensorSpelling(const QString &text)
+{
+    QString letters;
+    for (const QChar c : text) {
+        if (c.isLetterOrNumber())
+            letters += c.toLower();
+    }
+    return letters;
+}
+
+QString sensorNameOfReport(const QString &value)
+{
+    const int index = SettingsTable::sensorIndexOfKeyword(value);
+    if (index >= 0)
+        return SettingsTable::sensors().at(index).name;
+    for (const Sensor &sensor : SettingsTable::sensors()) {
+        if (sensorSpelling(value) == sensorSpelling(sensor.keyword)
+            || sensorSpelling(value) == sensorSpelling(sensor.name))
+            return sensor.name;
+    }
+    return value;
+}
+
 // The value a report gives `setting`, as the command line prints it; empty when the
 // report's value does not convert.
 QString readBackValue(const Setting &setting, const QString &value)
@@ -145,10 +170,8 @@ QString readBackValue(const Setting &setting, const QString &value)
     int number = 0;
     double kelvin = 0.0;
     switch (setting.kind) {
-    case Setting::Kind::Sensor: {
-        const int index = SettingsTable::sensorIndexOfKeyword(value);
-        return index < 0 ? value : SettingsTable::sensors().at(index).name;
-    }
+    case Setting::Kind::Sensor:
+        return sensorNameOfReport(value);
     case Setting::Kind::Kelvin:
         return toFinite(value, &kelvin) ? QString::asprintf("%.3f", kelvin) : QString();
     case Setting::Kind::DefaultState:
@@ -251,6 +274,90 @@ bool SettingsProtocol::parseChange(const QString &assignment, Change *change, QS
         return parsePeriod(*setting, value, change, error);
     }
     return false;
+}
+
+namespace {
+
+// An output's state ("enabled", "disabled") and its period given together: one change,
+// unless they contradict each other.
+bool parseOutputWithPeriod(const Setting &output, const QString &state, const Setting &period,
+                           const QString &milliseconds, SettingsProtocol::Change *change,
+                           QString *error)
+{
+    if (!SettingsProtocol::parseChange(period.name + QLatin1Char('=') + milliseconds, change,
+                                       error))
+        return false;
+    const QString lower = state.trimmed().toLower();
+    const bool enabled = lower == QLatin1String("enabled") || lower == QLatin1String("1");
+    if (!enabled && lower != QLatin1String("disabled") && lower != QLatin1String("0")) {
+        *error = tr("%1: \"%2\" is neither enabled nor disabled").arg(output.name, state);
+        return false;
+    }
+    int number = 0;
+    toInteger(milliseconds, &number);
+    if (enabled == (number == 0)) {
+        *error = tr("%1=%2 contradicts %3=%4").arg(output.name, state, period.name, milliseconds);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SettingsProtocol::parseChanges(const QStringList &assignments, QList<Change> *changes,
+                                    QString *error)
+{
+    QStringList order;
+    QMap<QString, QString> given;
+    for (const QString &assignment : assignments) {
+        Change change;
+        const int equals = assignment.indexOf(QLatin1Char('='));
+        const QString name = assignment.left(equals).trimmed().toLower();
+        const QString value = assignment.mid(equals + 1);
+        const Setting *setting = SettingsTable::find(name);
+        if (equals < 1 || !setting)
+            return parseChange(assignment, &change, error); // false, with the reason
+        // An output's state may need its period, which may come later.
+        if (setting->kind != Setting::Kind::Output && !parseChange(assignment, &change, error))
+            return false;
+        if (given.contains(name)) {
+            // The same value in another spelling ("5", "5.0") makes the same command.
+            Change earlier;
+            const bool same = setting->kind == Setting::Kind::Output
+                ? given.value(name).trimmed().compare(value.trimmed(), Qt::CaseInsensitive) == 0
+                : parseChange(name + QLatin1Char('=') + given.value(name), &earlier, error)
+                    && earlier.command == change.command;
+            if (!same) {
+                *error = tr("%1 is given twice (%2 and %3)").arg(name, given.value(name), value);
+                return false;
+            }
+            continue;
+        }
+        given.insert(name, value);
+        order << name;
+    }
+
+    QStringList outputsDone;
+    for (const QString &name : qAsConst(order)) {
+        const Setting *setting = SettingsTable::find(name);
+        Change change;
+        const bool output = setting->kind == Setting::Kind::Output
+            || setting->kind == Setting::Kind::OutputPeriod;
+        if (output && outputsDone.contains(setting->output))
+            continue;
+        const Setting *state = SettingsTable::find(setting->output + QStringLiteral("-output"));
+        const Setting *period = SettingsTable::find(setting->output + QStringLiteral("-period"));
+        if (output && given.contains(state->name) && given.contains(period->name)) {
+            outputsDone << setting->output;
+            if (!parseOutputWithPeriod(*state, given.value(state->name), *period,
+                                       given.value(period->name), &change, error))
+                return false;
+        } else if (!parseChange(name + QLatin1Char('=') + given.value(name), &change, error)) {
+            return false;
+        }
+        changes->append(change);
+    }
+    return true;
 }
 
 SettingsProtocol::Change SettingsProtocol::sensorChange(int sensorId)

@@ -47,6 +47,14 @@ public:
         QString confirmation; // "Relay 1 temperature set to 77.350 K"
     };
     static bool parseChange(const QString &assignment, Change *change, QString *error);
+    // Several assignments, each change once, in the order given: what `settings` printed
+    // is taken back as it is. An output's state and period given together make one
+    // change ("rs232-output=enabled rs232-period=250", "rs485-output=disabled
+    // rs485-period=0"); a setting given twice with the same value counts once. False,
+    // with the reason, for any assignment refused, a setting given twice with different
+    // values, or an output state its period contradicts.
+    static bool parseChanges(const QStringList &assignments, QList<Change> *changes,
+                             QString *error);
 
     // The command of each kind of change with the words the operator is told once it has
     // been sent; the window's settings slots and parseChange() both build them here.

@@ -105,10 +105,13 @@ QString TransferReport::title(Device::Transfer transfer)
                                                   : tr("Calibration upload");
 }
 
-QString TransferReport::failureText(const Device::TransferFailureReport &report)
+QString TransferReport::failureText(const Device::TransferFailureReport &report, bool portWentAway)
 {
     const bool firmware = report.transfer == Device::Transfer::Firmware;
     QString text = firmware ? firmwareEvent(report) : calibrationEvent(report);
+    if (portWentAway && report.failure == Device::TransferFailure::PortClosed)
+        text = firmware ? tr("The port went away during the upgrade.")
+                        : tr("The port went away during the upload.");
     if (report.erased)
         text += QLatin1Char(' ')
             + tr("%1 of %2 bytes were written.")

@@ -15,7 +15,9 @@ public:
     static QString title(Device::Transfer transfer);
 
     // What happened, how far it got, and what state the instrument is probably in.
-    static QString failureText(const Device::TransferFailureReport &report);
+    // `portWentAway`: the port closed because it went away (an adapter unplugged).
+    static QString failureText(const Device::TransferFailureReport &report,
+                               bool portWentAway = false);
 
     static QString firmwareSuccessText(const QString &version, bool downgrade);
     static QString calibrationSuccessText(const QString &name, int points);

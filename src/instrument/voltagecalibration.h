@@ -12,6 +12,10 @@ class VoltageCalibration
 public:
     enum class Point { First, Second };
 
+    // Two measurements closer together than this (volts) were taken without changing the
+    // voltage at the input: their fit is no calibration.
+    static constexpr double minimumMeasuredDifference = 0.010;
+
     void setMeasured(Point point, double adcVolts);
     bool isMeasured(Point point) const;
     // The points are measured again after a new connection; the last fit stays until then.
@@ -25,8 +29,12 @@ public:
     double offset() const { return m_offset; }
     double slope() const { return m_slope; }
     // What keeps the fit from being sent, in the operator's words; empty when it is
-    // usable.
+    // usable: both points measured, at least minimumMeasuredDifference apart, a positive
+    // slope, and slope and offset within the calibration command's fields, unsaturated.
     QString problem() const;
+
+    // What the operator is asked before the instrument's calibration is cleared.
+    static QString resetQuestion();
 
     // The value of a "Vunc" report: an uncalibrated reading in whole microvolts.
     static bool parseUncalibrated(const QString &value, double *volts);

@@ -822,8 +822,8 @@ private slots:
         QTest::newRow("upload to the boot loader")
             << QByteArray("MORVA,ZURKD550-BS,20417,1.3.0.0") << "sensorUploadButton"
             << int(QMessageBox::Yes) << "Calibration upload" << emptyTable << "" << QByteArray()
-            << "The instrument runs its boot loader, which cannot store a calibration table: "
-               "finish the firmware upgrade first."
+            << "The instrument runs its boot loader, which takes no calibration table: finish "
+               "the firmware upgrade first."
             << "0%";
     }
 

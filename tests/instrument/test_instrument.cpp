@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <cmath>
 #include <csignal>
 #include <ctime>
 #include <sys/resource.h>
@@ -88,7 +89,8 @@ private slots:
     void voltageReport();
 };
 
-// An empty command means the change is refused with the given text.
+// Assignments as given together; an empty command means they are refused with the given
+// text, otherwise the commands sent and the confirmations, each on a line.
 void TestInstrument::change_data()
 {
     QTest::addColumn<QString>("assignment");
@@ -128,6 +130,23 @@ void TestInstrument::change_data()
     QTest::newRow("not a number") << "relay1-hysteresis=nan"
                                   << ""
                                   << "relay1-hysteresis: \"nan\" is not a number";
+    QTest::newRow("an output as read back") << "rs232-output=enabled rs232-period=250"
+                                            << ":rs232:period 250\n"
+                                            << "RS232 output period set to 250 ms";
+    QTest::newRow("disabled, once") << "rs485-period=0 sensor=zur rs485-output=disabled"
+                                    << ":rs485:period 0\n:cal zur\n"
+                                    << "RS485 automatic output disabled\nSensor set to ZUR";
+    QTest::newRow("a state its period contradicts")
+        << "rs232-output=disabled rs232-period=250"
+        << ""
+        << "rs232-output=disabled contradicts rs232-period=250";
+    QTest::newRow("the same twice") << "relay1-temperature=5 relay1-temperature=5.0"
+                                    << ":relay1:temp 5.000\n"
+                                    << "Relay 1 temperature set to 5.000 K";
+    QTest::newRow("different values of one setting")
+        << "relay1-temperature=5 relay1-temperature=6"
+        << ""
+        << "relay1-temperature is given twice (5 and 6)";
 }
 
 void TestInstrument::change()
@@ -136,12 +155,18 @@ void TestInstrument::change()
     QFETCH(QString, command);
     QFETCH(QString, text);
 
-    SettingsProtocol::Change change;
+    QList<SettingsProtocol::Change> changes;
     QString error;
-    const bool taken = SettingsProtocol::parseChange(assignment, &change, &error);
+    const bool taken = SettingsProtocol::parseChanges(assignment.split(' '), &changes, &error);
+    QStringList commands;
+    QStringList confirmations;
+    for (const SettingsProtocol::Change &change : qAsConst(changes)) {
+        commands << change.command;
+        confirmations << change.confirmation;
+    }
     QCOMPARE(taken, !command.isEmpty());
-    QCOMPARE(taken ? change.command : QString(), command);
-    QCOMPARE(taken ? change.confirmation : error, text);
+    QCOMPARE(commands.join(QString()), command);
+    QCOMPARE(taken ? confirmations.join('\n') : error, text);
 }
 
 void TestInstrument::readBack_data()
@@ -156,6 +181,9 @@ void TestInstrument::readBack_data()
     QTest::newRow("default state") << "relay2:default"
                                    << "1"
                                    << "relay2-default-state=On";
+    QTest::newRow("another spelling of a sensor") << "cal"
+                                                  << "DT670"
+                                                  << "sensor=DT-670";
     QTest::newRow("unknown sensor keyword") << "cal"
                                             << "pt100"
                                             << "sensor=pt100";
@@ -576,8 +604,14 @@ void TestInstrument::voltageFit_data()
         << "0.98 -" << 1.0 << 0.0 << 0.0 << 0.0 << "Measure ADC voltage 2";
     QTest::newRow("equal real voltages")
         << "0.98 -0.01" << 1.0 << 1.0 << 0.0 << 0.0 << "The two real voltages must differ";
-    QTest::newRow("equal measured voltages")
-        << "0.5 0.5" << 1.0 << 0.0 << 0.0 << 0.0 << "The two measured voltages must differ";
+    const QString apart = "The two measured voltages must be at least 10 mV apart: change the "
+                          "voltage at the input between the two measurements";
+    QTest::newRow("equal measured voltages") << "0.5 0.5" << 1.0 << 0.0 << 0.0 << 0.0 << apart;
+    QTest::newRow("measured twice at one voltage") << "1 1.00000095367431640625" << 1.0 << 2.0
+                                                   << 1048576.0 << -0.99999904632568359375 << apart;
+    QTest::newRow("an offset the command cannot carry")
+        << "0 8" << 1.0 << 1.00000011920928955078125 << std::ldexp(1.0, -26) << 67108864.0
+        << "The fitted offset 67108864 V is more than the instrument takes (2147 V either way)";
     QTest::newRow("falling") << "0.98 -0.01" << 0.0 << 1.0 << -1.0 / 0.99 << -0.98
                              << "The fitted slope is not positive";
 }

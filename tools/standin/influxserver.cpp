@@ -33,7 +33,7 @@ int freeLoopbackPort()
 
 } // namespace
 
-InfluxServer::InfluxServer()
+InfluxServer::InfluxServer(Authentication authentication)
     : m_httpPort(freeLoopbackPort())
     , m_rpcPort(freeLoopbackPort())
 {
@@ -47,7 +47,7 @@ InfluxServer::InfluxServer()
                                 "[data]\n  dir = \"%3/data\"\n  wal-dir = \"%3/wal\"\n"
                                 "  query-log-enabled = false\n"
                                 "[http]\n  bind-address = \"127.0.0.1:%2\"\n"
-                                "  log-enabled = false\n"
+                                "  log-enabled = false\n  auth-enabled = %4\n"
                                 "[monitor]\n  store-enabled = false\n"
                                 "[subscriber]\n  enabled = false\n"
                                 "[continuous_queries]\n  enabled = false\n"
@@ -55,6 +55,7 @@ InfluxServer::InfluxServer()
                      .arg(m_rpcPort)
                      .arg(m_httpPort)
                      .arg(dir)
+                     .arg(authentication == Authentication::On ? "true" : "false")
                      .toUtf8());
 }
 
@@ -99,6 +100,11 @@ QString InfluxServer::url() const
     return QStringLiteral("http://127.0.0.1:%1").arg(m_httpPort);
 }
 
+void InfluxServer::setCredentials(const QString &user, const QString &password)
+{
+    m_authorization = "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();
+}
+
 QString InfluxServer::log() const
 {
     return m_log;
@@ -134,8 +140,10 @@ QByteArray InfluxServer::request(const QByteArray &method, const QString &pathAn
                                  const QByteArray &body)
 {
     QNetworkAccessManager network;
-    QNetworkReply *reply
-        = network.sendCustomRequest(QNetworkRequest(QUrl(url() + pathAndQuery)), method, body);
+    QNetworkRequest request(QUrl(url() + pathAndQuery));
+    if (!m_authorization.isEmpty())
+        request.setRawHeader("Authorization", m_authorization);
+    QNetworkReply *reply = network.sendCustomRequest(request, method, body);
     const QDeadlineTimer deadline(10000);
     while (!reply->isFinished() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
