@@ -188,7 +188,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 // window is still there.
 bool MainWindow::mayClose()
 {
-    if (!m_transfer->isRunning())
+    if (m_session->state() != InstrumentSession::State::Transferring)
         return true;
     const QString title = TransferReport::title(m_transfer->transfer());
     QMessageBox question(QMessageBox::Warning, title, closingQuestion(m_transfer->transfer()),
@@ -398,5 +398,7 @@ void MainWindow::startTransfer(bool started, const QString &successText, const Q
         return;
     }
     m_announceReadBack = false;
-    m_transfer->showStarted(successText);
+    // One that could not write its first command has ended already, and said so.
+    if (m_session->state() == InstrumentSession::State::Transferring)
+        m_transfer->showStarted(successText);
 }

@@ -544,6 +544,8 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
         const QStringList recorded = QDir(folder).entryList(QDir::Files);
         QCOMPARE(statusText(window), status.arg(QDir(folder).filePath(recorded.value(0))));
+        QCOMPARE(child<QWidget>(&window, "openRecordingFolderLink")->isHidden(),
+                 recorded.isEmpty());
         if (!recorded.isEmpty())
             QVERIFY(readFile(QDir(folder).filePath(recorded.first())).endsWith(",77.350\n"));
         QCOMPARE(peer.collect(liveDevice(window) ? toolPort(window) : nullptr), QByteArray());
