@@ -6,8 +6,8 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= Debug
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps configure build run demo check check-asan fuzz bench bench-smoke bench-build \
-	package check-package mutation clean format
+.PHONY: all deps configure build run demo screenshots check check-asan fuzz bench \
+	bench-smoke bench-build package check-package mutation clean format
 
 ASAN_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
@@ -44,6 +44,10 @@ run: build
 # The window with a simulated instrument in the same process, its port selected.
 demo: build
 	$(BUILD_DIR)/tools/demo/rimeglass-demo
+
+# The pictures of every tab in docs/ (docs/manual.md), made offscreen by the demo.
+screenshots: build
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/tools/demo/rimeglass-demo --tab-screenshots docs
 
 check: build
 	@scripts/install-deps check
@@ -91,7 +95,7 @@ package:
 	@scripts/install-deps package
 	rm -f $(PACKAGE_DIR)/rimeglass_*.deb
 	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-		-DRIMEGLASS_BUILD_TESTS=OFF \
+		-DRIMEGLASS_BUILD_TESTS=OFF -DRIMEGLASS_DEBUG_OUTPUT=OFF \
 		-DRIMEGLASS_PACKAGE_DEVELOPMENT_KEY=$(PACKAGE_DEVELOPMENT_KEY) \
 		"-DCMAKE_CXX_FLAGS=$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
 		"-DCMAKE_EXE_LINKER_FLAGS=$$(dpkg-buildflags --get LDFLAGS)" \

@@ -7,6 +7,7 @@
 #include "formchild.h"
 #include "storedvalue.h"
 #include "transferreport.h"
+#include "windowlog.h"
 
 #include <QBrush>
 #include <QDir>
@@ -26,6 +27,9 @@
 namespace {
 
 const QSize plotMinimumSize(320, 160);
+// A file's notes beyond these are counted in the summary and listed in its tooltip, so
+// that a file with many odd lines does not make the window taller than the screen.
+const int notesShown = 3;
 const char noInstrumentTip[] = "No instrument has identified itself on this port yet.";
 
 } // namespace
@@ -43,6 +47,7 @@ CustomSensorPanel::CustomSensorPanel(QWidget *form, QSettings *store)
     setUpPlot(formChild<QWidget>(form, "sensorPlotFrame"));
     m_nameEdit->setText(storedValue(*m_store, StoreKey::customSensorName).toString());
     m_fileEdit->setText(storedValue(*m_store, StoreKey::customSensorFile).toString());
+    connect(m_nameEdit, &QLineEdit::textEdited, this, [this] { m_nameTyped = true; });
 
     connect(formChild<QPushButton>(form, "sensorFileChooseButton"), &QPushButton::clicked, this,
             &CustomSensorPanel::chooseFile);
@@ -96,8 +101,8 @@ void CustomSensorPanel::setInstrumentIdentified(bool identified)
 void CustomSensorPanel::chooseFile()
 {
     const QString path = FileDialogs::chooseFileToOpen(
-        m_store, StoreKey::sensorFileLastPath,
-        tr("Data files (*.cal *.dat *.tab *.txt);;Curve files (*.340);;All files (*.*)"));
+        m_form, m_store, StoreKey::sensorFileLastPath,
+        tr("Calibration files (*.340 *.cal *.dat *.tab *.txt);;All files (*)"));
     if (path.isEmpty())
         return;
     m_fileEdit->setText(path);
@@ -106,9 +111,10 @@ void CustomSensorPanel::chooseFile()
     m_temperatures = file.table.temperatures;
     m_voltages = file.table.voltages;
     for (int i = 0; i < m_temperatures.size(); ++i)
-        qDebug("calibration data: %lf, %lf", m_temperatures.at(i), m_voltages.at(i));
+        qCDebug(windowLog, "calibration data: %lf, %lf", m_temperatures.at(i), m_voltages.at(i));
     m_fileNotes = file.refusal.isEmpty() ? file.warnings : QStringList{file.refusal};
-    if (file.refusal.isEmpty() && m_nameEdit->text().isEmpty())
+    if (file.refusal.isEmpty() && !file.serialNumber.isEmpty()
+        && (!m_nameTyped || m_nameEdit->text().isEmpty()))
         m_nameEdit->setText(file.serialNumber);
     showTable();
     if (!file.refusal.isEmpty())
@@ -119,6 +125,7 @@ void CustomSensorPanel::upload()
 {
     if (!m_connected)
         return;
+    emit uploadAsked();
     if (m_temperatures.isEmpty() && !confirmEmptyTableUpload())
         return;
     // The port may have gone away while the question was open.
@@ -151,7 +158,7 @@ void CustomSensorPanel::transpose()
 void CustomSensorPanel::exportTable()
 {
     const QString path = FileDialogs::chooseFileToSave(
-        m_store->value(StoreKey::sensorFileLastPath).toString(), tr("Curve files (*.340)"));
+        m_form, m_store->value(StoreKey::sensorFileLastPath).toString(), tr("Curve files (*.340)"));
     if (path.isEmpty())
         return;
     // The table as Upload would send it, under the name it would carry.
@@ -170,10 +177,16 @@ void CustomSensorPanel::showTable()
     m_curve->setSamples(m_temperatures.constData(), m_voltages.constData(), m_temperatures.size());
     m_plot->replot();
 
-    QStringList lines{CurveFile::summary(m_temperatures, m_voltages)};
-    lines += m_fileNotes;
+    QStringList notes = m_fileNotes;
     const QString monotonicity = CurveFile::monotonicityWarning(m_temperatures, m_voltages);
     if (!monotonicity.isEmpty())
-        lines.append(monotonicity);
+        notes.append(monotonicity);
+    QStringList lines{CurveFile::summary(m_temperatures, m_voltages)};
+    lines += notes.mid(0, notesShown);
+    if (notes.size() > notesShown)
+        lines.append(
+            tr("... and %1 more (the tooltip lists them all)").arg(notes.size() - notesShown));
     m_summaryLabel->setText(lines.join(QLatin1Char('\n')));
+    m_summaryLabel->setToolTip(notes.size() > notesShown ? notes.join(QLatin1Char('\n'))
+                                                         : QString());
 }

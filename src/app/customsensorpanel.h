@@ -15,7 +15,8 @@ class QwtPlotCurve;
 
 // The Custom sensor tab: a calibration table read from a file, its summary and preview
 // plot, Transpose, export as a curve file, and Upload, which asks first when the table
-// is empty (that erases the instrument's custom curve).
+// is empty (that erases the instrument's custom curve). A curve file's serial number
+// names the sensor unless the operator has typed a name.
 class CustomSensorPanel : public QObject
 {
     Q_OBJECT
@@ -33,6 +34,8 @@ public slots:
     void setInstrumentIdentified(bool identified);
 
 signals:
+    // Upload was pressed with a port open: a transfer is asked for.
+    void uploadAsked();
     // The table as the instrument stores it, and what the operator is told once it is in.
     void uploadRequested(const QByteArray &payload, const QString &successText);
 
@@ -53,6 +56,7 @@ private:
     QVector<double> m_voltages;
     QStringList m_fileNotes; // warnings or the refusal of the last file read
     bool m_connected = false;
+    bool m_nameTyped = false;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "filedialogs.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace {
@@ -15,26 +16,28 @@ QString filterSuffix(const QString &nameFilter)
 
 } // namespace
 
-QString FileDialogs::chooseFileToOpen(QSettings *store, const QString &lastPathKey,
+QString FileDialogs::chooseFileToOpen(QWidget *parent, QSettings *store, const QString &lastPathKey,
                                       const QString &nameFilter)
 {
     const QString lastPath = store->value(lastPathKey, QString()).toString();
-    QFileDialog dialog;
+    QFileDialog dialog(parent);
     if (!lastPath.isEmpty())
         dialog.setDirectory(lastPath);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilter(nameFilter);
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return QString();
 
-    store->setValue(lastPathKey, dialog.directory().path());
-    return dialog.selectedFiles().value(0);
+    const QString path = dialog.selectedFiles().constFirst();
+    store->setValue(lastPathKey, QFileInfo(path).absolutePath());
+    return path;
 }
 
-QString FileDialogs::chooseFileToSave(const QString &startDirectory, const QString &nameFilter)
+QString FileDialogs::chooseFileToSave(QWidget *parent, const QString &startDirectory,
+                                      const QString &nameFilter)
 {
-    QFileDialog dialog;
+    QFileDialog dialog(parent);
     if (!startDirectory.isEmpty())
         dialog.setDirectory(startDirectory);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

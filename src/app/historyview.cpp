@@ -65,6 +65,8 @@ void HistoryView::setUpPlot()
     m_plot->setAxisTitle(QwtPlot::yLeft, tr("T, K"));
     m_plot->setAxisTitle(QwtPlot::xBottom, tr("Local time"));
     auto *timeScale = new QwtDateScaleDraw(Qt::LocalTime);
+    // Qwt's own millisecond labels carry the date too, and overlap at a few seconds' range.
+    timeScale->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz"));
     timeScale->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
     timeScale->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm"));
     timeScale->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm"));

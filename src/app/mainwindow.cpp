@@ -5,13 +5,24 @@
 #include "instrumentsession.h"
 #include "rimeglass-version.h"
 #include "settingsstorerepair.h"
+#include "storedvalue.h"
+#include "transferreport.h"
 #include "ui_mainwindow.h"
+#include "windowlog.h"
 
-#include <QDebug>
+#include <QCloseEvent>
+#include <QDataStream>
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolBar>
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(windowLog, "rimeglass.window")
 
 namespace {
 
@@ -19,6 +30,42 @@ const int resetNoticeMs = 2000;
 const int storeResetNoticeMs = 10000;
 // The form's own size: the window never opens larger, so that it fits small screens.
 const QSize largestOpeningSize(1024, 600);
+
+// Where the window stood, as QWidget::saveGeometry() writes it: a magic number and the
+// format's version, then the frame's rectangle. Null for anything else.
+QRect savedFrame(const QByteArray &geometry)
+{
+    QDataStream stream(geometry);
+    stream.setVersion(QDataStream::Qt_4_0);
+    quint32 magic = 0;
+    quint16 majorVersion = 0;
+    quint16 minorVersion = 0;
+    QRect frame;
+    stream >> magic >> majorVersion >> minorVersion >> frame;
+    if (stream.status() != QDataStream::Ok || magic != 0x1D9D0CB || majorVersion < 1)
+        return QRect();
+    return frame;
+}
+
+bool isOnSomeScreen(const QRect &frame)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    return std::any_of(screens.cbegin(), screens.cend(), [&frame](const QScreen *screen) {
+        return screen->availableGeometry().intersects(frame);
+    });
+}
+
+// What the operator is asked when closing while a transfer runs.
+QString closingQuestion(Device::Transfer transfer)
+{
+    return transfer == Device::Transfer::Firmware
+        ? MainWindow::tr("The firmware upgrade is still running. Quitting cancels it; the "
+                         "instrument is then left in its boot loader until the upgrade is "
+                         "run again.")
+        : MainWindow::tr("The calibration upload is still running. Quitting cancels it; the "
+                         "instrument's custom table is then left erased until it is uploaded "
+                         "again.");
+}
 
 } // namespace
 
@@ -61,7 +108,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     // An empty tool bar is only a strip of lost height.
     m_ui->mainToolBar->setVisible(!m_ui->mainToolBar->actions().isEmpty());
+    m_ui->actionQuit->setShortcuts(QKeySequence::Quit);
     resize(size().boundedTo(largestOpeningSize));
+    restoreWindow();
 
     if (storeWasReset)
         statusBar()->showMessage(
@@ -91,7 +140,14 @@ void MainWindow::connectPanels()
     connect(m_settings, &SettingsPanel::outputPeriodChanged, m_readout,
             &ReadoutPanel::setOutputPeriod);
 
+    connect(m_upgrade, &UpgradePanel::upgradeAsked, m_transfer,
+            [this] { m_transfer->prepare(Device::Transfer::Firmware); });
+    connect(m_customSensor, &CustomSensorPanel::uploadAsked, m_transfer,
+            [this] { m_transfer->prepare(Device::Transfer::Calibration); });
+
     connect(m_ui->actionQuit, &QAction::triggered, this, &MainWindow::quitTriggered);
+    connect(m_ui->actionExportPlot, &QAction::triggered, this,
+            &MainWindow::plotExportButtonClicked);
     connect(m_ui->actionCheckForUpdates, &QAction::triggered, this,
             &MainWindow::checkForUpdatesTriggered);
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::aboutTriggered);
@@ -99,8 +155,74 @@ void MainWindow::connectPanels()
 
 void MainWindow::quitTriggered()
 {
+    if (!mayClose())
+        return;
     serialPortCloseButtonClicked();
     close();
+}
+
+void MainWindow::endWithoutAsking()
+{
+    const QString outcome = m_transfer->cancelForClosing();
+    if (!outcome.isEmpty())
+        qCWarning(windowLog).noquote() << outcome;
+    serialPortCloseButtonClicked();
+    close();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!mayClose()) {
+        event->ignore();
+        return;
+    }
+    // The port stays open until the window is destroyed; the file is complete now.
+    m_recording->setRecording(false);
+    if (isVisible())
+        rememberWindow();
+    QMainWindow::closeEvent(event);
+}
+
+// Nothing is lost by closing: a transfer under way goes on unless the operator quits
+// anyway; it is then cancelled, and what it leaves the instrument in is said while the
+// window is still there.
+bool MainWindow::mayClose()
+{
+    if (m_session->state() != InstrumentSession::State::Transferring)
+        return true;
+    const QString title = TransferReport::title(m_transfer->transfer());
+    QMessageBox question(QMessageBox::Warning, title, closingQuestion(m_transfer->transfer()),
+                         QMessageBox::NoButton, this);
+    QPushButton *quit = question.addButton(tr("Quit anyway"), QMessageBox::DestructiveRole);
+    QPushButton *keepWorking = question.addButton(tr("Keep working"), QMessageBox::RejectRole);
+    question.setDefaultButton(keepWorking);
+    question.setEscapeButton(keepWorking);
+    question.exec();
+    if (question.clickedButton() != quit)
+        return false;
+    const QString outcome = m_transfer->cancelForClosing();
+    if (!outcome.isEmpty())
+        QMessageBox::warning(this, title, outcome);
+    return true;
+}
+
+// The size, place and tab of the last window closed; a place off every screen (one that
+// is no longer connected) is ignored, and the window opens where the system puts it.
+void MainWindow::restoreWindow()
+{
+    const QByteArray geometry = QByteArray::fromBase64(
+        storedValue(*m_store, StoreKey::windowGeometry).toString().toLatin1());
+    if (isOnSomeScreen(savedFrame(geometry)))
+        restoreGeometry(geometry);
+    const int tab = storedValue(*m_store, StoreKey::currentTab).toInt();
+    if (tab >= 0 && tab < m_ui->tabWidget->count())
+        m_ui->tabWidget->setCurrentIndex(tab);
+}
+
+void MainWindow::rememberWindow()
+{
+    m_store->setValue(StoreKey::windowGeometry, QString::fromLatin1(saveGeometry().toBase64()));
+    m_store->setValue(StoreKey::currentTab, m_ui->tabWidget->currentIndex());
 }
 
 void MainWindow::aboutTriggered()
@@ -134,12 +256,16 @@ void MainWindow::connectSession()
             });
     connect(m_customSensor, &CustomSensorPanel::uploadRequested, this,
             [this](const QByteArray &payload, const QString &successText) {
-                startTransfer(m_session->uploadCalibration(payload), successText);
+                QString refusal;
+                const bool started = m_session->uploadCalibration(payload, &refusal);
+                startTransfer(started, successText, refusal);
             });
     connect(
         m_upgrade, &UpgradePanel::upgradeRequested, this,
         [this](const QByteArray &image, const QByteArray &revision, const QString &successText) {
-            startTransfer(m_session->upgradeFirmware(image, revision), successText);
+            QString refusal;
+            const bool started = m_session->upgradeFirmware(image, revision, &refusal);
+            startTransfer(started, successText, refusal);
         });
     connect(m_transfer, &TransferPanel::cancelRequested, m_session, &Session::cancelTransfer);
 
@@ -162,18 +288,19 @@ void MainWindow::openPort(const QString &name)
 {
     if (m_session->device())
         return;
-    qDebug() << "Opening port" << name << "...";
+    qCDebug(windowLog) << "Opening port" << name << "...";
     m_session->open(name);
 }
 
 void MainWindow::closePort()
 {
     if (m_session->device())
-        qDebug() << "Closing port ...";
+        qCDebug(windowLog) << "Closing port ...";
     m_session->close();
     setPanelsConnected(false);
-    m_recording->connectionEnded(false);
     m_portChooser->showClosed();
+    // After "Port closed": where a recording went is the news.
+    m_recording->connectionEnded(false);
 }
 
 // After Open, and when a lost port is back.
@@ -187,7 +314,7 @@ void MainWindow::portOpened(const QString &name)
 // Given up as by Close, but the session waits for the port to come back.
 void MainWindow::portLost(const QString &name)
 {
-    qDebug() << "Closing port ...";
+    qCDebug(windowLog) << "Closing port ...";
     setPanelsConnected(false);
     m_recording->connectionEnded(true);
     m_portChooser->showPortLost(name);
@@ -217,12 +344,16 @@ void MainWindow::showIdentity(const InstrumentIdentity &identity)
     m_recording->showIdentity(identity);
     if (!identity.bootLoader)
         m_history->setInstrument(RecordingFile::Instrument::of(identity, m_settings->sensorName()));
-    qDebug() << "Device model" << identity.model << "version" << identity.version << "serial number"
-             << identity.serialNumber;
+    qCDebug(windowLog) << "Device model" << identity.model << "version" << identity.version
+                       << "serial number" << identity.serialNumber;
 }
 
 void MainWindow::deviceReset()
 {
+    // The restart ended a transfer, which has said so: that stays on show.
+    const QString failure = m_transfer->failureStatus();
+    if (!failure.isEmpty() && statusBar()->currentMessage() == failure)
+        return;
     statusBar()->showMessage(tr("Device reset"), resetNoticeMs);
 }
 
@@ -243,7 +374,7 @@ void MainWindow::showReading(const Reading &reading)
 
 void MainWindow::deviceParameterReceived(const QString &key, const QString &value)
 {
-    qDebug() << "deviceParameterReceived(): key =" << key << ", value = " << value;
+    qCDebug(windowLog) << "deviceParameterReceived(): key =" << key << ", value = " << value;
     m_settings->applyReadBackValue(key, value);
     m_voltage->applyReport(key, value);
 }
@@ -258,13 +389,16 @@ void MainWindow::readBackFinished()
     statusBar()->showMessage(tr("Settings read from the instrument"));
 }
 
-// A transfer's outcome is what the operator reads next, whatever follows it.
-void MainWindow::startTransfer(bool started, const QString &successText)
+// A transfer's outcome is what the operator reads next, whatever follows it. A transfer
+// refused (another one runs, the boot loader has no table store) says why.
+void MainWindow::startTransfer(bool started, const QString &successText, const QString &refusal)
 {
     if (!started) {
-        m_transfer->showRefused();
+        m_transfer->showRefused(refusal);
         return;
     }
     m_announceReadBack = false;
-    m_transfer->showStarted(successText);
+    // One that could not write its first command has ended already, and said so.
+    if (m_session->state() == InstrumentSession::State::Transferring)
+        m_transfer->showStarted(successText);
 }

@@ -37,6 +37,10 @@ public:
     // The readout's staleness (ReadoutPanel).
     qint64 staleReadoutLimitMs() const { return m_readout->staleReadoutLimitMs(); }
     void showReadoutAge(qint64 ageMs) { m_readout->showReadoutAge(ageMs); }
+    // Ends the program's window without a question (the session is ending: SIGTERM,
+    // logging out): a transfer under way is cancelled and what it leaves behind written to
+    // standard error, a recording saved, the port closed, the window closed.
+    void endWithoutAsking();
 
 public slots:
     void quitTriggered();
@@ -89,7 +93,14 @@ public slots:
     void recordingFolderTriggered() { m_recording->chooseFolder(); }
     void plotExportButtonClicked() { m_readout->exportToFile(); }
 
+protected:
+    // Closing asks while a transfer runs, ends a recording and remembers the window.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    bool mayClose();
+    void restoreWindow();
+    void rememberWindow();
     void connectPanels();
     void connectSession();
     void openPort(const QString &name);
@@ -100,7 +111,7 @@ private:
     void showIdentity(const InstrumentIdentity &identity);
     void showReading(const Reading &reading);
     void readBackFinished();
-    void startTransfer(bool started, const QString &successText);
+    void startTransfer(bool started, const QString &successText, const QString &refusal);
 
     Ui_MainWindow *m_ui = nullptr;
     QSettings *m_store = nullptr;

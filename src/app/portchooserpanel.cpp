@@ -4,11 +4,22 @@
 #include "serialportlinks.h"
 #include "storedvalue.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSettings>
 #include <QStringList>
+
+namespace {
+
+// A long port name (a /dev/serial/by-id link with its adapter's details) is shown in part
+// rather than widening the window; the list that drops down shows it whole.
+const int portBoxCharacters = 24;
+
+} // namespace
 
 QString serialPortItemText(const QString &portName, const QString &manufacturer,
                            const QString &description, const QString &serialNumber)
@@ -30,8 +41,14 @@ PortChooserPanel::PortChooserPanel(QWidget *form, QSettings *store)
     , m_portCombo(formChild<QComboBox>(form, "serialPortCombo"))
     , m_openButton(formChild<QPushButton>(form, "serialPortOpenButton"))
     , m_closeButton(formChild<QPushButton>(form, "serialPortCloseButton"))
+    , m_openAction(formChild<QAction>(form, "actionOpenPort"))
+    , m_closeAction(formChild<QAction>(form, "actionClosePort"))
 {
     setObjectName(QStringLiteral("portChooserPanel"));
+    m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_portCombo->setMinimumContentsLength(portBoxCharacters);
+    m_openAction->setShortcuts(QKeySequence::Open);
+    m_closeAction->setShortcuts(QKeySequence::Close);
 
     const auto comboIndexChanged = QOverload<int>::of(&QComboBox::currentIndexChanged);
     connect(formChild<QPushButton>(form, "serialPortsRefreshButton"), &QPushButton::clicked, this,
@@ -40,6 +57,11 @@ PortChooserPanel::PortChooserPanel(QWidget *form, QSettings *store)
     connect(m_portCombo, &QComboBox::editTextChanged, this, &PortChooserPanel::portChoiceChanged);
     connect(m_openButton, &QPushButton::clicked, this, &PortChooserPanel::open);
     connect(m_closeButton, &QPushButton::clicked, this, &PortChooserPanel::close);
+    connect(m_portCombo->lineEdit(), &QLineEdit::returnPressed, this, &PortChooserPanel::open);
+    connect(formChild<QAction>(form, "actionRefreshPorts"), &QAction::triggered, this,
+            &PortChooserPanel::refresh);
+    connect(m_openAction, &QAction::triggered, this, &PortChooserPanel::open);
+    connect(m_closeAction, &QAction::triggered, this, &PortChooserPanel::close);
     setConnected(false);
 }
 
@@ -68,6 +90,7 @@ void PortChooserPanel::refresh()
         m_portCombo->setEditText(remembered);
     if (isWaitingForPort() && portNameToOpen() != m_awaitedPortName)
         m_portCombo->setEditText(m_awaitedPortName);
+    m_portCombo->view()->setMinimumWidth(m_portCombo->view()->sizeHintForColumn(0));
     m_rebuildingPortList = false;
 }
 
@@ -139,7 +162,7 @@ void PortChooserPanel::showClosed()
 void PortChooserPanel::showPortLost(const QString &portName)
 {
     setConnected(false);
-    m_closeButton->setEnabled(true);
+    setCloseOffered(true);
     m_awaitedPortName = portName;
     emit statusMessage(tr("Port lost \u2014 waiting for %1 to come back").arg(portName), 0);
 }
@@ -149,7 +172,14 @@ void PortChooserPanel::setConnected(bool connected)
     m_connected = connected;
     m_portCombo->setEnabled(!connected);
     m_openButton->setEnabled(!connected);
-    m_closeButton->setEnabled(connected);
+    m_openAction->setEnabled(!connected);
+    setCloseOffered(connected);
+}
+
+void PortChooserPanel::setCloseOffered(bool offered)
+{
+    m_closeButton->setEnabled(offered);
+    m_closeAction->setEnabled(offered);
 }
 
 // The operator picked or typed another port than the one waited for.

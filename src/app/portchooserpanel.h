@@ -6,6 +6,7 @@
 #include <QPair>
 #include <QString>
 
+class QAction;
 class QComboBox;
 class QPushButton;
 class QSettings;
@@ -16,10 +17,10 @@ class QWidget;
 QString serialPortItemText(const QString &portName, const QString &manufacturer,
                            const QString &description, const QString &serialNumber);
 
-// The serial port bar: the list of ports with Refresh, Open and Close, the port name
-// remembered in the store (StoreKey::portName), and a lost port waited for. It opens
-// nothing and looks for no port itself: it asks for a port to be opened or closed and
-// is told how that went.
+// The serial port bar: the list of ports with Refresh, Open and Close (also in the Main
+// menu, with their shortcuts; Enter in the port box opens), the port name remembered in
+// the store (StoreKey::portName), and a lost port waited for. It opens nothing and looks
+// for no port itself: it asks for a port to be opened or closed and is told how that went.
 class PortChooserPanel : public QObject
 {
     Q_OBJECT
@@ -62,12 +63,15 @@ private:
     void appendPortItem(const QString &portName, const QString &text, const QString &toolTip,
                         const QString &remembered);
     void setConnected(bool connected);
+    void setCloseOffered(bool offered);
     void portChoiceChanged();
 
     QSettings *m_store;
     QComboBox *m_portCombo;
     QPushButton *m_openButton;
     QPushButton *m_closeButton;
+    QAction *m_openAction;
+    QAction *m_closeAction;
     QList<QPair<QString, QString>> m_extraPorts; // system name, description
     QString m_awaitedPortName; // a lost port waited for; empty when none
     bool m_connected = false;

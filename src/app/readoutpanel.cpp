@@ -45,6 +45,18 @@ QString readoutText(double kelvin)
     return QString::number(kelvin, 'f', 3) + QLatin1String(" K");
 }
 
+// "7 s", "12 min", "30 h": how long ago the last reading came, in the unit that keeps the
+// number short.
+QString ageText(qint64 ageMs)
+{
+    const qint64 seconds = ageMs / 1000;
+    if (seconds < 120)
+        return ReadoutPanel::tr("last reading %1 s ago").arg(seconds);
+    if (seconds < 120 * 60)
+        return ReadoutPanel::tr("last reading %1 min ago").arg(seconds / 60);
+    return ReadoutPanel::tr("last reading %1 h ago").arg(seconds / 3600);
+}
+
 } // namespace
 
 ReadoutPanel::ReadoutPanel(QWidget *form, QSettings *store)
@@ -58,6 +70,9 @@ ReadoutPanel::ReadoutPanel(QWidget *form, QSettings *store)
     setObjectName(QStringLiteral("readoutPanel"));
     setUpPlot(formChild<QWidget>(form, "plotFrame"));
     reserveReadoutSize();
+    // The age has a line of its own below the readout, there also while it is empty: the
+    // plot does not move when the readout goes stale.
+    m_ageLabel->setMinimumHeight(QFontMetrics(m_ageLabel->font()).height());
 
     m_repaint->setSingleShot(true);
     m_repaint->setInterval(displayFrameMs);
@@ -133,7 +148,8 @@ void ReadoutPanel::clear()
 void ReadoutPanel::exportToFile()
 {
     const QString path = FileDialogs::chooseFileToSave(
-        m_store->value(StoreKey::plotExportLastPath).toString(), plotExportNameFilter());
+        m_plot->window(), m_store->value(StoreKey::plotExportLastPath).toString(),
+        plotExportNameFilter());
     if (path.isEmpty())
         return;
     m_store->setValue(StoreKey::plotExportLastPath, QFileInfo(path).absolutePath());
@@ -183,7 +199,7 @@ void ReadoutPanel::showReadoutAge(qint64 ageMs)
     QPalette greyed = m_readout->palette();
     greyed.setColor(QPalette::WindowText, greyed.color(QPalette::Disabled, QPalette::WindowText));
     m_readout->setPalette(greyed);
-    m_ageLabel->setText(tr("last reading %1 s ago").arg(ageMs / 1000));
+    m_ageLabel->setText(ageText(ageMs));
 }
 
 void ReadoutPanel::checkReadoutAge()

@@ -3,8 +3,12 @@
 #include "formchild.h"
 #include "recorder.h"
 #include "storedvalue.h"
+#include "windowgone.h"
+#include "windowlog.h"
 
 #include <QAction>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -14,11 +18,21 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
 // The row count changes with every reading; it is shown anew at most this often.
 const int recordingStatusUpdateMs = 250;
+// A long serial number makes a long file name; the status bar shows this much of it.
+const int fileNameShownPixels = 320;
+
+QString rowsText(qint64 rows)
+{
+    const QString count = QLocale(QLocale::English).toString(rows);
+    return rows == 1 ? RecordingPanel::tr("%1 row").arg(count)
+                     : RecordingPanel::tr("%1 rows").arg(count);
+}
 
 const char recordNeedsInstrumentTip[]
     = "Recording starts once an instrument has identified itself: its serial number names "
@@ -34,6 +48,7 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     , m_recordButton(formChild<QPushButton>(form, "recordButton"))
     , m_recordAction(formChild<QAction>(form, "actionRecord"))
     , m_statusLabel(new QLabel(form))
+    , m_openFolderLink(new QLabel(form))
     , m_statusUpdate(new QTimer(this))
 {
     setObjectName(QStringLiteral("recordingPanel"));
@@ -44,7 +59,16 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     automaticAction->setChecked(automatic);
 
     m_statusLabel->setObjectName(QStringLiteral("recordingStatusLabel"));
-    formChild<QStatusBar>(form, "statusBar")->addPermanentWidget(m_statusLabel);
+    auto *statusBar = formChild<QStatusBar>(form, "statusBar");
+    statusBar->addPermanentWidget(m_statusLabel);
+    // A link rather than a button: the status bar keeps the height of its text.
+    m_openFolderLink->setObjectName(QStringLiteral("openRecordingFolderLink"));
+    m_openFolderLink->setText(QStringLiteral("<a href=\"folder\">%1</a>").arg(tr("Open folder")));
+    m_openFolderLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse
+                                              | Qt::LinksAccessibleByKeyboard);
+    m_openFolderLink->hide();
+    statusBar->addPermanentWidget(m_openFolderLink);
+    connect(m_openFolderLink, &QLabel::linkActivated, this, &RecordingPanel::openSavedFolder);
     m_statusUpdate->setSingleShot(true);
     m_statusUpdate->setInterval(recordingStatusUpdateMs);
     connect(m_statusUpdate, &QTimer::timeout, this, &RecordingPanel::showRecordingStatus);
@@ -52,6 +76,7 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     connect(m_recorder, &Recorder::started, this, &RecordingPanel::recordingStarted);
     connect(m_recorder, &Recorder::stopped, this, &RecordingPanel::recordingStopped);
     connect(m_recorder, &Recorder::rowsWritten, this, &RecordingPanel::rowsRecorded);
+    connect(m_recorder, &Recorder::fileGone, this, &RecordingPanel::recordingFileGone);
     connect(m_recordButton, &QPushButton::toggled, this, &RecordingPanel::setRecording);
     connect(m_recordAction, &QAction::toggled, this, &RecordingPanel::setRecording);
     connect(automaticAction, &QAction::toggled, this, &RecordingPanel::setAutomatic);
@@ -78,7 +103,7 @@ void RecordingPanel::setAutomatic(bool on)
 
 void RecordingPanel::chooseFolder()
 {
-    QFileDialog dialog;
+    QFileDialog dialog(m_form);
     dialog.setWindowTitle(tr("Recording folder"));
     dialog.setDirectory(m_recorder->folder());
     dialog.setFileMode(QFileDialog::Directory);
@@ -124,6 +149,7 @@ void RecordingPanel::setConnected(bool connected)
 void RecordingPanel::recordingStarted()
 {
     m_statusUpdate->stop();
+    m_openFolderLink->hide();
     showRecordingState();
 }
 
@@ -131,13 +157,39 @@ void RecordingPanel::recordingStopped(const QString &errorText)
 {
     m_statusUpdate->stop();
     showRecordingState();
-    if (errorText.isEmpty())
+    if (errorText.isEmpty()) {
+        const QString path = QDir::toNativeSeparators(m_recorder->filePath());
+        const QString saved
+            = tr("Recording saved to %1 (%2)").arg(path, rowsText(m_recorder->rowCount()));
+        // Also where a window closing with it leaves a word.
+        qCInfo(windowLog).noquote() << saved;
+        emit statusMessage(saved, 0);
+        m_savedFolder = QFileInfo(m_recorder->filePath()).absolutePath();
+        m_openFolderLink->setToolTip(QDir::toNativeSeparators(m_savedFolder));
+        m_openFolderLink->show();
         return;
+    }
     emit statusMessage(errorText, 0);
     // A failed write is found while a reading is handled, deep in the port's read: the
     // box's event loop must not run there, where it could delete the link under it.
-    QTimer::singleShot(
-        0, this, [this, errorText] { QMessageBox::warning(m_form, tr("Recording"), errorText); });
+    QTimer::singleShot(0, this, [this, errorText] {
+        if (!windowHasGone(m_form))
+            QMessageBox::warning(m_form, tr("Recording"), errorText);
+    });
+}
+
+void RecordingPanel::recordingFileGone(const QString &lostPath, const QString &newPath)
+{
+    emit statusMessage(
+        tr("The recording file %1 was deleted or replaced; the recording goes "
+           "on in %2")
+            .arg(QDir::toNativeSeparators(lostPath), QDir::toNativeSeparators(newPath)),
+        0);
+}
+
+void RecordingPanel::openSavedFolder()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_savedFolder));
 }
 
 void RecordingPanel::showRecordingState()
@@ -167,9 +219,7 @@ void RecordingPanel::showRecordingStatus()
         m_statusLabel->clear();
         return;
     }
-    const qint64 rows = m_recorder->rowCount();
-    const QString count = QLocale(QLocale::English).toString(rows);
-    const QString fileName = QFileInfo(m_recorder->filePath()).fileName();
-    m_statusLabel->setText(rows == 1 ? tr("Recording %1: %2 row").arg(fileName, count)
-                                     : tr("Recording %1: %2 rows").arg(fileName, count));
+    const QString fileName = m_statusLabel->fontMetrics().elidedText(
+        QFileInfo(m_recorder->filePath()).fileName(), Qt::ElideMiddle, fileNameShownPixels);
+    m_statusLabel->setText(tr("Recording %1: %2").arg(fileName, rowsText(m_recorder->rowCount())));
 }

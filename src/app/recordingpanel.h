@@ -17,7 +17,8 @@ class Recorder;
 
 // Recording readings to CSV files from the window: Record on the Status tab and in the
 // menu, "Record automatically", the recording folder, and the row count in the status
-// bar. The folder and the automatic choice live in the store (StoreKey::recordingFolder,
+// bar; once a recording is saved, where it went and a button that opens its folder. The
+// folder and the automatic choice live in the store (StoreKey::recordingFolder,
 // StoreKey::recordingAutomatic) and are handed to the Recorder.
 class RecordingPanel : public QObject
 {
@@ -46,6 +47,8 @@ signals:
 private:
     void recordingStarted();
     void recordingStopped(const QString &errorText);
+    void recordingFileGone(const QString &lostPath, const QString &newPath);
+    void openSavedFolder();
     void rowsRecorded();
     void showRecordingState();
     void showRecordingStatus();
@@ -56,6 +59,8 @@ private:
     QPushButton *m_recordButton;
     QAction *m_recordAction;
     QLabel *m_statusLabel;
+    QLabel *m_openFolderLink; // offered once a recording is saved
+    QString m_savedFolder;
     QTimer *m_statusUpdate; // holds back the row count between updates
     bool m_canStart = false;
 };

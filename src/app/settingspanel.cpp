@@ -60,6 +60,35 @@ void showOutputPeriod(QComboBox *outputCombo, QDoubleSpinBox *periodSpin, int pe
     }
 }
 
+// What a field does and the values it takes, for its tooltip: "The temperature at which
+// relay 1 switches.\nRange: 0.1 to 1000 K".
+QString fieldToolTip(const Setting &setting)
+{
+    QString values;
+    switch (setting.kind) {
+    case Setting::Kind::Sensor:
+        values = SettingsPanel::tr("One of %1").arg(SettingsTable::sensorNamesText());
+        break;
+    case Setting::Kind::DefaultState:
+        values = SettingsPanel::tr("Off or On");
+        break;
+    case Setting::Kind::Output:
+        values = SettingsPanel::tr("Disabled or Enabled");
+        break;
+    case Setting::Kind::Kelvin:
+    case Setting::Kind::OutputPeriod:
+    case Setting::Kind::DisplayPeriod:
+        values = SettingsPanel::tr("Range: %1 to %2 %3")
+                     .arg(QString::number(setting.minimum), QString::number(setting.maximum),
+                          setting.unit);
+        break;
+    }
+    QString description = setting.description;
+    if (!description.isEmpty())
+        description[0] = description.at(0).toUpper();
+    return description + QStringLiteral(".\n") + values;
+}
+
 } // namespace
 
 SettingsPanel::SettingsPanel(QWidget *form, QSettings *store)
@@ -85,6 +114,7 @@ SettingsPanel::SettingsPanel(QWidget *form, QSettings *store)
     // Everything is loaded before any change slot is connected, so loading neither
     // writes the store back nor sends a command.
     loadStoredSettings();
+    setToolTips(form);
     connectWidgets();
     m_enableSerialOutputButton->hide();
     setConnected(false);
@@ -109,6 +139,30 @@ void SettingsPanel::setUpFromTable()
     const Setting *display = SettingsTable::find(QStringLiteral("display-refresh-period"));
     m_displayRefreshSpin->setRange(int(display->minimum), int(display->maximum));
     m_displayRefreshSpin->setSingleStep(int(display->step));
+}
+
+// On each field and its label.
+void SettingsPanel::setToolTips(QWidget *form)
+{
+    const char *const fields[][3] = {
+        {"sensor", "sensorCombo", "sensorComboLabel"},
+        {"relay1-temperature", "relay1TempSpin", "relay1TempLabel"},
+        {"relay1-hysteresis", "relay1HystSpin", "relay1HystLabel"},
+        {"relay1-default-state", "relay1DefaultStateCombo", "relay1DefaultStateLabel"},
+        {"relay2-temperature", "relay2TempSpin", "relay2TempLabel"},
+        {"relay2-hysteresis", "relay2HystSpin", "relay2HystLabel"},
+        {"relay2-default-state", "relay2DefaultStateCombo", "relay2DefaultStateLabel"},
+        {"rs232-output", "rs232AutomaticOutputCombo", "rs232AutomaticOutputLabel"},
+        {"rs232-period", "rs232OutputPeriodSpin", "rs232OutputPeriodLabel"},
+        {"rs485-output", "rs485AutomaticOutputCombo", "rs485AutomaticOutputLabel"},
+        {"rs485-period", "rs485OutputPeriodSpin", "rs485OutputPeriodLabel"},
+        {"display-refresh-period", "displayRefreshSpin", "displayRefreshLabel"},
+    };
+    for (const auto &field : fields) {
+        const QString toolTip = fieldToolTip(*SettingsTable::find(QLatin1String(field[0])));
+        formChild<QWidget>(form, field[1])->setToolTip(toolTip);
+        formChild<QWidget>(form, field[2])->setToolTip(toolTip);
+    }
 }
 
 void SettingsPanel::loadStoredSettings()

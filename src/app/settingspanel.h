@@ -13,11 +13,11 @@ class QSpinBox;
 class QWidget;
 
 // The Settings tab, the sensor's name on the Status tab, "Enable serial output" and
-// both Save buttons. The fields take their ranges, steps and decimals and the sensor
-// list from SettingsTable, and their values from the store; a change the operator makes
-// is stored first and then sent, with a short confirmation, while a port is open.
-// Values read back from the instrument are shown but neither stored nor sent (the
-// display refresh period alone is stored).
+// both Save buttons. The fields take their ranges, steps and decimals, the sensor list and
+// their tooltips (what each does, its range and unit) from SettingsTable, and their values from the
+// store; a change the operator makes is stored first and then sent, with a short confirmation,
+// while a port is open. Values read back from the instrument are shown but neither stored nor sent
+// (the display refresh period alone is stored).
 class SettingsPanel : public QObject
 {
     Q_OBJECT
@@ -62,6 +62,7 @@ signals:
 
 private:
     void setUpFromTable();
+    void setToolTips(QWidget *form);
     void loadStoredSettings();
     void connectWidgets();
     void changeRelayValue(const QString &key, int relay, bool hysteresis, double value);

@@ -8,8 +8,8 @@
 #include "inputfile.h"
 #include "settingstable.h"
 #include "transferreport.h"
+#include "windowlog.h"
 
-#include <QDebug>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -75,8 +75,9 @@ void UpgradePanel::upgrade()
                                     "cable and the port, then open it again."));
         return;
     }
-    const QString path = FileDialogs::chooseFileToOpen(m_store, StoreKey::firmwareUpgradeLastPath,
-                                                       tr("Firmware files (*.crp)"));
+    emit upgradeAsked();
+    const QString path = FileDialogs::chooseFileToOpen(
+        m_form, m_store, StoreKey::firmwareUpgradeLastPath, tr("Firmware files (*.crp)"));
     // The port may have gone away while the dialog was open.
     if (path.isEmpty() || !m_connected)
         return;
@@ -106,10 +107,10 @@ void UpgradePanel::upgrade()
         return;
     }
 
-    qDebug() << "firmware vendor:" << firmware->vendor();
-    qDebug() << "firmware model:" << firmware->model();
-    qDebug() << "firmware version:" << firmware->version();
-    qDebug() << "firmware blob size:" << firmware->blob().size();
+    qCDebug(windowLog) << "firmware vendor:" << firmware->vendor();
+    qCDebug(windowLog) << "firmware model:" << firmware->model();
+    qCDebug(windowLog) << "firmware version:" << firmware->version();
+    qCDebug(windowLog) << "firmware blob size:" << firmware->blob().size();
 
     const QString installed = m_version;
     QMessageBox question(QMessageBox::Question, tr("Firmware upgrade"),

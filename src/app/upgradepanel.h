@@ -33,6 +33,9 @@ public slots:
     void setConnected(bool connected);
 
 signals:
+    // "Upgrade firmware..." was pressed for an identified instrument: a transfer is asked
+    // for.
+    void upgradeAsked();
     // The image for the instrument's revision, and what the operator is told once it is in.
     void upgradeRequested(const QByteArray &image, const QByteArray &revision,
                           const QString &successText);

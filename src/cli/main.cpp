@@ -14,10 +14,11 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("rimeglass.morva.example"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass-cli"));
     QCoreApplication application(argc, argv);
-    // The link's diagnostics ("serial read: ...") stay out of a script's standard error,
-    // and cost nothing; QT_LOGGING_RULES="rimeglass.device.debug=true" brings them back.
+    // The diagnostics of the link, the session and the files read ("serial read: ...")
+    // stay out of a script's standard error, and cost nothing;
+    // QT_LOGGING_RULES="rimeglass.*.debug=true" brings them back.
     QLoggingCategory::setFilterRules(
-        QStringLiteral("default.debug=false\nrimeglass.device.debug=false"));
+        QStringLiteral("default.debug=false\nrimeglass.*.debug=false"));
     Cli cli;
     return cli.run(QCoreApplication::arguments());
 }

@@ -4,10 +4,12 @@
 #include "firmware-keys.h"
 #include "uuids.h"
 
-#include <QDebug>
+#include <QLoggingCategory>
 #include <cstring>
 
 namespace {
+
+Q_LOGGING_CATEGORY(firmwareLog, "rimeglass.firmware")
 
 using namespace rimeglass;
 
@@ -21,7 +23,7 @@ bool hasSupportedDescriptor(const QByteArray &message)
 {
     const QByteArray descriptor = message.mid(crp::descriptorOffset, crp::uuidSize);
     if (isUuid(descriptor, fw_descriptor_uuid1)) {
-        qDebug() << "Firmware image format version 1 is not supported by this program";
+        qCDebug(firmwareLog) << "Firmware image format version 1 is not supported by this program";
         return false;
     }
     return isUuid(descriptor, fw_descriptor_uuid2);
@@ -30,11 +32,11 @@ bool hasSupportedDescriptor(const QByteArray &message)
 void logFoundRevision(const QByteArray &revision)
 {
     if (isUuid(revision, uuid_compat_stm32g071kb_r1))
-        qDebug() << "Found firmware image for device revision 1";
+        qCDebug(firmwareLog) << "Found firmware image for device revision 1";
     else if (isUuid(revision, uuid_compat_stm32g070kb_r2))
-        qDebug() << "Found firmware image for device revision 2";
+        qCDebug(firmwareLog) << "Found firmware image for device revision 2";
     else
-        qDebug() << "Found firmware image for device with unknown revision";
+        qCDebug(firmwareLog) << "Found firmware image for device with unknown revision";
 }
 
 } // namespace
@@ -64,12 +66,13 @@ FirmwareImpl::FirmwareImpl(const QByteArray &fileData, const QByteArray &compat)
         logFoundRevision(record.revision);
         return;
     case crp::RecordSearch::Malformed:
-        qDebug() << "Firmware container has a malformed image record at offset" << badOffset;
+        qCDebug(firmwareLog) << "Firmware container has a malformed image record at offset"
+                             << badOffset;
         return;
     case crp::RecordSearch::NotFound:
         break;
     }
-    qDebug() << "Can't find compatible firmware image, comapt:" << m_compat;
+    qCDebug(firmwareLog) << "Can't find compatible firmware image, comapt:" << m_compat;
 }
 
 void FirmwareImpl::takeImage(const QByteArray &message, int dataStart, int dataLength)

@@ -12,6 +12,8 @@ int FirmwareVersion::compare(const QString &installed, const QString &offered)
 
 QString FirmwareVersion::upgradeQuestion(const QString &installed, const QString &offered)
 {
+    if (installed == offered)
+        return QCoreApplication::translate("MainWindow", "Reinstall %1?").arg(offered);
     const char *verb = compare(installed, offered) > 0 ? "Downgrade" : "Upgrade";
     return QCoreApplication::translate("MainWindow", verb)
         + QCoreApplication::translate("MainWindow", " firmware from version ") + installed

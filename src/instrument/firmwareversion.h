@@ -11,8 +11,9 @@ public:
     // zeros and a part that is not a number counts as 0. Negative when installed is older.
     static int compare(const QString &installed, const QString &offered);
 
-    // "Upgrade firmware from version 1.6 to version 1.7?" or "Downgrade ..."; equal
-    // versions are offered as an upgrade, so the same firmware can be written again.
+    // "Upgrade firmware from version 1.6 to version 1.7?" or "Downgrade ..."; the version
+    // installed, as the instrument writes it, is offered as "Reinstall 1.7?", and one
+    // written otherwise but equal ("1.7" and "1.7.0") as an upgrade.
     static QString upgradeQuestion(const QString &installed, const QString &offered);
 
     // Why a container made for another instrument is refused, naming both; empty when the

@@ -1,9 +1,9 @@
 #include "inputfile.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +14,8 @@
 #endif
 
 namespace {
+
+Q_LOGGING_CATEGORY(instrumentLog, "rimeglass.instrument")
 
 QString sizeText(qint64 bytes)
 {
@@ -76,7 +78,7 @@ QByteArray InputFile::read(const QString &path, QString *failure, qint64 limit)
 {
     const QString shown = QDir::toNativeSeparators(path);
     const auto refuse = [&](const QString &text) {
-        qDebug().noquote() << QStringLiteral("refused %1:").arg(path) << text;
+        qCDebug(instrumentLog).noquote() << QStringLiteral("refused %1:").arg(path) << text;
         if (failure)
             *failure = text;
         return QByteArray();

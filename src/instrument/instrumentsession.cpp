@@ -3,11 +3,13 @@
 #include "portopenfailure.h"
 #include "serialportlinks.h"
 
-#include <QDebug>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <chrono>
 
 namespace {
+
+Q_LOGGING_CATEGORY(sessionLog, "rimeglass.session")
 
 const int portPollMs = 1000;
 // An unreadable identification is asked for again this many times.
@@ -183,7 +185,8 @@ void InstrumentSession::startIdentifying()
 void InstrumentSession::deviceIdentified()
 {
     if (!m_device->identificationAnswered()) {
-        qDebug() << "InstrumentSession: a \"*COMPAT = \" line answered no identification";
+        qCDebug(sessionLog)
+            << "InstrumentSession: a \"*COMPAT = \" line answered no identification";
         return;
     }
     const InstrumentIdentity identity = InstrumentIdentity::of(*m_device);
@@ -273,7 +276,7 @@ void InstrumentSession::readBack()
 
 void InstrumentSession::sendReadBackQuery()
 {
-    qDebug() << "getParameters(): getParametersStage =" << m_readBackStage;
+    qCDebug(sessionLog) << "getParameters(): getParametersStage =" << m_readBackStage;
     m_device->serialSendCommand(SettingsTable::readBackQuery(m_readBackStage));
     await(Awaited::ReadBackAnswer);
 }

@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int syncIntervalMs = 1000;
+constexpr int fileCheckIntervalMs = 1000;
 
 // A name not yet taken in `folder`: two recordings started within the same second get
 // "-2", "-3", ... before the suffix rather than one overwriting the other.
@@ -28,10 +29,13 @@ Recorder::Recorder(QObject *parent)
     : QObject(parent)
     , m_clock([] { return QDateTime::currentDateTimeUtc(); })
     , m_syncTimer(new QTimer(this))
+    , m_fileCheck(new QTimer(this))
 {
     m_syncTimer->setSingleShot(true);
     m_syncTimer->setInterval(syncIntervalMs);
     connect(m_syncTimer, &QTimer::timeout, this, &Recorder::syncFile);
+    m_fileCheck->setInterval(fileCheckIntervalMs);
+    connect(m_fileCheck, &QTimer::timeout, this, &Recorder::checkFile);
 }
 
 Recorder::~Recorder()
@@ -82,11 +86,20 @@ void Recorder::addReading(const Reading &reading)
         m_file.close();
         if (!startFile(m_fileFolder, now))
             return;
+    } else if (otherInstrumentHasStayed()) {
+        m_file.close();
+        if (!startFile(m_fileFolder, m_clock()))
+            return;
     }
     QByteArray bytes;
+    const QByteArray instrumentLine = RecordingFile::instrumentLine(m_instrument);
+    if (instrumentLine != m_fileInstrumentLine) {
+        m_fileInstrumentLine = instrumentLine;
+        bytes = instrumentLine;
+    }
     if (m_instrument.sensor != m_fileSensor) {
         m_fileSensor = m_instrument.sensor;
-        bytes = RecordingFile::sensorLine(m_fileSensor);
+        bytes += RecordingFile::sensorLine(m_fileSensor);
     }
     bytes += RecordingFile::row(now, m_fileStart.msecsTo(now) / 1000.0, reading.kelvin);
     if (!m_file.append(bytes)) {
@@ -105,11 +118,13 @@ void Recorder::instrumentIdentified(const InstrumentIdentity &identity)
     const bool firstAfterOpen = m_awaitingFirstIdentification;
     m_awaitingFirstIdentification = false;
     // After a lost port came back the same file goes on, unless another instrument
-    // answered: its readings belong in a file with its own header.
+    // answered and stays: its readings belong in a file with its own header.
     if (m_automatic && firstAfterOpen)
         start(m_folder);
-    else if (isRecording() && m_instrument.serialNumber != m_fileSerialNumber)
-        start(m_fileFolder);
+    else if (m_instrument.serialNumber == m_fileSerialNumber)
+        m_otherInstrumentSince = QDateTime();
+    else if (isRecording() && !m_otherInstrumentSince.isValid())
+        m_otherInstrumentSince = m_clock();
 }
 
 void Recorder::sensorChanged(const QString &sensor)
@@ -152,14 +167,29 @@ bool Recorder::startFile(const QString &folder, const QDateTime &start)
     m_fileStart = start;
     m_fileSerialNumber = m_instrument.serialNumber;
     m_fileSensor = m_instrument.sensor;
+    m_fileInstrumentLine = RecordingFile::instrumentLine(m_instrument);
+    m_otherInstrumentSince = QDateTime();
     m_rows = 0;
+    m_fileCheck->start();
     emit started(path);
     return true;
+}
+
+void Recorder::checkFile()
+{
+    if (!isRecording() || m_file.isAtItsPath())
+        return;
+    const QString lostPath = m_file.path();
+    m_file.close();
+    if (startFile(m_fileFolder, m_clock()))
+        emit fileGone(lostPath, m_file.path());
 }
 
 void Recorder::finish(const QString &errorText)
 {
     m_syncTimer->stop();
+    m_fileCheck->stop();
+    m_otherInstrumentSince = QDateTime();
     m_file.close();
     emit stopped(errorText);
 }
@@ -167,6 +197,12 @@ void Recorder::finish(const QString &errorText)
 bool Recorder::isNewLocalDate(const QDateTime &time) const
 {
     return time.toLocalTime().date() != m_fileStart.toLocalTime().date();
+}
+
+bool Recorder::otherInstrumentHasStayed() const
+{
+    return m_otherInstrumentSince.isValid()
+        && m_otherInstrumentSince.secsTo(m_clock()) >= newFileHoldOffSeconds;
 }
 
 void Recorder::syncFile()

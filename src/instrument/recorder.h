@@ -23,7 +23,15 @@ class QTimer;
 // Every row reaches the operating system at once; the file is synced to the disk at
 // most once a second (within a second of any row), so a crash of the program loses
 // nothing and a power cut at most the last second. A sync per row would stall the
-// window at the line's full rate.
+// window at the line's full rate. About once a second the file is checked to be still
+// the one at its path: one deleted (or replaced) under the recording is said
+// (fileGone()) and the recording goes on in a new file.
+//
+// Another instrument identified during a recording (another serial number) gets a file
+// of its own once it has stayed for newFileHoldOffSeconds: at its first reading that
+// long after it identified itself. Until then its rows go on in the current file after
+// an "# instrument: " line naming it, so that a garbled serial number for a moment, or a
+// flood of identifications, never splits the recording into a file per identification.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -31,6 +39,8 @@ class Recorder : public QObject
 public:
     // The time a recording starts, in UTC.
     using Clock = std::function<QDateTime()>;
+
+    static constexpr int newFileHoldOffSeconds = 5;
 
     explicit Recorder(QObject *parent = nullptr);
     ~Recorder() override;
@@ -68,17 +78,23 @@ public slots:
     // `lost`: the port went away and may come back, and the same file goes on when it
     // does. Otherwise the port was closed: the recording ends.
     void connectionEnded(bool lost);
+    // Goes on in a new file when the file written to is no longer at its path (run about
+    // once a second while recording).
+    void checkFile();
 
 signals:
     void started(const QString &path);
     void rowsWritten(qint64 count);
     // Empty when the recording was stopped; otherwise why it stopped or did not start.
     void stopped(const QString &errorText);
+    // The file at `lostPath` was deleted or replaced; the recording goes on in `newPath`.
+    void fileGone(const QString &lostPath, const QString &newPath);
 
 private:
     bool startFile(const QString &folder, const QDateTime &start);
     void finish(const QString &errorText);
     bool isNewLocalDate(const QDateTime &time) const;
+    bool otherInstrumentHasStayed() const;
     void syncFile();
 
     Clock m_clock;
@@ -86,6 +102,8 @@ private:
     RecordingFile::Instrument m_instrument;
     QString m_fileSerialNumber;
     QString m_fileSensor;
+    QByteArray m_fileInstrumentLine; // the instrument the file's rows are of now
+    QDateTime m_otherInstrumentSince; // invalid while the file's own instrument answers
     QString m_folder;
     QString m_fileFolder;
     QDateTime m_fileStart;
@@ -93,6 +111,7 @@ private:
     bool m_automatic = false;
     bool m_awaitingFirstIdentification = true;
     QTimer *m_syncTimer;
+    QTimer *m_fileCheck;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString RecordingFile::fileName(const QString &serialNumber, const QDateTime &start)
@@ -20,10 +21,14 @@ QString RecordingFile::fileName(const QString &serialNumber, const QDateTime &st
 
 QByteArray RecordingFile::header(const Instrument &instrument)
 {
-    return QByteArray("# rimeglass ") + rimeglass::versionText + " recording\n# instrument: MORVA "
-        + instrument.model.toUtf8() + ", serial number " + instrument.serialNumber.toUtf8()
-        + ", firmware " + instrument.version.toUtf8() + '\n' + sensorLine(instrument.sensor)
-        + "time_utc,seconds,kelvin\n";
+    return QByteArray("# rimeglass ") + rimeglass::versionText + " recording\n"
+        + instrumentLine(instrument) + sensorLine(instrument.sensor) + "time_utc,seconds,kelvin\n";
+}
+
+QByteArray RecordingFile::instrumentLine(const Instrument &instrument)
+{
+    return "# instrument: MORVA " + instrument.model.toUtf8() + ", serial number "
+        + instrument.serialNumber.toUtf8() + ", firmware " + instrument.version.toUtf8() + '\n';
 }
 
 QByteArray RecordingFile::sensorLine(const QString &sensor)
@@ -76,6 +81,16 @@ bool RecordingFile::sync()
     if (::fdatasync(m_file.handle()) != 0 && errno != EINVAL)
         return fail(QStringLiteral("write"), QString::fromLocal8Bit(std::strerror(errno)));
     return true;
+}
+
+bool RecordingFile::isAtItsPath() const
+{
+    struct stat written;
+    struct stat named;
+    if (!m_file.isOpen() || ::fstat(m_file.handle(), &written) != 0)
+        return true;
+    return ::stat(QFile::encodeName(m_file.fileName()).constData(), &named) == 0
+        && named.st_dev == written.st_dev && named.st_ino == written.st_ino;
 }
 
 void RecordingFile::close()

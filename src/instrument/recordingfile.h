@@ -17,7 +17,8 @@
 //     2026-12-07T14:03:21.125Z,0.000,77.350
 //
 // A change of sensor during the recording is a further "# sensor: " line before the
-// first row it applies to. The window and the command-line tool write the same format.
+// first row it applies to, and so is a change of instrument a further "# instrument: "
+// line. The window and the command-line tool write the same format.
 class RecordingFile
 {
 public:
@@ -40,6 +41,8 @@ public:
     // serial number not known yet.
     static QString fileName(const QString &serialNumber, const QDateTime &start);
     static QByteArray header(const Instrument &instrument);
+    // "# instrument: MORVA ZURKD550, serial number SN0001, firmware 1.5.2.0"
+    static QByteArray instrumentLine(const Instrument &instrument);
     static QByteArray sensorLine(const QString &sensor);
     // `time` in UTC with milliseconds, `seconds` since the recording started.
     static QByteArray row(const QDateTime &time, double seconds, double kelvin);
@@ -53,6 +56,9 @@ public:
     bool append(const QByteArray &bytes);
     // Forces what was written so far onto the disk (fdatasync).
     bool sync();
+    // False once the file written to is no longer the one at its path: deleted, or
+    // renamed or replaced by another.
+    bool isAtItsPath() const;
     void close();
 
     bool isOpen() const { return m_file.isOpen(); }

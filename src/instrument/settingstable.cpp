@@ -135,6 +135,8 @@ QStringList StoreKey::all()
             sensorFileLastPath,
             firmwareUpgradeLastPath,
             plotExportLastPath,
+            windowGeometry,
+            currentTab,
             recordingFolder,
             recordingAutomatic};
 }
@@ -159,6 +161,8 @@ QVariant StoreKey::defaultValue(const QString &key)
         {sensorFileLastPath, QString()},
         {firmwareUpgradeLastPath, QString()},
         {plotExportLastPath, QString()},
+        {windowGeometry, QString()},
+        {currentTab, 0},
         {recordingAutomatic, false},
     };
     if (key == recordingFolder)

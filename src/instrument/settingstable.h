@@ -31,6 +31,10 @@ inline const QString customSensorFile = QStringLiteral("/custom-sensor-file");
 inline const QString sensorFileLastPath = QStringLiteral("/ui/sensor-file-last-path");
 inline const QString firmwareUpgradeLastPath = QStringLiteral("/ui/firmware-upgrade-last-path");
 inline const QString plotExportLastPath = QStringLiteral("/ui/plot-export-last-path");
+// The window's size and place as QWidget::saveGeometry() gives them, in base 64 (a text,
+// which the store's repair keeps), and the index of the tab shown last.
+inline const QString windowGeometry = QStringLiteral("/ui/window-geometry");
+inline const QString currentTab = QStringLiteral("/ui/current-tab");
 inline const QString recordingFolder = QStringLiteral("/recording/folder");
 inline const QString recordingAutomatic = QStringLiteral("/recording/automatic");
 
@@ -38,9 +42,9 @@ inline const QString recordingAutomatic = QStringLiteral("/recording/automatic")
 QStringList all();
 // What reading `key` gives when the store does not hold it, as the type stored: "COM1",
 // int 0 for the sensor and the states, doubles 100.0/10.0/150.0/10.0 for the relays and
-// 500.0 for the periods, "Custom", empty paths, the documents folder + "/rimeglass"
-// (Recorder::defaultFolder()), false. Invalid for "/display-refresh-period", which is
-// never read, and for a key of no store.
+// 500.0 for the periods, "Custom", empty paths and geometry, the documents folder +
+// "/rimeglass" (Recorder::defaultFolder()), false, tab 0. Invalid for "/display-refresh-period",
+// which is never read, and for a key of no store.
 QVariant defaultValue(const QString &key);
 } // namespace StoreKey
 

@@ -118,6 +118,32 @@ QByteArray identify(const MainWindow &window, PseudoTerminal &peer, const QByteA
     return sent;
 }
 
+// Answers the message boxes to come in turn, each with the button of the text given, and
+// adds what each said to `texts`.
+void answerBoxes(const std::shared_ptr<QStringList> &texts, const QStringList &buttons)
+{
+    if (buttons.isEmpty())
+        return;
+    answerNextModal<QMessageBox>([=](QMessageBox *box) {
+        *texts << box->text();
+        answerBoxes(texts, buttons.mid(1));
+        for (QAbstractButton *button : box->buttons()) {
+            if (button->text() == buttons.first())
+                button->click();
+        }
+    });
+}
+
+// Starts a table upload that the instrument on `peer` never acknowledges.
+void startSilentUpload(MainWindow &window, PseudoTerminal &peer, const QString &table)
+{
+    QVERIFY(writeFile(table, "4.2 1.6243\n300 0.5\n"));
+    answerNextFileDialog(table);
+    click(window, "sensorFileChooseButton");
+    click(window, "sensorUploadButton");
+    QCOMPARE(peer.collect(toolPort(window)), QByteArray(":cal:erase\n"));
+}
+
 constexpr double startTime = 1796000000.0; // 2026-11-30T00:53:20Z
 
 // `count` readings one second apart, a random walk in kelvin.
@@ -205,6 +231,42 @@ private slots:
         const QObject *object = window.findChild<QObject *>(QTest::currentDataTag());
         QVERIFY(object);
         QVERIFY2(object->inherits(qPrintable(className)), object->metaObject()->className());
+    }
+
+    // Every tab fits a 1024 x 600 screen with the longest texts it shows: a long port name, a
+    // readout stale for hours with the serial output off, a file with many warnings, a failed
+    // transfer and a recording of an instrument with a long serial number.
+    void fitsSmallScreen()
+    {
+        const QString table = files.filePath(QStringLiteral("below-zero.txt"));
+        QVERIFY(writeFile(table, QByteArray("-1.5 1.25\n").repeated(40)));
+        PseudoTerminal peer;
+        MainWindow window;
+        window.addExtraPort("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                            "FTDI, FT232R USB UART, A50285BI, simulated instrument");
+        click(window, "serialPortOpenButton");
+        QVERIFY(!liveDevice(window));
+        openOn(window, peer);
+        peer.sendLine("MORVA,ZURKD550," + QByteArray(40, '7')
+                      + ",1.3.0.0\r\ncal = dt-400\r\n"
+                        "rs232:period = 0\r\n*T = 999.999 K");
+        peer.collect(toolPort(window));
+        window.showReadoutAge(99 * 3600 * 1000);
+        click(window, "recordButton");
+        answerNextFileDialog(table);
+        click(window, "sensorFileChooseButton");
+        Device::TransferFailureReport failure;
+        failure.failure = Device::TransferFailure::InstrumentError;
+        failure.instrumentLine = QString(200, 'x');
+        answerNextMessageBox(QMessageBox::Ok);
+        emit liveDevice(window)->transferFailed(failure);
+        QVERIFY(waitUntil([] { return !QApplication::activeModalWidget(); }));
+        QCOMPARE(shown(window, "enableSerialOutputButton"), QStringLiteral("shown"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize hint = window.minimumSizeHint();
+        QVERIFY2(hint.width() <= 1024 && hint.height() <= 600,
+                 qPrintable(QStringLiteral("%1 x %2").arg(hint.width()).arg(hint.height())));
     }
 
     // What a start makes of the store: a damaged value is dropped and the operator told;
@@ -418,15 +480,117 @@ private slots:
         QCOMPARE(curvePoints(window, "plotFrame").size(), 1);
     }
 
-    // A port another program holds is explained, and not remembered.
+    // Closing (the window's close button) or Quit: a transfer under way goes on unless the
+    // operator quits anyway, and is then cancelled with its outcome told before the window
+    // goes; a recording is saved and the status bar says where. No box comes after the window.
+    void closing_data()
+    {
+        QTest::addColumn<QString>("running"); // "", "recording" or "transfer"
+        QTest::addColumn<bool>("quit"); // the Quit action, else the close button
+        QTest::addColumn<QStringList>("answers"); // the buttons pressed in the boxes, in turn
+        QTest::addColumn<QStringList>("boxes"); // what the boxes said
+        QTest::addColumn<QString>("status"); // %1: the recording's path
+        const QString question
+            = "The calibration upload is still running. Quitting cancels it; the instrument's "
+              "custom table is then left erased until it is uploaded again.";
+        const QString saved = "Recording saved to %1 (1 row)";
+        QTest::newRow("neither, Quit")
+            << "" << true << QStringList() << QStringList() << "Port closed";
+        QTest::newRow("recording, close")
+            << "recording" << false << QStringList() << QStringList() << saved;
+        QTest::newRow("recording, Quit")
+            << "recording" << true << QStringList() << QStringList() << saved;
+        QTest::newRow("transfer, keep working") << "transfer" << true << QStringList{"Keep working"}
+                                                << QStringList{question} << "Ready";
+        QTest::newRow("transfer, quit anyway")
+            << "transfer" << false << QStringList{"Quit anyway", "OK"}
+            << QStringList{question,
+                           "The upload was cancelled. 0 of 40 bytes were written. The custom "
+                           "table was erased; upload it again."}
+            << "Calibration upload failed";
+    }
+
+    void closing()
+    {
+        QFETCH(QString, running);
+        QFETCH(bool, quit);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, status);
+        const QString folder = files.filePath(QTest::currentDataTag());
+        QSettings().setValue(QStringLiteral("/recording/folder"), folder);
+        PseudoTerminal peer;
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        openOn(window, peer);
+        if (running == QLatin1String("recording")) {
+            identify(window, peer, "1.3.0.0");
+            click(window, "recordButton");
+            peer.sendLine("*T = 77.35 K");
+            QTRY_VERIFY(text(window, "recordingStatusLabel").endsWith(": 1 row"));
+        } else if (running == QLatin1String("transfer")) {
+            startSilentUpload(window, peer, files.filePath(QStringLiteral("closing.txt")));
+        }
+        const auto texts = std::make_shared<QStringList>();
+        answerBoxes(texts, answers);
+        if (quit)
+            child<QAction>(&window, "actionQuit")->trigger();
+        else
+            window.close();
+        QCOMPARE(*texts, boxes);
+        QCOMPARE(window.isVisible(), answers.value(0) == QLatin1String("Keep working"));
+        QCoreApplication::processEvents(); // a box left to the event loop would show now
+        QVERIFY(!QApplication::activeModalWidget());
+        const QStringList recorded = QDir(folder).entryList(QDir::Files);
+        QCOMPARE(statusText(window), status.arg(QDir(folder).filePath(recorded.value(0))));
+        QCOMPARE(child<QWidget>(&window, "openRecordingFolderLink")->isHidden(),
+                 recorded.isEmpty());
+        if (!recorded.isEmpty())
+            QVERIFY(readFile(QDir(folder).filePath(recorded.first())).endsWith(",77.350\n"));
+        QCOMPARE(peer.collect(liveDevice(window) ? toolPort(window) : nullptr), QByteArray());
+    }
+
+    // The window opens with the size, place and tab of the last one closed; a place off
+    // every screen is ignored.
+    void windowRemembered_data()
+    {
+        QTest::addColumn<QPoint>("place");
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("on the screen") << QPoint(40, 30) << true;
+        QTest::newRow("off every screen") << QPoint(-5000, 9000) << false;
+    }
+
+    void windowRemembered()
+    {
+        QFETCH(QPoint, place);
+        QFETCH(bool, restored);
+        QRect opened;
+        {
+            MainWindow first;
+            opened = first.geometry();
+            first.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&first));
+            first.setGeometry(QRect(place, QSize(1010, 590)));
+            child<QTabWidget>(&first, "tabWidget")->setCurrentIndex(3);
+            first.close();
+        }
+        MainWindow second;
+        QCOMPARE(second.geometry(), restored ? QRect(place, QSize(1010, 590)) : opened);
+        QCOMPARE(child<QTabWidget>(&second, "tabWidget")->currentIndex(), 3);
+    }
+
+    // A port another program holds, typed and opened with Enter, is explained, and not
+    // remembered.
     void openFailureExplained()
     {
         PseudoTerminal peer;
         QSerialPort holder(peer.portName());
         QVERIFY(holder.open(QIODevice::ReadWrite));
         MainWindow window;
-        child<QComboBox>(&window, "serialPortCombo")->setEditText(peer.portName());
-        click(window, "serialPortOpenButton");
+        auto *ports = child<QComboBox>(&window, "serialPortCombo");
+        ports->setEditText(peer.portName());
+        QTest::keyClick(ports->lineEdit(), Qt::Key_Return);
         QCOMPARE(statusText(window),
                  "Cannot open " + peer.portName()
                      + ": the port is busy. Another program holds it.");
@@ -575,21 +739,39 @@ private slots:
         QCOMPARE(child<QProgressBar>(&window, "progressBar")->value(), expected);
     }
 
-    // "Device reset" is shown for 2 s.
+    // "Device reset" is shown for 2 s, unless the reset ended a transfer: its failure stays.
+    void resetNotice_data()
+    {
+        QTest::addColumn<bool>("uploading");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("idle") << false << "Device reset";
+        QTest::newRow("during an upload") << true << "Calibration upload failed";
+    }
+
     void resetNotice()
     {
+        QFETCH(bool, uploading);
+        QFETCH(QString, status);
         PseudoTerminal peer;
         MainWindow window;
         openOn(window, peer);
+        if (uploading) {
+            startSilentUpload(window, peer, files.filePath(QStringLiteral("reset.txt")));
+            answerNextMessageBox(QMessageBox::Ok);
+        }
         peer.sendLine("*RESET 0");
-        QTRY_COMPARE(statusText(window), QStringLiteral("Device reset"));
+        peer.collect(toolPort(window));
+        QCOMPARE(statusText(window), status);
         const auto timers = child<QStatusBar>(&window, "statusBar")->findChildren<QTimer *>();
-        QCOMPARE(timers.value(0)->interval(), 2000);
+        QCOMPARE(timers.size(), uploading ? 0 : 1);
+        for (const QTimer *timer : timers)
+            QCOMPARE(timer->interval(), 2000);
     }
 
     // What the controls pressed in turn tell or ask in a box, each box answered with
     // `answer`, and what then goes out and shows: the window's About, the upgrade's boxes,
-    // the empty table's question and the refusal of a second transfer.
+    // the empty table's question and the refusal of a second transfer or of an upload to the
+    // boot loader. The progress bar shows the last transfer's 100 % until another is asked for.
     void boxes_data()
     {
         QTest::addColumn<QByteArray>("identification");
@@ -600,6 +782,7 @@ private slots:
         QTest::addColumn<QString>("informative");
         QTest::addColumn<QByteArray>("sent");
         QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("bar"); // while the last box shows
         const QByteArray identification("MORVA,ZURKD550,20417,1.3.2.0");
         const QString emptyTable = "The table has no points. Uploading it erases the "
                                    "instrument's custom curve. Upload anyway?";
@@ -610,24 +793,42 @@ private slots:
                                       "Firmware key: development key \u2014 accepts containers "
                                       "signed with the published development seed\n"
                                       "Firmware key fingerprint: 4097b10a1999ba74")
-                               << "" << QByteArray() << "Ready";
+                               << "" << QByteArray() << "Ready"
+                               << "100%";
         QTest::newRow("upgrade before identification")
             << QByteArray() << "upgradeButton" << int(QMessageBox::Ok) << "Firmware upgrade"
             << "No instrument has identified itself on this port yet. The upgrade needs its "
                "model and hardware revision: check the cable and the port, then open it again."
-            << "" << QByteArray() << "Ready";
+            << "" << QByteArray() << "Ready"
+            << "100%";
         QTest::newRow("upgrade question")
             << identification << "upgradeButton" << int(QMessageBox::No) << "Firmware upgrade"
             << "Upgrade firmware from version 1.3.2.0 to version 1.6.0.0?"
             << "This build accepts containers signed with the published development seed."
-            << QByteArray() << "Ready";
+            << QByteArray() << "Ready"
+            << "0%";
+        QTest::newRow("reinstall question")
+            << QByteArray("MORVA,ZURKD550,20417,1.6.0.0") << "upgradeButton" << int(QMessageBox::No)
+            << "Firmware upgrade"
+            << "Reinstall 1.6.0.0?"
+            << "This build accepts containers signed with the published development seed."
+            << QByteArray() << "Ready"
+            << "0%";
         QTest::newRow("empty table")
             << QByteArray() << "sensorUploadButton" << int(QMessageBox::No) << "Calibration upload"
-            << emptyTable << "" << QByteArray() << "Ready";
+            << emptyTable << "" << QByteArray() << "Ready"
+            << "0%";
         QTest::newRow("upload during an upgrade")
             << identification << "upgradeButton sensorUploadButton" << int(QMessageBox::Yes)
             << "Calibration upload" << emptyTable << "" << QByteArray(":system:reset\n")
-            << "Another transfer is in progress";
+            << "Another transfer is in progress"
+            << "0%";
+        QTest::newRow("upload to the boot loader")
+            << QByteArray("MORVA,ZURKD550-BS,20417,1.3.0.0") << "sensorUploadButton"
+            << int(QMessageBox::Yes) << "Calibration upload" << emptyTable << "" << QByteArray()
+            << "The instrument runs its boot loader, which takes no calibration table: finish "
+               "the firmware upgrade first."
+            << "0%";
     }
 
     void boxes()
@@ -640,6 +841,7 @@ private slots:
         QFETCH(QString, informative);
         QFETCH(QByteArray, sent);
         QFETCH(QString, status);
+        QFETCH(QString, bar);
         const bool upgrades = controls.startsWith("upgradeButton") && !identification.isEmpty();
         if ((upgrades || controls == "actionAbout") && !BuildInfo::trustsDevelopmentKey())
             QSKIP("this build trusts another key than the development one");
@@ -654,14 +856,18 @@ private slots:
         MainWindow window;
         openOn(window, peer);
         if (!identification.isEmpty()) {
-            peer.sendLine(identification);
-            peer.collect(toolPort(window)); // the read-back's first query
+            const QList<QByteArray> fields = identification.split(',');
+            identify(window, peer, fields.at(3), fields.at(1));
         }
+        emit liveDevice(window)->progress(199, 200);
         if (upgrades)
             answerNextFileDialog(container);
         std::shared_ptr<DialogSeen> box;
+        QString barShown;
         for (const QString &control : controls.split(' ')) {
-            box = answerNextMessageBox(QMessageBox::StandardButton(answer));
+            box = answerNextMessageBox(QMessageBox::StandardButton(answer), [&] {
+                barShown = child<QProgressBar>(&window, "progressBar")->text();
+            });
             if (auto *action = window.findChild<QAction *>(control))
                 action->trigger();
             else
@@ -673,6 +879,7 @@ private slots:
         QCOMPARE(box->informativeText, informative);
         QCOMPARE(peer.collect(toolPort(window)), sent);
         QCOMPARE(statusText(window), status);
+        QCOMPARE(barShown, bar);
     }
 
     // The port lost while the empty table's question is open: Yes uploads nothing then.
@@ -746,11 +953,26 @@ private slots:
         QCOMPARE(calibrate->toolTip(), "Measure ADC voltage 1");
     }
 
-    // A curve file's table is shown, named after its serial number; only the folder is stored.
+    // A curve file's table is shown, named after its serial number unless the operator typed
+    // a name; only the folder of the file is stored, however the dialog was told the path.
+    void importAndTranspose_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("the name as the window opened") << ""
+                                                       << "D6068043";
+        QTest::newRow("a name typed") << "PT-1"
+                                      << "PT-1";
+    }
+
     void importAndTranspose()
     {
+        QFETCH(QString, typed);
+        QFETCH(QString, name);
         MainWindow window;
-        child<QLineEdit>(&window, "sensorNameEdit")->clear();
+        auto *nameEdit = child<QLineEdit>(&window, "sensorNameEdit");
+        nameEdit->selectAll();
+        QTest::keyClicks(nameEdit, typed);
         const QString path = files.filePath(QStringLiteral("D6068043.340"));
         QVERIFY(writeFile(path,
                           "Sensor Model:   DT-670-SD\r\nSerial Number:  D6068043\r\n"
@@ -762,22 +984,23 @@ private slots:
                           "  3  1.63725          1.200\r\n"));
         const auto dialog = answerNextFileDialog(path);
         click(window, "sensorFileChooseButton");
-        QCOMPARE(dialog->nameFilters,
-                 QStringList({"Data files (*.cal *.dat *.tab *.txt)", "Curve files (*.340)",
-                              "All files (*.*)"}));
+        QCOMPARE(
+            dialog->nameFilters,
+            QStringList({"Calibration files (*.340 *.cal *.dat *.tab *.txt)", "All files (*)"}));
         QCOMPARE(text(window, "sensorFileEdit"), path);
         const QVector<QPointF> points{{500, 0.09057}, {77.35, 1.02}, {1.2, 1.63725}};
         QCOMPARE(curvePoints(window, "sensorPlotFrame"), points);
         QCOMPARE(text(window, "sensorTableSummaryLabel"),
                  QString::fromUtf8("3 points, 1.2\u2013500.0 K, 0.0906\u20131.6373 V"));
-        QCOMPARE(text(window, "sensorNameEdit"), QStringLiteral("D6068043"));
+        QCOMPARE(text(window, "sensorNameEdit"), name);
         QCOMPARE(storeContents(), QStringList{"ui/sensor-file-last-path=" + files.path()});
         click(window, "sensorTransposeButton");
         QCOMPARE(curvePoints(window, "sensorPlotFrame"),
                  (QVector<QPointF>{{0.09057, 500}, {1.02, 77.35}, {1.63725, 1.2}}));
     }
 
-    // Each file dialog opens in its remembered folder; a cancelled one changes nothing.
+    // Each file dialog belongs to the window and opens in its remembered folder; a cancelled
+    // one changes nothing.
     void dialogStartsInRememberedFolder_data()
     {
         QTest::addColumn<QString>("key");
@@ -802,6 +1025,7 @@ private slots:
         peer.collect(toolPort(window));
         const auto cancelled = answerNextFileDialog(QString());
         click(window, qPrintable(button));
+        QCOMPARE(cancelled->window, &window);
         QCOMPARE(cancelled->startDirectory, remembered.path());
         QCOMPARE(peer.collect(toolPort(window)), QByteArray());
         if (button == QLatin1String("plotExportButton")) {

@@ -13,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
@@ -165,6 +166,7 @@ inline void cancelPendingAnswers()
 struct DialogSeen
 {
     bool shown = false;
+    const QWidget *window = nullptr; // the window the dialog belongs to
     QString startDirectory;
     QStringList nameFilters;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -172,19 +174,21 @@ struct DialogSeen
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
-// Answers the next file dialog: selects `path` and accepts, or cancels when it is empty.
+// Answers the next file dialog: types `path` into its name box and accepts, or cancels
+// when it is empty.
 inline std::shared_ptr<DialogSeen> answerNextFileDialog(const QString &path)
 {
     auto seen = std::make_shared<DialogSeen>();
     answerNextModal<QFileDialog>([=](QFileDialog *dialog) {
         seen->shown = true;
+        seen->window = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
         seen->startDirectory = dialog->directory().path();
         seen->nameFilters = dialog->nameFilters();
         if (path.isEmpty()) {
             dialog->reject();
             return;
         }
-        dialog->selectFile(path);
+        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog *>(dialog)->accept(); // validates the selection first
     });
     return seen;

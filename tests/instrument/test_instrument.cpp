@@ -265,6 +265,9 @@ void TestInstrument::question_data()
     QTest::newRow("padded with zeros") << "1.7"
                                        << "1.7.0"
                                        << "Upgrade firmware from version 1.7 to version 1.7.0?";
+    QTest::newRow("the installed version") << "1.6.0.0"
+                                           << "1.6.0.0"
+                                           << "Reinstall 1.6.0.0?";
     QTest::newRow("compared as numbers") << "1.10"
                                          << "1.9"
                                          << "Downgrade firmware from version 1.10 to version 1.9?";
@@ -366,8 +369,9 @@ void TestInstrument::initTestCase()
 
 // Each step of `script`: "id SERIAL SENSOR", "auto", "start", "stop", "at ISO-TIME",
 // "T KELVIN", "sensor NAME", "lost", "close", "full" (the disk fills up at the current
-// size of the file). `events` are the signals started and stopped, with "%d" for the
-// temporary folder; `files` the folder's files after the script, by name.
+// size of the file), "delete" (the file, as the once-a-second check finds it). `events`
+// are the signals started, stopped and fileGone, with "%d" for the temporary folder;
+// `files` the folder's files after the script, by name.
 void TestInstrument::recording_data()
 {
     QTest::addColumn<QString>("folder");
@@ -403,14 +407,51 @@ void TestInstrument::recording_data()
         << QByteArrayList{header("SN/01:A")
                           + "2026-12-07T14:00:00.000Z,0.000,0.850\n# sensor: DT-400\n"
                             "2026-12-07T14:00:00.000Z,0.000,0.849\n"};
-    QTest::newRow("another instrument, another file")
-        << "rec" << QStringList{"at 2026-12-07T14:00:00Z", "id SN0001 DT-670", "start", "T 80",
-                                "at 2026-12-07T14:02:00Z", "id SN0002 DT-670", "T 78"}
+    // Its first readings, until it has stayed for 5 s, under a line naming it.
+    QTest::newRow("another instrument that stays, another file")
+        << "rec"
+        << QStringList{"at 2026-12-07T14:00:00Z",
+                       "id SN0001 DT-670",
+                       "start",
+                       "T 80",
+                       "at 2026-12-07T14:02:00Z",
+                       "id SN0002 DT-670",
+                       "T 78",
+                       "at 2026-12-07T14:02:05Z",
+                       "T 77"}
         << QStringList{"started %d/rec/SN0001_2026-12-07_160000.csv",
-                       "started %d/rec/SN0002_2026-12-07_160200.csv"}
-        << QStringList{"SN0001_2026-12-07_160000.csv", "SN0002_2026-12-07_160200.csv"}
-        << QByteArrayList{sn1Header + "2026-12-07T14:00:00.000Z,0.000,80.000\n",
-                          header("SN0002") + "2026-12-07T14:02:00.000Z,0.000,78.000\n"};
+                       "started %d/rec/SN0002_2026-12-07_160205.csv"}
+        << QStringList{"SN0001_2026-12-07_160000.csv", "SN0002_2026-12-07_160205.csv"}
+        << QByteArrayList{sn1Header + "2026-12-07T14:00:00.000Z,0.000,80.000\n"
+                              + header("SN0002").split('\n').at(1)
+                              + "\n2026-12-07T14:02:00.000Z,120.000,78.000\n",
+                          header("SN0002") + "2026-12-07T14:02:05.000Z,0.000,77.000\n"};
+    QTest::newRow("a garbled serial number for a moment, one file")
+        << "rec"
+        << QStringList{"at 2026-12-07T14:00:00Z",
+                       "id SN0001 DT-670",
+                       "start",
+                       "id SN0O01 DT-670",
+                       "T 80",
+                       "at 2026-12-07T14:00:04Z",
+                       "id SN0001 DT-670",
+                       "at 2026-12-07T14:00:09Z",
+                       "T 79"}
+        << QStringList{"started %d/rec/SN0001_2026-12-07_160000.csv"}
+        << QStringList{"SN0001_2026-12-07_160000.csv"}
+        << QByteArrayList{sn1Header + header("SN0O01").split('\n').at(1)
+                          + "\n2026-12-07T14:00:00.000Z,0.000,80.000\n"
+                          + sn1Header.split('\n').at(1)
+                          + "\n2026-12-07T14:00:09.000Z,9.000,79.000\n"};
+    QTest::newRow("a deleted file, the recording goes on in a new one")
+        << "rec" << QStringList{"at 2026-12-07T14:00:00Z", "id SN0001 DT-670", "start", "T 80",
+                                "at 2026-12-07T14:00:01Z", "delete",           "T 79"}
+        << QStringList{"started %d/rec/SN0001_2026-12-07_160000.csv",
+                       "started %d/rec/SN0001_2026-12-07_160001.csv",
+                       "gone %d/rec/SN0001_2026-12-07_160000.csv "
+                       "%d/rec/SN0001_2026-12-07_160001.csv"}
+        << QStringList{"SN0001_2026-12-07_160001.csv"}
+        << QByteArrayList{sn1Header + "2026-12-07T14:00:01.000Z,0.000,79.000\n"};
     QTest::newRow("automatic: a lost port that comes back keeps the file")
         << "rec" << QStringList{"auto", "at 2026-12-07T14:00:00Z", "id SN0001 DT-670", "T 80",
                                 "lost", "at 2026-12-07T14:01:00Z", "id SN0001 DT-670", "T 79"}
@@ -504,6 +545,9 @@ void TestInstrument::recording()
             [&](const QString &path) { seen << QStringLiteral("started ") + path; });
     connect(&recorder, &Recorder::stopped, this,
             [&](const QString &error) { seen << QStringLiteral("stopped ") + error; });
+    connect(&recorder, &Recorder::fileGone, this, [&](const QString &lost, const QString &path) {
+        seen << QStringLiteral("gone %1 %2").arg(lost, path);
+    });
     FileSizeLimit fileSize;
 
     for (const QString &step : script) {
@@ -528,7 +572,10 @@ void TestInstrument::recording()
             recorder.connectionEnded(command == QLatin1String("lost"));
         else if (command == QLatin1String("full"))
             fileSize.limitTo(QFileInfo(recorder.filePath()).size());
-        else
+        else if (command == QLatin1String("delete")) {
+            QVERIFY(QFile::remove(recorder.filePath()));
+            recorder.checkFile();
+        } else
             QFAIL(qPrintable(step));
     }
     QCOMPARE(seen, events.replaceInStrings(QStringLiteral("%d"), dir.path()));

@@ -13,6 +13,7 @@
 #include "wirebytes.h"
 
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -231,6 +232,33 @@ private slots:
         QCOMPARE(bench.instrument()->flash().toHex(), written.toHex());
         QCOMPARE(bench.instrument()->mode(), SimulatedInstrument::Mode::Application);
         QVERIFY(liveDevice(*bench.window)); // the restarts happened on the same open port
+    }
+
+    // The voltage calibration as the demo offers it: the simulated input set to two known
+    // voltages in turn, each measured, then Calibrate; the input then reads as applied.
+    void calibrateVoltage()
+    {
+        Bench bench(instrumentWithSavedState());
+        QVERIFY(bench.open());
+        const MainWindow &window = *bench.window;
+        const auto measure = [&](double volts, const char *real, const char *button) {
+            bench.instrument()->setInputVoltage(volts);
+            child<QDoubleSpinBox>(&window, real)->setValue(volts);
+            const int readings = bench.sent.count("Vunc = ");
+            click(window, button);
+            return waitUntil([&] { return bench.sent.count("Vunc = ") > readings; });
+        };
+        QVERIFY(measure(1.0, "adcCalibrationV1", "adcCalibrationR1MeasureButton"));
+        QVERIFY(measure(2.0, "adcCalibrationV2", "adcCalibrationR2MeasureButton"));
+        QVERIFY(waitUntil(
+            [&] { return child<QWidget>(&window, "adcCalibrationButton")->isEnabled(); }));
+        click(window, "adcCalibrationButton");
+        bench.instrument()->setInputVoltage(1.5);
+        click(window, "adcCalibrationRealMasureButton");
+        QVERIFY(waitUntil(
+            [&] { return text(window, "adcCalibrationRealValue").endsWith("(calibrated)"); }));
+        QVERIFY(qAbs(text(window, "adcCalibrationRealValue").section(' ', 0, 0).toDouble() - 1.5)
+                < 2e-6);
     }
 
     void recordCoolDown()

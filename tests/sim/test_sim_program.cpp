@@ -1,9 +1,10 @@
 // The test programs' command lines: what rimeglass-sim refuses, with its exact message and
-// exit status, and one picture of the live window taken by rimeglass-demo; and the
-// simulator's console controls.
+// exit status, the pictures of the live window taken by rimeglass-demo (1024 x 600), and
+// the simulator's console controls.
 
 #include "testmain.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -46,6 +47,9 @@ void TestSimProgram::commandLine_data()
     QTest::newRow("demo picture") << demo
                                   << QStringList{"--screenshot", "@FILE@", "--readings", "2"}
                                   << QString() << 0 << "rimeglass-demo: window saved to @FILE@\n";
+    QTest::newRow("demo pictures of every tab")
+        << demo << QStringList{"--tab-screenshots", "@DIR@"} << QString() << 0
+        << "rimeglass-demo: every tab saved to @DIR@\n";
 }
 
 void TestSimProgram::commandLine()
@@ -64,20 +68,23 @@ void TestSimProgram::commandLine()
         file.write(fileContent.toUtf8());
     }
     arguments.replaceInStrings(QStringLiteral("@FILE@"), path);
+    arguments.replaceInStrings(QStringLiteral("@DIR@"), dir.path());
 
     QProcess process;
     process.start(program, arguments);
     QVERIFY(process.waitForFinished(60000));
     const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
     QCOMPARE(process.exitCode(), exitCode);
-    QVERIFY2(errors.endsWith(messageEnd.replace(QStringLiteral("@FILE@"), path)),
-             qPrintable(errors));
+    messageEnd.replace(QStringLiteral("@FILE@"), path).replace(QStringLiteral("@DIR@"), dir.path());
+    QVERIFY2(errors.endsWith(messageEnd), qPrintable(errors));
     if (exitCode != 0)
         QCOMPARE(errors.count(QLatin1Char('\n')), messageEnd.count(QLatin1Char('\n')));
     if (!fileContent.isNull()) // a file in the way is left alone
         QCOMPARE(QFileInfo(path).isSymLink(), false);
-    if (exitCode == 0)
-        QCOMPARE(QImage(path).isNull(), false);
+    const QStringList pictures = QDir(dir.path()).entryList({QStringLiteral("window*.png")});
+    QCOMPARE(pictures.size(), exitCode != 0 ? 0 : arguments.contains("--screenshot") ? 1 : 6);
+    for (const QString &picture : pictures)
+        QCOMPARE(QImage(dir.filePath(picture)).size(), QSize(1024, 600));
 }
 
 // Readings stopped at the instrument's keys, and the count of temperature lines sent

@@ -1,22 +1,29 @@
 // rimeglass-demo: the tool's own window and a simulated instrument in one process. The
 // instrument's pseudo-terminal is listed after the system's ports and selected, so that
-// pressing Open shows the whole tool at work without any hardware.
+// pressing Open shows the whole tool at work without any hardware. A small second window
+// sets the voltage at the instrument's input, for the voltage calibration.
 
 #include "buildinfo.h"
 #include "demoscreenshot.h"
 #include "mainwindow.h"
+#include "simulatedinstrument.h"
 #include "simulator.h"
+#include "tabscreenshots.h"
 #include "terminationwatcher.h"
 #include "uuids.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFormLayout>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sodium.h>
 
 namespace {
@@ -29,6 +36,7 @@ void say(const QString &text)
 struct DemoOptions
 {
     QString screenshotPath;
+    QString tabScreenshotsFolder;
     int readings = 30;
 };
 
@@ -51,8 +59,16 @@ bool parseOptions(const QStringList &arguments, DemoOptions *options)
         QStringLiteral("How many temperatures to wait for with --screenshot (default 30, one "
                        "a second)."),
         QStringLiteral("n"), QString::number(options->readings));
+    const QCommandLineOption tabScreenshots(
+        QStringLiteral("tab-screenshots"),
+        QStringLiteral("Open the port, switch the RS232 output off until the readout is stale, "
+                       "start a calibration upload that the instrument holds up, save a picture "
+                       "of every tab at 1024 x 600 with an 11 pt font (a desktop's usual size) "
+                       "to <folder>/window-<tab>.png, and quit."),
+        QStringLiteral("folder"));
     parser.addOption(screenshot);
     parser.addOption(readings);
+    parser.addOption(tabScreenshots);
     // --version tells the firmware key as well, which Qt's own answer would leave out.
     if (parser.parse(arguments) && parser.isSet(version)) {
         std::fputs(BuildInfo::versionReport(QStringLiteral("rimeglass-demo")).toUtf8().constData(),
@@ -68,6 +84,7 @@ bool parseOptions(const QStringList &arguments, DemoOptions *options)
         return false;
     }
     options->screenshotPath = parser.value(screenshot);
+    options->tabScreenshotsFolder = parser.value(tabScreenshots);
     return true;
 }
 
@@ -82,6 +99,39 @@ InstrumentConfig simulatedInstrument(const QTemporaryDir &files)
     config.flashDumpPath = files.filePath(QStringLiteral("flash-image.bin"));
     config.seed = QRandomGenerator::global()->generate();
     return config;
+}
+
+// A table of 60 points for the pictures' upload, in the demo's temporary directory.
+QString writeDemoTable(const QTemporaryDir &files)
+{
+    const QString path = files.filePath(QStringLiteral("demo-sensor.txt"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    for (int i = 0; i < 60; ++i)
+        file.write(QByteArray::number(4.0 + i * 5.0, 'f', 3) + ' '
+                   + QByteArray::number(1.7 - i * 0.025, 'f', 5) + '\n');
+    return path;
+}
+
+// The voltage at the simulated instrument's input: two different ones measured make a
+// voltage calibration.
+QWidget *inputVoltageControl(SimulatedInstrument *instrument, double volts)
+{
+    auto *control = new QWidget;
+    control->setWindowTitle(QStringLiteral("Simulated instrument"));
+    auto *input = new QDoubleSpinBox(control);
+    input->setRange(-10.0, 10.0);
+    input->setDecimals(6);
+    input->setSingleStep(0.1);
+    input->setSuffix(QStringLiteral(" V"));
+    input->setValue(volts);
+    input->setKeyboardTracking(false);
+    QObject::connect(input, QOverload<double>::of(&QDoubleSpinBox::valueChanged), instrument,
+                     &SimulatedInstrument::setInputVoltage);
+    auto *layout = new QFormLayout(control);
+    layout->addRow(QStringLiteral("Input voltage"), input);
+    return control;
 }
 
 } // namespace
@@ -109,7 +159,18 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    Simulator simulator(simulatedInstrument(files));
+    InstrumentConfig config = simulatedInstrument(files);
+    // For the pictures the readings come ten times faster, and the upload waits where the
+    // instrument leaves its sixth acknowledgement out. Without a desktop (offscreen) Qt
+    // takes a 12 pt font; the pictures show the size desktops use.
+    if (!options.tabScreenshotsFolder.isEmpty()) {
+        config.speed = 10.0;
+        config.faults.dropAcknowledgement = 6;
+        QFont font = QApplication::font();
+        font.setPointSize(11);
+        QApplication::setFont(font);
+    }
+    Simulator simulator(config);
     QObject::connect(&simulator, &Simulator::log, &simulator,
                      [](const QString &text) { say(QStringLiteral("instrument: ") + text); });
     QString error;
@@ -128,6 +189,10 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.addExtraPort(simulator.portName(), QStringLiteral("simulated instrument"));
     window.show();
+    const std::unique_ptr<QWidget> inputControl(
+        inputVoltageControl(simulator.instrument(), config.inputVoltage));
+    inputControl->move(window.frameGeometry().topRight());
+    inputControl->show();
     say(QStringLiteral("simulated instrument on %1, selected in the port list: press Open")
             .arg(simulator.portName()));
     say(QStringLiteral("its saved state, sensor table and firmware image go to %1")
@@ -143,6 +208,15 @@ int main(int argc, char *argv[])
             QCoreApplication::exit(saved ? 0 : 1);
         });
         QTimer::singleShot(0, &screenshot, &DemoScreenshot::start);
+    }
+    TabScreenshots tabScreenshots(&window, options.tabScreenshotsFolder, writeDemoTable(files));
+    if (!options.tabScreenshotsFolder.isEmpty()) {
+        QObject::connect(&tabScreenshots, &TabScreenshots::finished, &app, [&](bool saved) {
+            say(saved ? QStringLiteral("every tab saved to %1").arg(options.tabScreenshotsFolder)
+                      : tabScreenshots.problem());
+            QCoreApplication::exit(saved ? 0 : 1);
+        });
+        QTimer::singleShot(0, &tabScreenshots, &TabScreenshots::start);
     }
     return app.exec();
 }
