@@ -5,22 +5,14 @@
 #include "instrumentsession.h"
 #include "rimeglass-version.h"
 #include "settingsstorerepair.h"
-#include "storedvalue.h"
-#include "transferreport.h"
 #include "ui_mainwindow.h"
+#include "windowkeeper.h"
 #include "windowlog.h"
 
-#include <QCloseEvent>
-#include <QDataStream>
-#include <QGuiApplication>
 #include <QMessageBox>
-#include <QPushButton>
-#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QToolBar>
-#include <algorithm>
 
 Q_LOGGING_CATEGORY(windowLog, "rimeglass.window")
 
@@ -28,44 +20,6 @@ namespace {
 
 const int resetNoticeMs = 2000;
 const int storeResetNoticeMs = 10000;
-// The form's own size: the window never opens larger, so that it fits small screens.
-const QSize largestOpeningSize(1024, 600);
-
-// Where the window stood, as QWidget::saveGeometry() writes it: a magic number and the
-// format's version, then the frame's rectangle. Null for anything else.
-QRect savedFrame(const QByteArray &geometry)
-{
-    QDataStream stream(geometry);
-    stream.setVersion(QDataStream::Qt_4_0);
-    quint32 magic = 0;
-    quint16 majorVersion = 0;
-    quint16 minorVersion = 0;
-    QRect frame;
-    stream >> magic >> majorVersion >> minorVersion >> frame;
-    if (stream.status() != QDataStream::Ok || magic != 0x1D9D0CB || majorVersion < 1)
-        return QRect();
-    return frame;
-}
-
-bool isOnSomeScreen(const QRect &frame)
-{
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    return std::any_of(screens.cbegin(), screens.cend(), [&frame](const QScreen *screen) {
-        return screen->availableGeometry().intersects(frame);
-    });
-}
-
-// What the operator is asked when closing while a transfer runs.
-QString closingQuestion(Device::Transfer transfer)
-{
-    return transfer == Device::Transfer::Firmware
-        ? MainWindow::tr("The firmware upgrade is still running. Quitting cancels it; the "
-                         "instrument is then left in its boot loader until the upgrade is "
-                         "run again.")
-        : MainWindow::tr("The calibration upload is still running. Quitting cancels it; the "
-                         "instrument's custom table is then left erased until it is uploaded "
-                         "again.");
-}
 
 } // namespace
 
@@ -92,8 +46,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_transfer = new TransferPanel(this);
     m_voltage = new VoltageCalibrationPanel(this);
     m_portChooser = new PortChooserPanel(this, m_store);
-    // The session reads back at every identification of the application and waits for
-    // every answer as long as it takes: the operator sees what comes and can close.
+    // Read back at every identification; every answer awaited as long as it takes.
     m_session = new InstrumentSession(this);
     m_session->setReadBackOnIdentification(true);
     m_session->setAnswerTimeout(0);
@@ -109,8 +62,8 @@ MainWindow::MainWindow(QWidget *parent)
     // An empty tool bar is only a strip of lost height.
     m_ui->mainToolBar->setVisible(!m_ui->mainToolBar->actions().isEmpty());
     m_ui->actionQuit->setShortcuts(QKeySequence::Quit);
-    resize(size().boundedTo(largestOpeningSize));
-    restoreWindow();
+    m_keeper = new WindowKeeper(this, m_ui->tabWidget, m_store, m_session, m_transfer, m_recording);
+    m_keeper->restore();
 
     if (storeWasReset)
         statusBar()->showMessage(
@@ -153,9 +106,14 @@ void MainWindow::connectPanels()
     connect(m_ui->actionAbout, &QAction::triggered, this, &MainWindow::aboutTriggered);
 }
 
+void MainWindow::addExtraPort(const QString &portName, const QString &description)
+{
+    m_portChooser->addExtraPort(portName, description);
+}
+
 void MainWindow::quitTriggered()
 {
-    if (!mayClose())
+    if (!m_keeper->mayClose())
         return;
     serialPortCloseButtonClicked();
     close();
@@ -168,61 +126,6 @@ void MainWindow::endWithoutAsking()
         qCWarning(windowLog).noquote() << outcome;
     serialPortCloseButtonClicked();
     close();
-}
-
-void MainWindow::closeEvent(QCloseEvent *event)
-{
-    if (!mayClose()) {
-        event->ignore();
-        return;
-    }
-    // The port stays open until the window is destroyed; the file is complete now.
-    m_recording->setRecording(false);
-    if (isVisible())
-        rememberWindow();
-    QMainWindow::closeEvent(event);
-}
-
-// Nothing is lost by closing: a transfer under way goes on unless the operator quits
-// anyway; it is then cancelled, and what it leaves the instrument in is said while the
-// window is still there.
-bool MainWindow::mayClose()
-{
-    if (m_session->state() != InstrumentSession::State::Transferring)
-        return true;
-    const QString title = TransferReport::title(m_transfer->transfer());
-    QMessageBox question(QMessageBox::Warning, title, closingQuestion(m_transfer->transfer()),
-                         QMessageBox::NoButton, this);
-    QPushButton *quit = question.addButton(tr("Quit anyway"), QMessageBox::DestructiveRole);
-    QPushButton *keepWorking = question.addButton(tr("Keep working"), QMessageBox::RejectRole);
-    question.setDefaultButton(keepWorking);
-    question.setEscapeButton(keepWorking);
-    question.exec();
-    if (question.clickedButton() != quit)
-        return false;
-    const QString outcome = m_transfer->cancelForClosing();
-    if (!outcome.isEmpty())
-        QMessageBox::warning(this, title, outcome);
-    return true;
-}
-
-// The size, place and tab of the last window closed; a place off every screen (one that
-// is no longer connected) is ignored, and the window opens where the system puts it.
-void MainWindow::restoreWindow()
-{
-    const QByteArray geometry = QByteArray::fromBase64(
-        storedValue(*m_store, StoreKey::windowGeometry).toString().toLatin1());
-    if (isOnSomeScreen(savedFrame(geometry)))
-        restoreGeometry(geometry);
-    const int tab = storedValue(*m_store, StoreKey::currentTab).toInt();
-    if (tab >= 0 && tab < m_ui->tabWidget->count())
-        m_ui->tabWidget->setCurrentIndex(tab);
-}
-
-void MainWindow::rememberWindow()
-{
-    m_store->setValue(StoreKey::windowGeometry, QString::fromLatin1(saveGeometry().toBase64()));
-    m_store->setValue(StoreKey::currentTab, m_ui->tabWidget->currentIndex());
 }
 
 void MainWindow::aboutTriggered()
@@ -241,19 +144,12 @@ void MainWindow::connectSession()
     connect(m_portChooser, &PortChooserPanel::openRequested, this, &MainWindow::openPort);
     connect(m_portChooser, &PortChooserPanel::closeRequested, this, &MainWindow::closePort);
     connect(m_settings, &SettingsPanel::commandRequested, m_session, &Session::send);
-    connect(m_voltage, &VoltageCalibrationPanel::uncalibratedMeasurementRequested, this, [this] {
-        if (Device *device = m_session->device())
-            device->measureUncalibrated();
-    });
-    connect(m_voltage, &VoltageCalibrationPanel::calibratedMeasurementRequested, this, [this] {
-        if (Device *device = m_session->device())
-            device->measureCalibrated();
-    });
-    connect(m_voltage, &VoltageCalibrationPanel::calibrationRequested, this,
-            [this](double offset, double slope) {
-                if (Device *device = m_session->device())
-                    device->sendADCCalibration(offset, slope);
-            });
+    connect(m_voltage, &VoltageCalibrationPanel::uncalibratedMeasurementRequested, m_session,
+            &Session::measureUncalibratedVoltage);
+    connect(m_voltage, &VoltageCalibrationPanel::calibratedMeasurementRequested, m_session,
+            &Session::measureCalibratedVoltage);
+    connect(m_voltage, &VoltageCalibrationPanel::calibrationRequested, m_session,
+            &Session::sendVoltageCalibration);
     connect(m_customSensor, &CustomSensorPanel::uploadRequested, this,
             [this](const QByteArray &payload, const QString &successText) {
                 QString refusal;
@@ -270,9 +166,7 @@ void MainWindow::connectSession()
     connect(m_transfer, &TransferPanel::cancelRequested, m_session, &Session::cancelTransfer);
 
     connect(m_session, &Session::opened, this, &MainWindow::portOpened);
-    connect(
-        m_session, &Session::openFailed, m_portChooser,
-        [this](const QString &, const QString &reason) { m_portChooser->showOpenFailure(reason); });
+    connect(m_session, &Session::openFailed, m_portChooser, &PortChooserPanel::showOpenFailure);
     connect(m_session, &Session::portLost, this, &MainWindow::portLost);
     connect(m_session, &Session::identified, this, &MainWindow::showIdentity);
     connect(m_session, &Session::instrumentReset, this, &MainWindow::deviceReset);

@@ -16,11 +16,11 @@ class HistoryView;
 class InstrumentSession;
 class QSettings;
 class Ui_MainWindow;
+class WindowKeeper;
 struct InstrumentIdentity;
 struct Reading;
 
-// The one window: the form, a panel over each part of it, and the instrument session (the
-// link on the chosen port and what is true about the instrument) they are connected to.
+// The one window: the form, a panel over each part of it, and the session behind them.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -30,16 +30,11 @@ public:
     ~MainWindow() override;
 
     // Lists and selects a port the system does not report (a simulated instrument's).
-    void addExtraPort(const QString &portName, const QString &description)
-    {
-        m_portChooser->addExtraPort(portName, description);
-    }
-    // The readout's staleness (ReadoutPanel).
+    void addExtraPort(const QString &portName, const QString &description);
     qint64 staleReadoutLimitMs() const { return m_readout->staleReadoutLimitMs(); }
     void showReadoutAge(qint64 ageMs) { m_readout->showReadoutAge(ageMs); }
-    // Ends the program's window without a question (the session is ending: SIGTERM,
-    // logging out): a transfer under way is cancelled and what it leaves behind written to
-    // standard error, a recording saved, the port closed, the window closed.
+    // Ends without a question (SIGTERM, logging out): a transfer is cancelled and its
+    // outcome written to standard error, a recording saved, the port and window closed.
     void endWithoutAsking();
 
 public slots:
@@ -93,14 +88,7 @@ public slots:
     void recordingFolderTriggered() { m_recording->chooseFolder(); }
     void plotExportButtonClicked() { m_readout->exportToFile(); }
 
-protected:
-    // Closing asks while a transfer runs, ends a recording and remembers the window.
-    void closeEvent(QCloseEvent *event) override;
-
 private:
-    bool mayClose();
-    void restoreWindow();
-    void rememberWindow();
     void connectPanels();
     void connectSession();
     void openPort(const QString &name);
@@ -126,6 +114,7 @@ private:
     TransferPanel *m_transfer = nullptr;
     RecordingPanel *m_recording = nullptr;
     HistoryView *m_history = nullptr;
+    WindowKeeper *m_keeper = nullptr;
 };
 
 #endif

@@ -147,7 +147,7 @@ void PortChooserPanel::showOpened(const QString &portName)
     emit statusMessage(tr("Ready"), 0);
 }
 
-void PortChooserPanel::showOpenFailure(const QString &reason)
+void PortChooserPanel::showOpenFailure(const QString &, const QString &reason)
 {
     emit statusMessage(reason, 0);
     m_portCombo->setToolTip(reason);

@@ -46,7 +46,7 @@ public slots:
     // `portName` is open (again): it is remembered, and the bar offers Close only.
     void showOpened(const QString &portName);
     // Why the port could not be opened, in the status bar and the port box's tooltip.
-    void showOpenFailure(const QString &reason);
+    void showOpenFailure(const QString &portName, const QString &reason);
     void showClosed();
     // The open port went away and is waited for: the bar keeps Close, and another port
     // may be chosen and opened.

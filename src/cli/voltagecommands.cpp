@@ -137,7 +137,7 @@ int Cli::calibrateVoltage()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectToVoltageInput(client, parser.positionalArguments().at(0)))
         return status;
-    client.session()->device()->sendADCCalibration(fit.offset(), fit.slope());
+    client.session()->sendVoltageCalibration(fit.offset(), fit.slope());
     if (!client.send({}, &error))
         return fail(PortError, error);
     print(tr("Voltage input calibrated: slope %1, offset %2 V")
@@ -165,7 +165,7 @@ int Cli::resetVoltageCalibration()
     InstrumentClient client(m_timeoutMs);
     if (const int status = connectToVoltageInput(client, parser.positionalArguments().at(0)))
         return status;
-    client.session()->device()->sendADCCalibration(0.0, 0.0);
+    client.session()->sendVoltageCalibration(0.0, 0.0);
     QString error;
     if (!client.send({}, &error))
         return fail(PortError, error);

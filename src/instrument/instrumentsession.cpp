@@ -387,6 +387,24 @@ void InstrumentSession::takeReading(double kelvin)
     emit readingArrived({m_lastReadingNanoseconds, kelvin});
 }
 
+void InstrumentSession::measureUncalibratedVoltage()
+{
+    if (m_device)
+        m_device->measureUncalibrated();
+}
+
+void InstrumentSession::measureCalibratedVoltage()
+{
+    if (m_device)
+        m_device->measureCalibrated();
+}
+
+void InstrumentSession::sendVoltageCalibration(double offset, double slope)
+{
+    if (m_device)
+        m_device->sendADCCalibration(offset, slope);
+}
+
 // --- The port ---
 
 // A resource error means the port went away (the adapter was unplugged). A line whose

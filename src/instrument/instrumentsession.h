@@ -103,6 +103,10 @@ public slots:
     // A temperature the instrument reported: stamped with the session's clock and
     // announced as readingArrived(). Every "*T = " line of the link comes this way.
     void takeReading(double kelvin);
+    // The voltage input's operations on the open port's link; nothing without one.
+    void measureUncalibratedVoltage();
+    void measureCalibratedVoltage();
+    void sendVoltageCalibration(double offset, double slope);
 
 signals:
     void stateChanged(InstrumentSession::State state);
