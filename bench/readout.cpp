@@ -51,6 +51,7 @@ constexpr int slowReadingsPerSecond = 10;
 constexpr int plotPoints = 300;
 const int slowRuns = bench::sized(5, 1);
 const int slowReadingsPerRun = bench::sized(30, 10);
+const int warmReplots = bench::sized(21, 3);
 const int idleSeconds = bench::sized(20, 2);
 // What the window does after Open (status messages that time out) is over by then.
 constexpr int idleSettleMs = 3000;
@@ -240,6 +241,23 @@ SlowPass replotSlowly(QwtPlot &plot, int count, const Painted &painted)
     pass.canvasPaints = painted.canvas.count() - canvasBefore;
     pass.caughtUp = painted.canvas.count() > lastCanvas;
     return pass;
+}
+
+// The same plot drawn whole over and over, with nothing in between: the least a replot
+// costs, its code and data warm in the processor's caches.
+double warmReplotCpu(QwtPlot &plot)
+{
+    QVector<double> cpu;
+    for (int i = 0; i < warmReplots; ++i) {
+        QCoreApplication::processEvents();
+        const double start = bench::processCpuSeconds();
+        plot.updateLayout();
+        plot.replot();
+        plot.repaint();
+        QCoreApplication::processEvents();
+        cpu.append(bench::processCpuSeconds() - start);
+    }
+    return bench::median(cpu);
 }
 
 struct Idle
@@ -432,6 +450,7 @@ int main(int argc, char *argv[])
         replotContextSwitches += replots.contextSwitches;
         allDrawn = allDrawn && replots.caughtUp;
     }
+    const double warmReplot = warmReplotCpu(*plot);
 
     if (!allDrawn)
         std::fprintf(stderr, "readout: a run's last reading was not drawn (label or plot)\n");
@@ -566,6 +585,18 @@ int main(int argc, char *argv[])
         bench::duration(replotMedian),
         QStringLiteral("%1 % of a line's wire time")
             .arg(bench::grouped(100.0 * replotMedian * bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("-"), QStringLiteral("-"));
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("the same plot drawn whole %1 times in a row, nothing in between: "
+                             "CPU per replot, median (a reading at %2 a second costs %3 × this)")
+                  .arg(warmReplots)
+                  .arg(slowReadingsPerSecond)
+                  .arg(bench::grouped(slowMedian / warmReplot, 2)),
+        bench::duration(warmReplot),
+        QStringLiteral("%1 % of a line's wire time")
+            .arg(bench::grouped(100.0 * warmReplot * bench::wireTemperatureLinesPerSecond, 1)),
         QStringLiteral("-"), QStringLiteral("-"));
 
     // Last, in a window of its own: the readings above leave nothing behind in it.
