@@ -187,6 +187,11 @@ void Device::serialSendCommand(const QString &command)
 // running transfer, if any, has then failed.
 bool Device::writeCommand(const QString &command)
 {
+    return writeCommand(command.toUtf8());
+}
+
+bool Device::writeCommand(const QByteArray &command)
+{
     if (!port || !port->isOpen())
         return true;
     if (port->bytesToWrite() > maxUnsentBytes) {
@@ -196,7 +201,7 @@ bool Device::writeCommand(const QString &command)
             failTransfer(TransferFailure::OutputBlocked);
         return false;
     }
-    port->write(command.toUtf8());
+    port->write(command);
     handOverWrittenBytes();
     return true;
 }

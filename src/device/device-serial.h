@@ -189,9 +189,10 @@ private:
 
     void sendMeasurementQuery(const QString &query);
     bool writeCommand(const QString &command);
+    bool writeCommand(const QByteArray &command);
     void handOverWrittenBytes();
 
-    bool sendTransferCommand(const QString &command, int TransferTimeouts::*timeout);
+    bool sendTransferCommand(const QByteArray &command, int TransferTimeouts::*timeout);
     void startTransferTimer(int TransferTimeouts::*timeout);
     bool takesAcknowledgement();
     void interruptTransfer();
@@ -199,7 +200,7 @@ private:
     void askForIdentificationAgain();
     void eraseFlash();
     void startTransfer(const QByteArray &payload, int chunkSize);
-    QByteArray nextChunkAsHex() const;
+    QByteArray nextChunkCommand(const char *verb, int offsetDigits) const;
     void advanceTransfer();
     void finishTransfer();
     void completeTransfer(Transfer transfer);
