@@ -187,11 +187,6 @@ void Device::serialSendCommand(const QString &command)
 // running transfer, if any, has then failed.
 bool Device::writeCommand(const QString &command)
 {
-    return writeCommand(command.toUtf8());
-}
-
-bool Device::writeCommand(const QByteArray &command)
-{
     if (!port || !port->isOpen())
         return true;
     if (port->bytesToWrite() > maxUnsentBytes) {
@@ -201,7 +196,7 @@ bool Device::writeCommand(const QByteArray &command)
             failTransfer(TransferFailure::OutputBlocked);
         return false;
     }
-    port->write(command);
+    port->write(command.toUtf8());
     handOverWrittenBytes();
     return true;
 }

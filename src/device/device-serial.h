@@ -189,10 +189,9 @@ private:
 
     void sendMeasurementQuery(const QString &query);
     bool writeCommand(const QString &command);
-    bool writeCommand(const QByteArray &command);
     void handOverWrittenBytes();
 
-    bool sendTransferCommand(const QByteArray &command, int TransferTimeouts::*timeout);
+    bool sendTransferCommand(const QString &command, int TransferTimeouts::*timeout);
     void startTransferTimer(int TransferTimeouts::*timeout);
     bool takesAcknowledgement();
     void interruptTransfer();
@@ -200,7 +199,7 @@ private:
     void askForIdentificationAgain();
     void eraseFlash();
     void startTransfer(const QByteArray &payload, int chunkSize);
-    QByteArray nextChunkCommand(const char *verb, int offsetDigits) const;
+    QByteArray nextChunkAsHex() const;
     void advanceTransfer();
     void finishTransfer();
     void completeTransfer(Transfer transfer);

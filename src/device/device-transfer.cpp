@@ -33,16 +33,16 @@ void Device::uploadCalibrationStep()
 {
     switch (calibrationState) {
     case 1:
-        if (!sendTransferCommand(QByteArrayLiteral(":cal:erase\n"), &TransferTimeouts::eraseMs))
+        if (!sendTransferCommand(QStringLiteral(":cal:erase\n"), &TransferTimeouts::eraseMs))
             return;
         calibrationState = 2;
         emit progress(0, transferData.size());
         break;
     case 2:
         if (transferOffset < transferData.size()) {
-            const QByteArray command = nextChunkCommand(":cal:write ", 4);
-            qCDebug(deviceLog) << "uploadCalibrationStep(): command is"
-                               << QString::fromLatin1(command);
+            const QString command = QString::asprintf(
+                ":cal:write %04x %s\n", quint32(transferOffset), nextChunkAsHex().constData());
+            qCDebug(deviceLog) << "uploadCalibrationStep(): command is" << command;
             if (sendTransferCommand(command, &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
@@ -119,8 +119,11 @@ void Device::upgradeFirmwareStep()
             qCDebug(deviceLog, "upgradeFirmwareStep: writing device (%d of %d)", transferOffset,
                     transferData.size());
             // The boot loader's dialect follows the version that identified itself last.
-            const char *verb = versionCode > lastVersionBefore1_4 ? "@03 " : "flash write ";
-            if (sendTransferCommand(nextChunkCommand(verb, 6), &TransferTimeouts::writeMs))
+            const char *format
+                = versionCode > lastVersionBefore1_4 ? "@03 %06x %s\n" : "flash write %06x %s\n";
+            if (sendTransferCommand(QString::asprintf(format, quint32(transferOffset),
+                                                      nextChunkAsHex().constData()),
+                                    &TransferTimeouts::writeMs))
                 advanceTransfer();
         } else {
             qCDebug(deviceLog) << "upgradeFirmwareStep: booting device";
@@ -139,8 +142,7 @@ void Device::eraseFlash()
 {
     qCDebug(deviceLog) << "upgradeFirmwareStep: erasing device";
     const bool shortCodes = versionCode > lastVersionBefore1_4;
-    if (!sendTransferCommand(shortCodes ? QByteArrayLiteral("@02\n")
-                                        : QByteArrayLiteral("flash erase\n"),
+    if (!sendTransferCommand(shortCodes ? QStringLiteral("@02\n") : QStringLiteral("flash erase\n"),
                              &TransferTimeouts::eraseMs))
         return;
     upgradeState = 2;
@@ -168,14 +170,15 @@ void Device::setTransferTimeouts(const TransferTimeouts &newTimeouts)
 
 // Sends one command of a transfer and waits for its acknowledgement, at most timeoutMs.
 // False when the command could not be sent; the transfer has then failed.
-bool Device::sendTransferCommand(const QByteArray &command, int TransferTimeouts::*timeout)
+bool Device::sendTransferCommand(const QString &command, int TransferTimeouts::*timeout)
 {
+    const QByteArray bytes = command.toUtf8();
     if (!writeCommand(command))
         return false;
     acknowledgementAwaited = true;
     commandRead = readCount;
     commandClock.start();
-    commandLineNs = rimeglass::InstrumentLimits::lineNanosecondsFloor(command.size());
+    commandLineNs = rimeglass::InstrumentLimits::lineNanosecondsFloor(bytes.size());
     startTransferTimer(timeout);
     return true;
 }
@@ -225,16 +228,9 @@ void Device::startTransfer(const QByteArray &payload, int chunkSize)
     acknowledgedBytes = 0;
 }
 
-// `verb`, the offset in at least `offsetDigits` hexadecimal digits, the chunk in hexadecimal
-// and a line feed, put together without a format to parse.
-QByteArray Device::nextChunkCommand(const char *verb, int offsetDigits) const
+QByteArray Device::nextChunkAsHex() const
 {
-    QByteArray command(verb);
-    command += QByteArray::number(quint32(transferOffset), 16).rightJustified(offsetDigits, '0');
-    command += ' ';
-    command += transferData.mid(transferOffset, transferChunkSize).toHex();
-    command += '\n';
-    return command;
+    return transferData.mid(transferOffset, transferChunkSize).toHex();
 }
 
 void Device::advanceTransfer()
