@@ -197,24 +197,7 @@ bool Device::writeCommand(const QString &command)
         return false;
     }
     port->write(command.toUtf8());
-    handOverWrittenBytes();
     return true;
-}
-
-// A command leaves at once when the line has room for it: left to the event loop, each
-// would take two more passes, one to write it and one to report it written. A port
-// without room keeps it for the event loop, which writes once there is.
-void Device::handOverWrittenBytes()
-{
-#ifdef Q_OS_UNIX
-    pollfd descriptor{int(port->handle()), POLLOUT, 0};
-    if (::poll(&descriptor, 1, 0) != 1 || (descriptor.revents & POLLOUT) == 0)
-        return;
-    port->flush();
-    // All of it written: reported now, and the port no longer watched for room.
-    if (port->bytesToWrite() == 0)
-        port->flush();
-#endif
 }
 
 void Device::serialRead()

@@ -189,7 +189,6 @@ private:
 
     void sendMeasurementQuery(const QString &query);
     bool writeCommand(const QString &command);
-    void handOverWrittenBytes();
 
     bool sendTransferCommand(const QString &command, int TransferTimeouts::*timeout);
     void startTransferTimer(int TransferTimeouts::*timeout);
