@@ -44,7 +44,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QMap>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -841,9 +840,10 @@ private:
             line(QStringLiteral("MiB at each loss (window: less History)"),
                  windowTrail.join(QLatin1Char(' ')), logTrail.join(QLatin1Char(' ')));
         }
-        out << QStringLiteral("  wall time %1 s; load average %2\n")
+        out << QStringLiteral("  wall time %1 s; load average %2 at the start, %3 at the end\n")
                    .arg(qRound(m_clock ? m_clock->wallSeconds() : 0.0))
-                   .arg(loadAverage());
+                   .arg(m_loadAtStart, loadAverage())
+            << "  machine: " << machine() << '\n';
         if (m_problems.isEmpty()) {
             out << "soak: passed: every reading sent was written, memory flat\n";
             return;
@@ -852,6 +852,27 @@ private:
         for (const QString &problem : m_problems)
             out << "  " << problem << '\n';
         out << "  (the files are kept in " << m_folder << ")\n";
+    }
+
+    // "2 CPUs, <model>, 7.8 GiB memory"
+    static QString machine()
+    {
+        QString model = QStringLiteral("unknown CPU");
+        QFile cpuInfo(QStringLiteral("/proc/cpuinfo"));
+        if (cpuInfo.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : cpuInfo.readAll().split('\n')) {
+                if (line.startsWith("model name")) {
+                    model = QString::fromLatin1(line.mid(line.indexOf(':') + 1).trimmed());
+                    break;
+                }
+            }
+        }
+        return QStringLiteral("%1 CPUs, %2, %3 memory")
+            .arg(sysconf(_SC_NPROCESSORS_ONLN))
+            .arg(model)
+            .arg(QStringLiteral("%1 GiB").arg(double(sysconf(_SC_PHYS_PAGES))
+                                                  * double(sysconf(_SC_PAGE_SIZE)) / 1073741824.0,
+                                              0, 'f', 1));
     }
 
     static QString loadAverage()
@@ -865,6 +886,7 @@ private:
     const int m_periodMs;
     const double m_speed;
     const QString m_folder;
+    const QString m_loadAtStart = loadAverage();
     std::unique_ptr<CompressedClock> m_clock;
     std::unique_ptr<Window> m_window;
     std::unique_ptr<Log> m_log;
