@@ -273,7 +273,6 @@ public:
 
     QString link() const { return m_link; }
     qint64 sent() const { return m_sent; }
-    int runs() const { return m_runs; }
     QString problem() const { return m_problem; }
 
     // Its readings off until switchReadings(true).
@@ -457,7 +456,7 @@ private:
 class Log
 {
 public:
-    Log(const QString &folder)
+    explicit Log(const QString &folder)
         : m_folder(folder)
         , m_rows(QDir(folder).filePath(QStringLiteral("log.csv")))
     { }
@@ -762,7 +761,9 @@ private:
     void checkMemory()
     {
         if (!m_memory.complete()) {
-            m_problems << QStringLiteral("the resident sets were not read");
+            // A soak that ended early has its reason already.
+            if (m_problems.isEmpty())
+                m_problems << QStringLiteral("the resident sets were not read");
             return;
         }
         if (m_memory.windowGrowth() > windowGrowthMargin)
