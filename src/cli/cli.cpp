@@ -34,7 +34,7 @@ Works a MORVA temperature monitor on a serial port from scripts.
 Commands:
   ports                          list the system's serial ports
   identify PORT                  who answers on PORT
-  settings PORT                  the instrument's ten settings
+  settings PORT                  the instrument's settings, read back
   set PORT NAME=VALUE...         change settings (--from FILE restores a backup)
   save PORT                      store the instrument's settings
   upload-table PORT FILE         upload a custom sensor calibration table
@@ -392,7 +392,7 @@ int Cli::settings()
                             tr("text (default: NAME=VALUE lines), json, or assignments (a "
                                "backup that \"set PORT --from FILE\" restores)."),
                             QStringLiteral("format"), QStringLiteral("text"))});
-    if (!parse(parser, tr("The instrument's ten settings, read back as the window reads them."),
+    if (!parse(parser, tr("The instrument's settings, read back as the window reads them."),
                {QStringLiteral("PORT")}))
         return parseEnded(parser);
     const QString format = parser.value(QStringLiteral("format"));
