@@ -3,13 +3,17 @@
 // can carry: the event loop run after every reading or after every few, readings paced
 // as the wire brings them, and readings in bursts. Offscreen unless QT_QPA_PLATFORM says
 // otherwise; bench/run-bench runs it a second time under Xvfb, and
-// RIMEGLASS_BENCH_SCREEN names the screen in the rows.
+// RIMEGLASS_BENCH_SCREEN names the screen in the rows. Then the slow rate: 10 readings a
+// second into a full 300-point plot, each reading's cost against drawing the same plot
+// once; and a window idle on an open port whose instrument sends nothing.
 
 #include "benchsupport.h"
 #include "historyview.h"
+#include "instrumentsession.h"
 #include "mainwindow.h"
 #include "offscreenwindow.h"
 #include "paintcounter.h"
+#include "simulatorprocess.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -23,7 +27,9 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -40,6 +46,16 @@ constexpr int burstSize = 100;
 constexpr int frameWaitMs = 25;
 constexpr int historyWaitMs = 150;
 const int historyRuns = bench::sized(3, 1);
+// The slow rate: an RS232 output period of 100 ms.
+constexpr int slowReadingsPerSecond = 10;
+constexpr int plotPoints = 300;
+const int slowRuns = bench::sized(5, 1);
+const int slowReadingsPerRun = bench::sized(30, 10);
+const int warmReplots = bench::sized(21, 3);
+const int idleSeconds = bench::sized(20, 2);
+// What the window does after Open (status messages that time out) is over by then.
+constexpr int idleSettleMs = 3000;
+constexpr int instrumentReadyMs = 10000;
 
 // A cool-down with a little noise, so that the left axis rescales now and then. No two
 // readings in a row show the same text, so every reading changes the label.
@@ -122,6 +138,179 @@ Pass feed(MainWindow &window, const QVector<double> &readings, int perPaint, con
     pass.cpuPerReading = cpu / readings.size();
     pass.cpuShare = cpu / wall;
     return pass;
+}
+
+// Context switches of this process so far, all its threads: about one for each time a
+// thread went to sleep and was woken again.
+long contextSwitches()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw;
+}
+
+// Runs the event loop until the monotonic clock reaches `until`, as the tool's waits for
+// its port: timers due meanwhile fire when they are due.
+void runEventLoopUntil(double until)
+{
+    const int ms = int(std::ceil((until - bench::monotonicSeconds()) * 1000.0));
+    if (ms <= 0)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The session's clock, moved on by hand: the slow readings are stamped a tenth of a second
+// apart however fast they come, so that the plot holds 300 of them at once.
+class SteppedClock
+{
+public:
+    explicit SteppedClock(InstrumentSession &session)
+        : m_nanoseconds(session.utcNanoseconds())
+    {
+        session.setClock([this] { return m_nanoseconds; });
+    }
+    void step() { m_nanoseconds += 1000000000 / slowReadingsPerSecond; }
+
+private:
+    qint64 m_nanoseconds;
+};
+
+struct SlowPass
+{
+    double cpuPerReading = 0.0;
+    int canvasPaints = 0;
+    int labelPaints = 0;
+    long contextSwitches = 0;
+    bool caughtUp = false;
+};
+
+// `readings` handed over 10 a second, the event loop running in between; the last one's
+// tenth of a second is counted too.
+SlowPass feedSlowly(MainWindow &window, SteppedClock &clock, const QVector<double> &readings,
+                    const Painted &painted)
+{
+    const double period = 1.0 / slowReadingsPerSecond;
+    const int canvasBefore = painted.canvas.count();
+    const int labelBefore = painted.label.count();
+    int lastCanvas = 0;
+    int lastLabel = 0;
+    const long switchesBefore = contextSwitches();
+    const double wallStart = bench::monotonicSeconds();
+    const double cpuStart = bench::processCpuSeconds();
+    for (int i = 0; i < readings.size(); ++i) {
+        runEventLoopUntil(wallStart + i * period);
+        lastCanvas = painted.canvas.count();
+        lastLabel = painted.label.count();
+        clock.step();
+        window.temperatureChanged(readings.at(i));
+    }
+    runEventLoopUntil(wallStart + readings.size() * period);
+    SlowPass pass;
+    pass.cpuPerReading = (bench::processCpuSeconds() - cpuStart) / readings.size();
+    pass.contextSwitches = contextSwitches() - switchesBefore;
+    pass.canvasPaints = painted.canvas.count() - canvasBefore;
+    pass.labelPaints = painted.label.count() - labelBefore;
+    pass.caughtUp = painted.canvas.count() > lastCanvas && painted.label.count() > lastLabel;
+    return pass;
+}
+
+// The same plot drawn whole (laid out, replotted and repainted with its title, axes,
+// legend and canvas, and shown) as often as the readings come, the event loop waiting in
+// between: what a plot that is drawn anew for every reading costs a reading.
+SlowPass replotSlowly(QwtPlot &plot, int count, const Painted &painted)
+{
+    const double period = 1.0 / slowReadingsPerSecond;
+    const int canvasBefore = painted.canvas.count();
+    int lastCanvas = 0;
+    const long switchesBefore = contextSwitches();
+    const double wallStart = bench::monotonicSeconds();
+    const double cpuStart = bench::processCpuSeconds();
+    for (int i = 0; i < count; ++i) {
+        runEventLoopUntil(wallStart + i * period);
+        lastCanvas = painted.canvas.count();
+        plot.updateLayout();
+        plot.replot();
+        plot.repaint();
+    }
+    runEventLoopUntil(wallStart + count * period);
+    SlowPass pass;
+    pass.cpuPerReading = (bench::processCpuSeconds() - cpuStart) / count;
+    pass.contextSwitches = contextSwitches() - switchesBefore;
+    pass.canvasPaints = painted.canvas.count() - canvasBefore;
+    pass.caughtUp = painted.canvas.count() > lastCanvas;
+    return pass;
+}
+
+// The same plot drawn whole over and over, with nothing in between: the least a replot
+// costs, its code and data warm in the processor's caches.
+double warmReplotCpu(QwtPlot &plot)
+{
+    QVector<double> cpu;
+    for (int i = 0; i < warmReplots; ++i) {
+        QCoreApplication::processEvents();
+        const double start = bench::processCpuSeconds();
+        plot.updateLayout();
+        plot.replot();
+        plot.repaint();
+        QCoreApplication::processEvents();
+        cpu.append(bench::processCpuSeconds() - start);
+    }
+    return bench::median(cpu);
+}
+
+struct Idle
+{
+    double cpuShare = 0.0;
+    long wakeUps = 0;
+    QString failure;
+};
+
+// A window of its own, shown, its port open on a simulated instrument (a process of its
+// own) whose RS232 output is off: identified, its settings read back, then nothing comes.
+// The share of a core this process takes meanwhile, all its threads.
+Idle measureIdle()
+{
+    Idle idle;
+    SimulatorProcess instrument({QStringLiteral("--period"), QStringLiteral("0")});
+    if (!instrument.start()) {
+        idle.failure = QStringLiteral("the simulator did not start: ")
+            + QString::fromLocal8Bit(instrument.errors());
+        return idle;
+    }
+    MainWindow window;
+    if (!bench::showOffscreen(window)) {
+        idle.failure = QStringLiteral("the window did not show");
+        return idle;
+    }
+    auto *session = window.findChild<InstrumentSession *>();
+    window.addExtraPort(instrument.portName(), QStringLiteral("simulated instrument"));
+    window.serialPortOpenButtonClicked();
+    const double deadline = bench::monotonicSeconds() + instrumentReadyMs / 1000.0;
+    const auto ready = [session] {
+        return session->state() == InstrumentSession::State::Ready && !session->isReadingBack();
+    };
+    while (!ready() && bench::monotonicSeconds() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!ready()) {
+        idle.failure = QStringLiteral("the instrument was not identified and read back");
+        return idle;
+    }
+    runEventLoopUntil(bench::monotonicSeconds() + idleSettleMs / 1000.0);
+
+    const long switchesBefore = contextSwitches();
+    const double wallStart = bench::monotonicSeconds();
+    const double cpuStart = bench::processCpuSeconds();
+    runEventLoopUntil(wallStart + idleSeconds);
+    idle.cpuShare
+        = (bench::processCpuSeconds() - cpuStart) / (bench::monotonicSeconds() - wallStart);
+    idle.wakeUps = contextSwitches() - switchesBefore;
+    if (session->state() != InstrumentSession::State::Ready)
+        idle.failure = QStringLiteral("the port did not stay open");
+    window.serialPortCloseButtonClicked();
+    instrument.stop();
+    return idle;
 }
 
 } // namespace
@@ -225,6 +414,44 @@ int main(int argc, char *argv[])
         burstCpu.append(pass.cpuPerReading);
         allDrawn = allDrawn && pass.caughtUp;
     }
+    // The slow rate, into a plot full of readings 10 a second apart: what a reading costs,
+    // the waits between them included, against drawing the same plot once.
+    auto *session = window.findChild<InstrumentSession *>();
+    auto *plot = qobject_cast<QwtPlot *>(canvas->parentWidget());
+    if (!session || !plot) {
+        std::fprintf(stderr, "readout: the window has no session or no live plot\n");
+        return 1;
+    }
+    SteppedClock slowClock(*session);
+    for (int i = 0; i < plotPoints; ++i) {
+        slowClock.step();
+        window.temperatureChanged(readings.at(i));
+    }
+    const auto slowRun = [&readings](int run) {
+        return readings.mid(plotPoints + run * slowReadingsPerRun, slowReadingsPerRun);
+    };
+    runEventLoopUntil(bench::monotonicSeconds() + frameWaitMs / 1000.0);
+    // Runs of each in turn, so that both meet the machine in the same state.
+    QVector<double> slowCpu;
+    QVector<double> replotCpu;
+    int slowCanvasPaints = 0;
+    int slowLabelPaints = 0;
+    long slowContextSwitches = 0;
+    long replotContextSwitches = 0;
+    for (int run = 0; run < slowRuns; ++run) {
+        const SlowPass pass = feedSlowly(window, slowClock, slowRun(run), painted);
+        slowCpu.append(pass.cpuPerReading);
+        slowCanvasPaints += pass.canvasPaints;
+        slowLabelPaints += pass.labelPaints;
+        slowContextSwitches += pass.contextSwitches;
+        allDrawn = allDrawn && pass.caughtUp;
+        const SlowPass replots = replotSlowly(*plot, slowReadingsPerRun, painted);
+        replotCpu.append(replots.cpuPerReading);
+        replotContextSwitches += replots.contextSwitches;
+        allDrawn = allDrawn && replots.caughtUp;
+    }
+    const double warmReplot = warmReplotCpu(*plot);
+
     if (!allDrawn)
         std::fprintf(stderr, "readout: a run's last reading was not drawn (label or plot)\n");
     const bool ok = allDrawn;
@@ -312,5 +539,83 @@ int main(int argc, char *argv[])
             .arg(bench::grouped(burstRate / bench::wireTemperatureLinesPerSecond, 1)),
         QStringLiteral("≥ 100,000/s"),
         ok ? bench::verdict(burstRate >= 100000.0) : QStringLiteral("NOT PAINTED"));
-    return ok ? 0 : 1;
+
+    const double slowMedian = bench::median(slowCpu);
+    const double replotMedian = bench::median(replotCpu);
+    QVector<double> runRatios;
+    for (int run = 0; run < slowRuns; ++run)
+        runRatios.append(slowCpu.at(run) / replotCpu.at(run));
+    const double slowRatio = slowMedian / replotMedian;
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("readings at %1 a second into a full %2-point plot, the event loop "
+                             "waiting in between: CPU per reading, waits included (%3 readings; "
+                             "label %4, plot %5 frames; %6 context switches; %10 % of a core; "
+                             "median of %7 runs, each against the replots run after it %8 to "
+                             "%9 ×)")
+                  .arg(slowReadingsPerSecond)
+                  .arg(plotPoints)
+                  .arg(slowRuns * slowReadingsPerRun)
+                  .arg(slowLabelPaints)
+                  .arg(slowCanvasPaints)
+                  .arg(slowContextSwitches)
+                  .arg(slowRuns)
+                  .arg(bench::grouped(*std::min_element(runRatios.begin(), runRatios.end()), 2))
+                  .arg(bench::grouped(*std::max_element(runRatios.begin(), runRatios.end()), 2))
+                  .arg(bench::grouped(100.0 * slowMedian * slowReadingsPerSecond, 2)),
+        bench::duration(slowMedian),
+        QStringLiteral("%1 × a full replot; %2 % of a line's wire time")
+            .arg(bench::grouped(slowRatio, 2))
+            .arg(bench::grouped(100.0 * slowMedian * bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("≤ 1 × a full replot"),
+        ok ? bench::verdict(slowRatio <= 1.0) : QStringLiteral("NOT PAINTED"));
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("the same %1-point plot drawn whole (layout, title, axes, legend, "
+                             "canvas) %2 times a second instead, the event loop waiting in "
+                             "between: CPU per replot, waits included (%3 context switches; %5 % "
+                             "of a core; median of %4 runs)")
+                  .arg(plotPoints)
+                  .arg(slowReadingsPerSecond)
+                  .arg(replotContextSwitches)
+                  .arg(slowRuns)
+                  .arg(bench::grouped(100.0 * replotMedian * slowReadingsPerSecond, 2)),
+        bench::duration(replotMedian),
+        QStringLiteral("%1 % of a line's wire time")
+            .arg(bench::grouped(100.0 * replotMedian * bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("-"), QStringLiteral("-"));
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("the same plot drawn whole %1 times in a row, nothing in between: "
+                             "CPU per replot, median (a reading at %2 a second costs %3 × this)")
+                  .arg(warmReplots)
+                  .arg(slowReadingsPerSecond)
+                  .arg(bench::grouped(slowMedian / warmReplot, 2)),
+        bench::duration(warmReplot),
+        QStringLiteral("%1 % of a line's wire time")
+            .arg(bench::grouped(100.0 * warmReplot * bench::wireTemperatureLinesPerSecond, 1)),
+        QStringLiteral("-"), QStringLiteral("-"));
+
+    // Last, in a window of its own: the readings above leave nothing behind in it.
+    window.hide();
+    const Idle idle = measureIdle();
+    if (!idle.failure.isEmpty())
+        std::fprintf(stderr, "readout: idle: %s\n", qPrintable(idle.failure));
+    bench::printRow(
+        figure,
+        on
+            + QStringLiteral("idle, the port open on an instrument that sends nothing: CPU share "
+                             "of one core over %1 s (%2 context switches)")
+                  .arg(idleSeconds)
+                  .arg(idle.wakeUps),
+        idle.failure.isEmpty()
+            ? QStringLiteral("%1 %").arg(bench::grouped(100.0 * idle.cpuShare, 3))
+            : QStringLiteral("failed"),
+        QStringLiteral("%1 ms of CPU a second").arg(bench::grouped(1000.0 * idle.cpuShare, 2)),
+        QStringLiteral("≤ 0.1 %"),
+        idle.failure.isEmpty() ? bench::verdict(idle.cpuShare <= 0.001) : QStringLiteral("FAILED"));
+    return ok && idle.failure.isEmpty() ? 0 : 1;
 }

@@ -126,7 +126,9 @@ void HistoryView::setUpControls()
 void HistoryView::addReading(const QDateTime &time, double kelvin)
 {
     m_history.append(time.toMSecsSinceEpoch() / msPerSecond, kelvin);
-    scheduleRefresh();
+    // Hidden, it wakes for nothing: showing it redraws it.
+    if (isVisible())
+        scheduleRefresh();
 }
 
 void HistoryView::setInstrument(const RecordingFile::Instrument &instrument)

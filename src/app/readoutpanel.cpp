@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
+#include <limits>
 #include <qwt_interval.h>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
@@ -27,7 +28,6 @@
 
 namespace {
 
-const int readoutAgeCheckMs = 1000;
 // The readout counts as stale after this many output periods without a reading, and
 // never sooner than the floor below.
 const int staleReadoutPeriods = 3;
@@ -45,16 +45,38 @@ QString readoutText(double kelvin)
     return QString::number(kelvin, 'f', 3) + QLatin1String(" K");
 }
 
+// The unit the age is shown in: seconds for two minutes, then minutes for two hours,
+// then hours.
+qint64 ageUnitMs(qint64 ageMs)
+{
+    const qint64 seconds = ageMs / 1000;
+    if (seconds < 120)
+        return 1000;
+    if (seconds < 120 * 60)
+        return 60 * 1000;
+    return 3600 * 1000;
+}
+
 // "7 s", "12 min", "30 h": how long ago the last reading came, in the unit that keeps the
 // number short.
 QString ageText(qint64 ageMs)
 {
-    const qint64 seconds = ageMs / 1000;
-    if (seconds < 120)
-        return ReadoutPanel::tr("last reading %1 s ago").arg(seconds);
-    if (seconds < 120 * 60)
-        return ReadoutPanel::tr("last reading %1 min ago").arg(seconds / 60);
-    return ReadoutPanel::tr("last reading %1 h ago").arg(seconds / 3600);
+    const qint64 count = ageMs / ageUnitMs(ageMs);
+    switch (ageUnitMs(ageMs)) {
+    case 1000:
+        return ReadoutPanel::tr("last reading %1 s ago").arg(count);
+    case 60 * 1000:
+        return ReadoutPanel::tr("last reading %1 min ago").arg(count);
+    default:
+        return ReadoutPanel::tr("last reading %1 h ago").arg(count);
+    }
+}
+
+// How long until ageText() says something else.
+qint64 msUntilAgeTextChanges(qint64 ageMs)
+{
+    const qint64 unit = ageUnitMs(ageMs);
+    return (ageMs / unit + 1) * unit - ageMs;
 }
 
 } // namespace
@@ -75,9 +97,10 @@ ReadoutPanel::ReadoutPanel(QWidget *form, QSettings *store)
     m_ageLabel->setMinimumHeight(QFontMetrics(m_ageLabel->font()).height());
 
     m_repaint->setSingleShot(true);
-    m_repaint->setInterval(displayFrameMs);
+    m_repaint->setTimerType(Qt::PreciseTimer);
     connect(m_repaint, &QTimer::timeout, this, &ReadoutPanel::drawHeldReadings);
-    m_ageCheck->setInterval(readoutAgeCheckMs);
+    m_ageCheck->setSingleShot(true);
+    m_ageCheck->setTimerType(Qt::PreciseTimer);
     connect(m_ageCheck, &QTimer::timeout, this, &ReadoutPanel::checkReadoutAge);
 
     connect(formChild<QPushButton>(form, "plotClearButton"), &QPushButton::clicked, this,
@@ -127,13 +150,20 @@ void ReadoutPanel::reserveReadoutSize()
                             m_readout->sizeHint().height());
 }
 
+// A reading that comes a display frame or more after the last one drawn is drawn at
+// once, readout and plot in one pass; one that comes sooner waits for that frame's end.
 void ReadoutPanel::showReading(double kelvin, const QDateTime &time)
 {
-    holdReadoutWithinFrame();
+    const bool held = holdWithinFrame();
     m_readout->setText(readoutText(kelvin));
     m_lastReadingTime = time;
     showReadoutAge(0);
+    watchReadoutAge();
     pushPoint(kelvin, time);
+    if (held)
+        m_plotStale = true;
+    else
+        redrawPlot();
 }
 
 void ReadoutPanel::clear()
@@ -163,13 +193,17 @@ void ReadoutPanel::exportToFile()
 void ReadoutPanel::setOutputPeriod(int periodMs)
 {
     m_outputPeriodMs = periodMs;
+    // A shorter limit may be due sooner than the check waited for.
+    if (m_ageCheck->isActive())
+        checkReadoutAge();
 }
 
 void ReadoutPanel::setConnected(bool connected)
 {
+    m_connected = connected;
     if (connected) {
         m_outputPeriodMs = 0;
-        m_ageCheck->start();
+        watchReadoutAge();
         return;
     }
     m_ageCheck->stop();
@@ -202,10 +236,31 @@ void ReadoutPanel::showReadoutAge(qint64 ageMs)
     m_ageLabel->setText(ageText(ageMs));
 }
 
+// Nothing wakes the window while its readout stays as it is: the check is due when the
+// last reading would turn stale, and then whenever the age shown changes. Readings that
+// come meanwhile only leave the check for later.
+void ReadoutPanel::watchReadoutAge()
+{
+    if (m_connected && !m_ageCheck->isActive() && m_lastReadingTime.isValid() && m_clock)
+        checkReadoutAge();
+}
+
 void ReadoutPanel::checkReadoutAge()
 {
-    if (m_lastReadingTime.isValid() && m_clock)
-        showReadoutAge(m_lastReadingTime.msecsTo(m_clock()));
+    m_ageCheck->stop();
+    if (!m_connected || !m_lastReadingTime.isValid() || !m_clock)
+        return;
+    const qint64 ageMs = qMax<qint64>(m_lastReadingTime.msecsTo(m_clock()), 0);
+    showReadoutAge(ageMs);
+    const qint64 dueInMs = msUntilReadoutChanges(ageMs, staleReadoutLimitMs());
+    m_ageCheck->start(int(qMin<qint64>(dueInMs, std::numeric_limits<int>::max())));
+}
+
+qint64 ReadoutPanel::msUntilReadoutChanges(qint64 ageMs, qint64 staleLimitMs)
+{
+    if (ageMs <= staleLimitMs)
+        return staleLimitMs - ageMs + 1;
+    return msUntilAgeTextChanges(ageMs);
 }
 
 // The newest point is at 0, the others at their age before it: a gap in the readings
@@ -226,42 +281,41 @@ void ReadoutPanel::pushPoint(double kelvin, const QDateTime &time)
 
     m_curve->setSamples(m_pointAges.constData(), m_pointTemperatures.constData(),
                         m_pointTemperatures.size());
-    repaintWithinFrame();
 }
 
-void ReadoutPanel::repaintWithinFrame()
+// True when the reading now coming falls within the display frame of the last one drawn:
+// it only changes the readout's text and the plot's points, and the frame's end draws the
+// last of them. Otherwise the reading starts a frame of its own and is drawn at once.
+bool ReadoutPanel::holdWithinFrame()
 {
-    m_plotStale = true;
-    if (!m_repaint->isActive())
-        m_repaint->start();
-}
-
-// The first reading after a quiet frame is shown at once; the ones after it, until the
-// frame ends, only change the readout's text, and the frame's end shows the last.
-void ReadoutPanel::holdReadoutWithinFrame()
-{
-    if (m_repaint->isActive() && m_readout->updatesEnabled())
+    if (!m_repaint->isActive()) {
+        const qint64 sinceFrameMs = m_lastFrame.isValid() ? m_lastFrame.elapsed() : displayFrameMs;
+        if (sinceFrameMs >= displayFrameMs) {
+            m_lastFrame.start();
+            return false;
+        }
+        m_repaint->start(int(displayFrameMs - sinceFrameMs));
+    }
+    if (m_readout->updatesEnabled())
         m_readout->setUpdatesEnabled(false);
+    return true;
 }
 
-// The end of a frame: what readings came during it is drawn, and the next frame waits
-// for its own end, so that a steady stream is drawn once a frame.
+// The end of a frame: the readings held during it are drawn. The timer then rests until
+// a reading comes within the next frame.
 void ReadoutPanel::drawHeldReadings()
 {
-    const bool readoutHeld = !m_readout->updatesEnabled();
-    const bool held = readoutHeld || m_plotStale;
+    m_lastFrame.start();
     if (m_plotStale) {
         m_plotStale = false;
         redrawPlot();
     }
-    if (readoutHeld) {
+    if (!m_readout->updatesEnabled()) {
         // Drawn now, with the plot in the same pass: the next reading may come before
         // a later pass and hold the readout again.
         m_readout->setUpdatesEnabled(true);
         m_readout->repaint();
     }
-    if (held)
-        m_repaint->start();
 }
 
 // A frame's new points seldom move the automatic axes: when the divisions QwtPlot would
@@ -303,6 +357,7 @@ bool ReadoutPanel::axesKeepTheirDivisions() const
 void ReadoutPanel::repaintNow()
 {
     m_repaint->stop();
+    m_lastFrame.start();
     m_plotStale = false;
     m_plot->replot();
     if (!m_readout->updatesEnabled()) {

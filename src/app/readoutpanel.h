@@ -2,6 +2,7 @@
 #define RIMEGLASS_READOUTPANEL_H
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QVector>
 #include <functional>
@@ -32,8 +33,12 @@ public:
     // stale: three of the instrument's RS232 output periods, at least 3 s.
     qint64 staleReadoutLimitMs() const;
     // Shows the readout as fresh or stale for a last reading `ageMs` milliseconds ago;
-    // the panel's once-a-second check calls it with the real age.
+    // the panel calls it with the real age when the readout turns stale and whenever the
+    // age shown would change.
     void showReadoutAge(qint64 ageMs);
+    // How long until a readout whose last reading is `ageMs` old looks different: until
+    // it turns stale, and from then until the age shown changes.
+    static qint64 msUntilReadoutChanges(qint64 ageMs, qint64 staleLimitMs);
 
 public slots:
     // A reading with the time it was taken; the plot's points are placed by that time.
@@ -51,12 +56,12 @@ private:
     void setUpPlot(QWidget *frame);
     void reserveReadoutSize();
     void pushPoint(double kelvin, const QDateTime &time);
-    void holdReadoutWithinFrame();
-    void repaintWithinFrame();
+    bool holdWithinFrame();
     void drawHeldReadings();
     void redrawPlot();
     bool axesKeepTheirDivisions() const;
     void repaintNow();
+    void watchReadoutAge();
     void checkReadoutAge();
 
     static constexpr int maxPoints = 300;
@@ -71,8 +76,10 @@ private:
     QVector<double> m_pointAges; // seconds before the newest point (<= 0)
     QVector<double> m_pointTemperatures;
     QTimer *m_repaint; // runs while a frame of readings is held
+    QElapsedTimer m_lastFrame; // since the readout and the plot were last drawn
     bool m_plotStale = false; // points set but not drawn yet
-    QTimer *m_ageCheck;
+    QTimer *m_ageCheck; // due when the readout turns stale or its age shown changes
+    bool m_connected = false;
     Clock m_clock;
     QDateTime m_lastReadingTime; // invalid while no reading counts
     int m_outputPeriodMs = 0;

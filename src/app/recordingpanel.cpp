@@ -70,8 +70,7 @@ RecordingPanel::RecordingPanel(QWidget *form, QSettings *store)
     statusBar->addPermanentWidget(m_openFolderLink);
     connect(m_openFolderLink, &QLabel::linkActivated, this, &RecordingPanel::openSavedFolder);
     m_statusUpdate->setSingleShot(true);
-    m_statusUpdate->setInterval(recordingStatusUpdateMs);
-    connect(m_statusUpdate, &QTimer::timeout, this, &RecordingPanel::showRecordingStatus);
+    connect(m_statusUpdate, &QTimer::timeout, this, &RecordingPanel::showHeldRowCount);
 
     connect(m_recorder, &Recorder::started, this, &RecordingPanel::recordingStarted);
     connect(m_recorder, &Recorder::stopped, this, &RecordingPanel::recordingStopped);
@@ -204,13 +203,25 @@ void RecordingPanel::showRecordingState()
     showRecordingStatus();
 }
 
-// Shows the count at once, then holds back until the update interval has passed.
+// Shows the count at once when it was last shown an update interval ago or more, else
+// when the interval is over; nothing waits for an interval without a row.
 void RecordingPanel::rowsRecorded()
 {
     if (m_statusUpdate->isActive())
         return;
+    const qint64 sinceShownMs
+        = m_lastRowCount.isValid() ? m_lastRowCount.elapsed() : recordingStatusUpdateMs;
+    if (sinceShownMs < recordingStatusUpdateMs) {
+        m_statusUpdate->start(int(recordingStatusUpdateMs - sinceShownMs));
+        return;
+    }
+    showHeldRowCount();
+}
+
+void RecordingPanel::showHeldRowCount()
+{
+    m_lastRowCount.start();
     showRecordingStatus();
-    m_statusUpdate->start();
 }
 
 void RecordingPanel::showRecordingStatus()

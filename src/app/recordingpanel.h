@@ -4,6 +4,7 @@
 #include "instrumentidentity.h"
 #include "reading.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -50,6 +51,7 @@ private:
     void recordingFileGone(const QString &lostPath, const QString &newPath);
     void openSavedFolder();
     void rowsRecorded();
+    void showHeldRowCount();
     void showRecordingState();
     void showRecordingStatus();
 
@@ -61,7 +63,8 @@ private:
     QLabel *m_statusLabel;
     QLabel *m_openFolderLink; // offered once a recording is saved
     QString m_savedFolder;
-    QTimer *m_statusUpdate; // holds back the row count between updates
+    QTimer *m_statusUpdate; // runs while a row count is held back
+    QElapsedTimer m_lastRowCount; // since the row count was last shown
     bool m_canStart = false;
 };
 

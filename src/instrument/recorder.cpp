@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int syncIntervalMs = 1000;
-constexpr int fileCheckIntervalMs = 1000;
+constexpr qint64 fileCheckIntervalMs = 1000;
 
 // A name not yet taken in `folder`: two recordings started within the same second get
 // "-2", "-3", ... before the suffix rather than one overwriting the other.
@@ -29,13 +29,10 @@ Recorder::Recorder(QObject *parent)
     : QObject(parent)
     , m_clock([] { return QDateTime::currentDateTimeUtc(); })
     , m_syncTimer(new QTimer(this))
-    , m_fileCheck(new QTimer(this))
 {
     m_syncTimer->setSingleShot(true);
     m_syncTimer->setInterval(syncIntervalMs);
     connect(m_syncTimer, &QTimer::timeout, this, &Recorder::syncFile);
-    m_fileCheck->setInterval(fileCheckIntervalMs);
-    connect(m_fileCheck, &QTimer::timeout, this, &Recorder::checkFile);
 }
 
 Recorder::~Recorder()
@@ -82,6 +79,12 @@ void Recorder::addReading(const Reading &reading)
     if (!isRecording())
         return;
     const QDateTime now = reading.time();
+    if (fileCheckDue(now)) {
+        m_lastFileCheck = now;
+        checkFile();
+        if (!isRecording())
+            return;
+    }
     if (m_automatic && isNewLocalDate(now)) {
         m_file.close();
         if (!startFile(m_fileFolder, now))
@@ -170,7 +173,6 @@ bool Recorder::startFile(const QString &folder, const QDateTime &start)
     m_fileInstrumentLine = RecordingFile::instrumentLine(m_instrument);
     m_otherInstrumentSince = QDateTime();
     m_rows = 0;
-    m_fileCheck->start();
     emit started(path);
     return true;
 }
@@ -185,10 +187,17 @@ void Recorder::checkFile()
         emit fileGone(lostPath, m_file.path());
 }
 
+// Nothing needs checking while no reading comes: the first after a quiet spell finds a
+// file deleted meanwhile before it is written. A clock set back counts as time passed.
+bool Recorder::fileCheckDue(const QDateTime &readingTime) const
+{
+    return !m_lastFileCheck.isValid()
+        || qAbs(m_lastFileCheck.msecsTo(readingTime)) >= fileCheckIntervalMs;
+}
+
 void Recorder::finish(const QString &errorText)
 {
     m_syncTimer->stop();
-    m_fileCheck->stop();
     m_otherInstrumentSince = QDateTime();
     m_file.close();
     emit stopped(errorText);

@@ -23,9 +23,10 @@ class QTimer;
 // Every row reaches the operating system at once; the file is synced to the disk at
 // most once a second (within a second of any row), so a crash of the program loses
 // nothing and a power cut at most the last second. A sync per row would stall the
-// window at the line's full rate. About once a second the file is checked to be still
-// the one at its path: one deleted (or replaced) under the recording is said
-// (fileGone()) and the recording goes on in a new file.
+// window at the line's full rate. Before a row, when the last check is a second or more
+// older than its reading, the file is checked to be still the one at its path: one
+// deleted (or replaced) under the recording is said (fileGone()) and the recording goes
+// on in a new file, the row in it. Nothing wakes a recording that gets no readings.
 //
 // Another instrument identified during a recording (another serial number) gets a file
 // of its own once it has stayed for newFileHoldOffSeconds: at its first reading that
@@ -78,9 +79,6 @@ public slots:
     // `lost`: the port went away and may come back, and the same file goes on when it
     // does. Otherwise the port was closed: the recording ends.
     void connectionEnded(bool lost);
-    // Goes on in a new file when the file written to is no longer at its path (run about
-    // once a second while recording).
-    void checkFile();
 
 signals:
     void started(const QString &path);
@@ -95,6 +93,9 @@ private:
     void finish(const QString &errorText);
     bool isNewLocalDate(const QDateTime &time) const;
     bool otherInstrumentHasStayed() const;
+    bool fileCheckDue(const QDateTime &readingTime) const;
+    // Goes on in a new file when the file written to is no longer at its path.
+    void checkFile();
     void syncFile();
 
     Clock m_clock;
@@ -111,7 +112,7 @@ private:
     bool m_automatic = false;
     bool m_awaitingFirstIdentification = true;
     QTimer *m_syncTimer;
-    QTimer *m_fileCheck;
+    QDateTime m_lastFileCheck; // the reading that last checked the file
 };
 
 #endif

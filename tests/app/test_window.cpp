@@ -717,6 +717,46 @@ private slots:
         QCOMPARE(colour(), fresh);
     }
 
+    // Left alone, the readout turns stale once the limit has passed and then follows the
+    // session's clock: hours later it says so.
+    void readoutTurnsStaleByItself()
+    {
+        PseudoTerminal peer;
+        MainWindow window;
+        openOn(window, peer);
+        qint64 now = qint64(startTime) * 1000000000;
+        window.findChild<InstrumentSession *>()->setClock([&now] { return now; });
+        peer.sendLine("*T = 80 K");
+        QTRY_COMPARE(text(window, "temperatureValue"), QStringLiteral("80.000 K"));
+        now += qint64(3 * 3600) * 1000000000;
+        QCOMPARE(text(window, "temperatureAgeLabel"), QString());
+        QTRY_COMPARE(text(window, "temperatureAgeLabel"), QStringLiteral("last reading 3 h ago"));
+    }
+
+    // The readout's age is looked at again when it would look different, and not sooner.
+    void readoutAgeCheckDue_data()
+    {
+        QTest::addColumn<int>("ageMs");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<int>("dueInMs");
+        QTest::newRow("fresh") << 0 << 3000 << 3001;
+        QTest::newRow("at the limit, still fresh") << 3000 << 3000 << 1;
+        QTest::newRow("stale, the next second") << 3001 << 3000 << 999;
+        QTest::newRow("three slow periods") << 500 << 6000 << 5501;
+        QTest::newRow("the last second shown") << 119500 << 3000 << 500;
+        QTest::newRow("minutes") << 120000 << 3000 << 60000;
+        QTest::newRow("the last minute shown") << 7199999 << 3000 << 1;
+        QTest::newRow("hours") << 7200000 << 3000 << 3600000;
+    }
+
+    void readoutAgeCheckDue()
+    {
+        QFETCH(int, ageMs);
+        QFETCH(int, limitMs);
+        QFETCH(int, dueInMs);
+        QCOMPARE(ReadoutPanel::msUntilReadoutChanges(ageMs, limitMs), qint64(dueInMs));
+    }
+
     void progress_data()
     {
         QTest::addColumn<int>("state");
@@ -1123,17 +1163,17 @@ private slots:
         HistoryView view;
         view.setInstrument({"ZURKD550", "SN0001", "1.5.2.0", "DT-670"});
         view.resize(800, 500);
-        view.show();
         const auto at = [](double seconds) {
             return QDateTime::fromMSecsSinceEpoch(qint64((startTime + seconds) * 1000), Qt::UTC);
         };
+        // Hidden it only keeps them; shown, it draws them.
         for (int i = 0; i < 100; ++i)
             view.addReading(at(i), 100.0 - i * 0.25);
-        view.refresh();
+        view.show();
         const auto range = [&] {
             return qMakePair(view.visibleFrom() - startTime, view.visibleTo() - startTime);
         };
-        QCOMPARE(range(), qMakePair(0.0, 99.0));
+        QTRY_COMPARE(range(), qMakePair(0.0, 99.0));
         auto *follow = view.findChild<QCheckBox *>(QStringLiteral("followNewestCheck"));
         auto *zoomer = view.findChild<QwtPlotZoomer *>();
         QVERIFY(follow && follow->isChecked() && zoomer);
