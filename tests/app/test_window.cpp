@@ -483,10 +483,12 @@ private slots:
     // Closing (the window's close button) or Quit: a transfer under way goes on unless the
     // operator quits anyway, and is then cancelled with its outcome told before the window
     // goes; a recording is saved and the status bar says where. No box comes after the window.
+    // Ended from outside (SIGTERM, logging out), nothing is asked: the transfer is cancelled
+    // and its outcome goes to the log.
     void closing_data()
     {
         QTest::addColumn<QString>("running"); // "", "recording" or "transfer"
-        QTest::addColumn<bool>("quit"); // the Quit action, else the close button
+        QTest::addColumn<QString>("how"); // "close", "quit" or "end" (from outside)
         QTest::addColumn<QStringList>("answers"); // the buttons pressed in the boxes, in turn
         QTest::addColumn<QStringList>("boxes"); // what the boxes said
         QTest::addColumn<QString>("status"); // %1: the recording's path
@@ -494,26 +496,33 @@ private slots:
             = "The calibration upload is still running. Quitting cancels it; the instrument's "
               "custom table is then left erased until it is uploaded again.";
         const QString saved = "Recording saved to %1 (1 row)";
-        QTest::newRow("neither, Quit")
-            << "" << true << QStringList() << QStringList() << "Port closed";
-        QTest::newRow("recording, close")
-            << "recording" << false << QStringList() << QStringList() << saved;
-        QTest::newRow("recording, Quit")
-            << "recording" << true << QStringList() << QStringList() << saved;
-        QTest::newRow("transfer, keep working") << "transfer" << true << QStringList{"Keep working"}
-                                                << QStringList{question} << "Ready";
+        const QString cancelled = "The upload was cancelled. 0 of 40 bytes were written. The "
+                                  "custom table was erased; upload it again.";
+        QTest::newRow("neither, Quit") << ""
+                                       << "quit" << QStringList() << QStringList() << "Port closed";
+        QTest::newRow("recording, close") << "recording"
+                                          << "close" << QStringList() << QStringList() << saved;
+        QTest::newRow("recording, Quit") << "recording"
+                                         << "quit" << QStringList() << QStringList() << saved;
+        QTest::newRow("recording, ended from outside")
+            << "recording"
+            << "end" << QStringList() << QStringList() << saved;
+        QTest::newRow("transfer, keep working")
+            << "transfer"
+            << "quit" << QStringList{"Keep working"} << QStringList{question} << "Ready";
         QTest::newRow("transfer, quit anyway")
-            << "transfer" << false << QStringList{"Quit anyway", "OK"}
-            << QStringList{question,
-                           "The upload was cancelled. 0 of 40 bytes were written. The custom "
-                           "table was erased; upload it again."}
+            << "transfer"
+            << "close" << QStringList{"Quit anyway", "OK"} << QStringList{question, cancelled}
             << "Calibration upload failed";
+        QTest::newRow("transfer, ended from outside")
+            << "transfer"
+            << "end" << QStringList() << QStringList() << "Port closed";
     }
 
     void closing()
     {
         QFETCH(QString, running);
-        QFETCH(bool, quit);
+        QFETCH(QString, how);
         QFETCH(QStringList, answers);
         QFETCH(QStringList, boxes);
         QFETCH(QString, status);
@@ -534,10 +543,17 @@ private slots:
         }
         const auto texts = std::make_shared<QStringList>();
         answerBoxes(texts, answers);
-        if (quit)
+        if (how == QLatin1String("quit")) {
             child<QAction>(&window, "actionQuit")->trigger();
-        else
+        } else if (how == QLatin1String("end")) {
+            if (running == QLatin1String("transfer"))
+                QTest::ignoreMessage(QtWarningMsg,
+                                     "The upload was cancelled. 0 of 40 bytes were written. "
+                                     "The custom table was erased; upload it again.");
+            window.endWithoutAsking();
+        } else {
             window.close();
+        }
         QCOMPARE(*texts, boxes);
         QCOMPARE(window.isVisible(), answers.value(0) == QLatin1String("Keep working"));
         QCoreApplication::processEvents(); // a box left to the event loop would show now
