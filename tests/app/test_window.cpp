@@ -26,6 +26,7 @@
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <qwt_plot_zoomer.h>
 #include <sodium.h>
 
@@ -1190,6 +1191,12 @@ private slots:
             return qMakePair(view.visibleFrom() - startTime, view.visibleTo() - startTime);
         };
         QTRY_COMPARE(range(), qMakePair(0.0, 99.0));
+        // Shown, a new reading is drawn without being asked (once what showing it asked for
+        // is done).
+        for (const QTimer *timer : view.findChildren<QTimer *>())
+            QTRY_VERIFY(!timer->isActive());
+        view.addReading(at(100), 75.0);
+        QTRY_COMPARE(range(), qMakePair(0.0, 100.0));
         auto *follow = view.findChild<QCheckBox *>(QStringLiteral("followNewestCheck"));
         auto *zoomer = view.findChild<QwtPlotZoomer *>();
         QVERIFY(follow && follow->isChecked() && zoomer);
@@ -1208,9 +1215,9 @@ private slots:
                             "2026-11-30T00:53:30.000Z,0.000,97.500\n"
                             "2026-11-30T00:53:31.000Z,1.000,97.250\n"
                             "2026-11-30T00:53:32.000Z,2.000,97.000\n"));
-        view.addReading(at(100), 75.0);
+        view.addReading(at(101), 74.75);
         follow->click();
-        QCOMPARE(range(), qMakePair(98.0, 100.0));
+        QCOMPARE(range(), qMakePair(99.0, 101.0));
     }
 
     // Record starts once the instrument has identified itself, in a file named after its
