@@ -216,20 +216,25 @@ void TestInstrument::pickedFile_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("expected");
     QTest::addColumn<QString>("failure");
+    QTest::addColumn<int>("limit");
 
     const QString notRegular = QStringLiteral("%1 is not a regular file (it is a pipe, a device "
                                               "or a socket); only regular files are read.");
-    QTest::newRow("exactly the limit") << "file" << 1000 << 1000 << "";
-    QTest::newRow("empty") << "file" << 0 << 0 << "";
+    const QString tooLarge = QStringLiteral("%1 is larger than %2; no calibration table or "
+                                            "firmware container is that large.");
+    const int mebibyte = 1024 * 1024;
+    QTest::newRow("exactly the limit") << "file" << 1000 << 1000 << "" << 1000;
+    QTest::newRow("empty") << "file" << 0 << 0 << "" << 1000;
     QTest::newRow("one byte beyond")
-        << "file" << 1001 << 0
-        << "%1 is larger than 1000 bytes; no calibration table or firmware container is that "
-           "large.";
-    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0 << notRegular;
-    QTest::newRow("a pipe nobody writes to") << "fifo" << 0 << 0 << notRegular;
-    QTest::newRow("missing") << "absent" << 0 << 0 << "%1 does not exist.";
-    QTest::newRow("a folder") << "folder" << 0 << 0 << "%1 is a folder, not a file.";
-    QTest::newRow("unreadable") << "file" << -1 << 0 << "%1 cannot be read: Permission denied.";
+        << "file" << 1001 << 0 << tooLarge.arg("%1", "1000 bytes") << 1000;
+    QTest::newRow("one byte beyond a mebibyte")
+        << "file" << mebibyte + 1 << 0 << tooLarge.arg("%1", "1 MiB") << mebibyte;
+    QTest::newRow("a device that never ends") << "/dev/zero" << 0 << 0 << notRegular << 1000;
+    QTest::newRow("a pipe nobody writes to") << "fifo" << 0 << 0 << notRegular << 1000;
+    QTest::newRow("missing") << "absent" << 0 << 0 << "%1 does not exist." << 1000;
+    QTest::newRow("a folder") << "folder" << 0 << 0 << "%1 is a folder, not a file." << 1000;
+    QTest::newRow("unreadable") << "file" << -1 << 0 << "%1 cannot be read: Permission denied."
+                                << 1000;
 }
 
 void TestInstrument::pickedFile()
@@ -238,6 +243,7 @@ void TestInstrument::pickedFile()
     QFETCH(int, size);
     QFETCH(int, expected);
     QFETCH(QString, failure);
+    QFETCH(int, limit);
     QTemporaryDir directory;
     if (!path.startsWith('/'))
         path = directory.filePath(path);
@@ -252,7 +258,7 @@ void TestInstrument::pickedFile()
         QVERIFY(QDir().mkdir(path));
     }
     QString reason = QStringLiteral("unchanged");
-    QCOMPARE(InputFile::read(path, &reason, 1000), QByteArray(expected, 'x'));
+    QCOMPARE(InputFile::read(path, &reason, limit), QByteArray(expected, 'x'));
     QCOMPARE(reason, failure.arg(path));
 }
 
