@@ -78,6 +78,8 @@ private slots:
     void pickedFile();
     void question_data();
     void question();
+    void containerMismatch_data();
+    void containerMismatch();
     void failureText_data();
     void failureText();
     void initTestCase();
@@ -299,6 +301,47 @@ void TestInstrument::question()
     QFETCH(QString, offered);
     QFETCH(QString, text);
     QCOMPARE(FirmwareVersion::upgradeQuestion(installed, offered), text);
+}
+
+// A container names the vendor and model it is for; a boot loader reports its model with
+// "-BS". Empty names (older containers) are not compared.
+void TestInstrument::containerMismatch_data()
+{
+    QTest::addColumn<QString>("vendor");
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("instrument");
+    QTest::addColumn<QString>("refusal");
+
+    const QString refusal = "The firmware file is for the %1, not for this MORVA %2. Nothing "
+                            "was sent.";
+    QTest::newRow("its model") << "MORVA"
+                               << "ZURKD550"
+                               << "ZURKD550"
+                               << "";
+    QTest::newRow("its model, in the boot loader") << "MORVA"
+                                                   << "ZURKD550"
+                                                   << "ZURKD550-BS"
+                                                   << "";
+    QTest::newRow("no names") << ""
+                              << ""
+                              << "ZURKD550"
+                              << "";
+    QTest::newRow("another model, in the boot loader")
+        << "MORVA"
+        << "ZURKD560"
+        << "ZURKD550-BS" << refusal.arg("MORVA ZURKD560", "ZURKD550");
+    QTest::newRow("another vendor") << "OTHER"
+                                    << ""
+                                    << "ZURKD550" << refusal.arg("OTHER", "ZURKD550");
+}
+
+void TestInstrument::containerMismatch()
+{
+    QFETCH(QString, vendor);
+    QFETCH(QString, model);
+    QFETCH(QString, instrument);
+    QFETCH(QString, refusal);
+    QCOMPARE(FirmwareVersion::containerMismatch(vendor, model, instrument), refusal);
 }
 
 void TestInstrument::failureText_data()
