@@ -23,6 +23,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <functional>
 #include <memory>
@@ -683,8 +684,9 @@ void TestCli::voltageCalibration()
     QCOMPARE(measure(0.5).value("calibrated"), QJsonValue(false));
 }
 
-// The port is lost and another instrument appears on the same path: its readings go into
-// a file of their own, under its own header, and the log goes on.
+// The port is lost and the same instrument comes back: its readings go on in the same file
+// with nothing in between. Lost again, and another instrument appears on the same path: its
+// readings go into a file of their own, under its own header, and the log goes on.
 void TestCli::logFollowsTheInstrument()
 {
     InstrumentConfig config;
@@ -706,6 +708,11 @@ void TestCli::logFollowsTheInstrument()
         return file.open(QIODevice::ReadOnly) ? file.readAll().split('\n') : QByteArrayList();
     };
     QTRY_VERIFY_WITH_TIMEOUT(lines(output).size() > 6, 10000);
+    const int beforeLoss = lines(output).size();
+    bench.replaceInstrument(Bench::withDefaults(config));
+    bench.start();
+    power(bench);
+    QTRY_VERIFY_WITH_TIMEOUT(lines(output).size() > beforeLoss + 5, 10000);
     config.serialNumber = "SN0002";
     bench.replaceInstrument(Bench::withDefaults(config));
     bench.start();
@@ -719,6 +726,10 @@ void TestCli::logFollowsTheInstrument()
     const QByteArray instrument = "# instrument: MORVA ZURKD550, serial number SN0001, firmware "
                                   "1.5.2.0";
     QCOMPARE(lines(output).at(1), instrument);
+    const QByteArrayList written = lines(output);
+    QCOMPARE(std::count_if(written.begin(), written.end(),
+                           [](const QByteArray &line) { return line.startsWith('#'); }),
+             3);
     QCOMPARE(lines(second).at(1), QByteArray(instrument).replace("SN0001", "SN0002"));
 }
 
