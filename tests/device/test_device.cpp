@@ -810,6 +810,11 @@ void TestDevice::runExchange(bool firmware)
     const bool quoted = outcome == "InstrumentError" || outcome == "IdentificationGarbled";
     const QByteArray ending = script.value(script.lastIndexOf("") - 1);
     QCOMPARE(report.instrumentLine, quoted ? QString::fromLatin1(ending) : QString());
+    // A wrong revision names the boot loader's and the one the image was chosen for.
+    if (outcome == QLatin1String("RevisionMismatch")) {
+        QCOMPARE(report.reportedRevision, QByteArray::fromHex(revision2Hex));
+        QCOMPARE(report.imageRevision, QByteArray::fromHex(revision1Hex));
+    }
     // A late acknowledgement finds the link idle.
     QCOMPARE(link.exchange(firmware ? "*WRITE_OK" : "*cal-write-done"), QByteArray());
 }
