@@ -16,6 +16,7 @@ class TestSettingsStore : public QObject
 private slots:
     void repair_data();
     void repair();
+    void storeEndingInAnEscape();
 };
 
 // Each row: an entry on a line between two good ones, and what is left of that line after
@@ -65,6 +66,17 @@ void TestSettingsStore::repair()
     QCOMPARE(store.value("relay1-temperature").toString(), QStringLiteral("42"));
     QCOMPARE(store.value("relay2-temperature").toString(), QStringLiteral("7"));
     QCOMPARE(store.allKeys().size(), dropped || entry.startsWith(';') ? 2 : 3);
+}
+
+// A store cut off within an escape (a crash or a full disk while writing) is left as it is.
+void TestSettingsStore::storeEndingInAnEscape()
+{
+    for (const QByteArray &end : {QByteArray("\\"), QByteArray("\\\n")}) {
+        const QByteArray cut("[General]\nrelay1-temperature=42\ncustom-sensor-name=a" + end);
+        bool dropped = true;
+        QCOMPARE(SettingsStoreRepair::withoutVariants(cut, &dropped), cut);
+        QVERIFY(!dropped);
+    }
 }
 
 RIMEGLASS_TEST_MAIN(QCoreApplication, TestSettingsStore)
