@@ -44,8 +44,11 @@ qint64 statusBytes(const char *key)
 
 } // namespace
 
-void isolateUserStore(const QString &home)
+bool isolateUserStore(const QTemporaryDir &homeDir)
 {
+    if (!homeDir.isValid())
+        return false;
+    const QString home = homeDir.path();
     qputenv("HOME", home.toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toLocal8Bit());
     const QString runtime = home + QStringLiteral("/runtime");
@@ -54,6 +57,7 @@ void isolateUserStore(const QString &home)
     qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    return true;
 }
 
 bool smokeRun()

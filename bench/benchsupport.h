@@ -6,6 +6,7 @@
 // the one table that bench/run-bench prints.
 
 #include <QString>
+#include <QTemporaryDir>
 #include <QVector>
 
 namespace bench {
@@ -17,8 +18,9 @@ constexpr int temperatureLineBytes = 16;
 constexpr double wireTemperatureLinesPerSecond = wireBytesPerSecond / temperatureLineBytes;
 
 // HOME and XDG_CONFIG_HOME (and the runtime directory) in `home`, offscreen unless a
-// platform was asked for: no benchmark touches a real user's settings or screen.
-void isolateUserStore(const QString &home);
+// platform was asked for: no benchmark touches a real user's settings or screen. False
+// when `home` could not be made.
+bool isolateUserStore(const QTemporaryDir &home);
 
 // The smoke run (bench/run-bench --smoke, make bench-smoke) runs every row once with short
 // durations, to see that each still produces its figure; the figures themselves mean

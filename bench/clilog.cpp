@@ -126,9 +126,8 @@ void printFigure(const QString &measure, const LogRun &busy, const LogRun &idle,
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QCoreApplication application(argc, argv);
 
     // 10 ms at 7.2 times the speed: 720 readings a second, the line's limit. Each run

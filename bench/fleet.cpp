@@ -502,9 +502,8 @@ void printRows(const FleetResult &result)
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QCoreApplication application(argc, argv);
 
     InfluxServer server;

@@ -51,9 +51,8 @@ void printRedraw(const QString &measure, double seconds)
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QApplication application(argc, argv);
 
     HistoryView view;

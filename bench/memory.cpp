@@ -47,9 +47,8 @@ void feed(Device &device, int from, int to)
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));

@@ -318,9 +318,8 @@ Idle measureIdle()
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QApplication application(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));

@@ -23,9 +23,8 @@ int main(int argc, char *argv[])
 {
     QTemporaryDir home;
     QTemporaryDir folder(QDir::currentPath() + QStringLiteral("/bench-recording-XXXXXX"));
-    if (!home.isValid() || !folder.isValid())
+    if (!bench::isolateUserStore(home) || !folder.isValid())
         return 1;
-    bench::isolateUserStore(home.path());
     QCoreApplication application(argc, argv);
 
     const double lineSeconds = 1.0 / bench::wireTemperatureLinesPerSecond;

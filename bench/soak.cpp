@@ -906,9 +906,8 @@ private:
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QCoreApplication::setOrganizationName(QStringLiteral("MORVA"));
     QCoreApplication::setApplicationName(QStringLiteral("rimeglass"));
     QApplication application(argc, argv);

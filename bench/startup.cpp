@@ -155,9 +155,8 @@ QString linesMeanwhile(double seconds)
 int main()
 {
     QTemporaryDir home;
-    if (!home.isValid())
+    if (!bench::isolateUserStore(home))
         return 1;
-    bench::isolateUserStore(home.path());
     QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
     system.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     const QStringList environment = system.toStringList();
